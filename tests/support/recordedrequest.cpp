@@ -1,0 +1,49 @@
+#include "recordedrequest.h"
+
+#include <QUrl>
+
+QByteArray RecordedRequest::header(const QByteArray &name) const
+{
+    for (const auto &h : headers) {
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return h.second;
+    }
+    return {};
+}
+
+bool RecordedRequest::hasHeader(const QByteArray &name) const
+{
+    for (const auto &h : headers) {
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QList<QByteArray> RecordedRequest::headerNames() const
+{
+    QList<QByteArray> names;
+    names.reserve(headers.size());
+    for (const auto &h : headers)
+        names.append(h.first.toLower());
+    return names;
+}
+
+QList<QPair<QString, QString>> RecordedRequest::queryItems() const
+{
+    QList<QPair<QString, QString>> items;
+    if (query.isEmpty())
+        return items;
+    for (const QByteArray &part : query.split('&')) {
+        const qsizetype eq = part.indexOf('=');
+        const QByteArray key = eq < 0 ? part : part.left(eq);
+        const QByteArray value = eq < 0 ? QByteArray() : part.mid(eq + 1);
+        items.append({ QUrl::fromPercentEncoding(key), QUrl::fromPercentEncoding(value) });
+    }
+    return items;
+}
+
+QJsonDocument RecordedRequest::json() const
+{
+    return QJsonDocument::fromJson(body);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// One HTTP request as the loopback server double received it, byte for byte: tests assert on
+// the wire format (method, path, query order, header order, body) without any re-encoding.
+struct RecordedRequest
+{
+    QByteArray method; // "GET", "POST", ...
+    QString path; // the request target up to "?", as sent (no percent-decoding)
+    QByteArray query; // the raw query string after "?", order and encoding as sent
+    QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
+    QByteArray body;
+
+    // Value of the first header with that name (compared case-insensitively); empty if absent.
+    QByteArray header(const QByteArray &name) const;
+    bool hasHeader(const QByteArray &name) const;
+    // Header names in arrival order, lower-cased.
+    QList<QByteArray> headerNames() const;
+
+    // Query items in order, percent-decoded ("+" stays "+"); repeated keys keep every item.
+    QList<QPair<QString, QString>> queryItems() const;
+
+    // The body parsed as JSON; a null document when it is not JSON.
+    QJsonDocument json() const;
+};
