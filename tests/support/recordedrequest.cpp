@@ -38,7 +38,10 @@ QList<QPair<QString, QString>> RecordedRequest::queryItems() const
         const qsizetype eq = part.indexOf('=');
         const QByteArray key = eq < 0 ? part : part.left(eq);
         const QByteArray value = eq < 0 ? QByteArray() : part.mid(eq + 1);
-        items.append({ QUrl::fromPercentEncoding(key), QUrl::fromPercentEncoding(value) });
+        // Decoded as a web server does: a bare "+" is a blank, "%2B" a plus sign.
+        auto decode
+            = [](QByteArray text) { return QUrl::fromPercentEncoding(text.replace('+', ' ')); };
+        items.append({ decode(key), decode(value) });
     }
     return items;
 }

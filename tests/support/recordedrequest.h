@@ -22,7 +22,8 @@ struct RecordedRequest
     // Header names in arrival order, lower-cased.
     QList<QByteArray> headerNames() const;
 
-    // Query items in order, percent-decoded ("+" stays "+"); repeated keys keep every item.
+    // Query items in order, decoded as a web server does ("+" is a blank, "%2B" a plus sign);
+    // repeated keys keep every item.
     QList<QPair<QString, QString>> queryItems() const;
 
     // The body parsed as JSON; a null document when it is not JSON.
