@@ -1,0 +1,7 @@
+#include "imigration.h"
+
+IMigration::IMigration(QObject *parent)
+    : QObject(parent)
+{ }
+
+IMigration::~IMigration() = default;

@@ -1,0 +1,1 @@
+target_sources(km4TestSupport PRIVATE ${CMAKE_CURRENT_LIST_DIR}/futurewait.h)

@@ -1,0 +1,3 @@
+target_sources(km4TestSupport PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/testdatabase.h
+    ${CMAKE_CURRENT_LIST_DIR}/testdatabase.cpp)
