@@ -1,0 +1,545 @@
+#include "mosquittobroker.h"
+#include "testenvironment.h"
+
+#include "shared/mqtt/mqttclient.h"
+#include "shared/mqtt/mqttmessage.h"
+#include "shared/mqtt/mqttsubscription.h"
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <memory>
+
+using States = QList<MqttClient::ClientState>;
+
+namespace {
+
+States statesOf(const QSignalSpy &spy)
+{
+    States states;
+    for (const QList<QVariant> &arguments : spy)
+        states << arguments.at(0).value<MqttClient::ClientState>();
+    return states;
+}
+
+QStringList topicsOf(const QSignalSpy &spy)
+{
+    QStringList topics;
+    for (const QList<QVariant> &arguments : spy)
+        topics << arguments.at(0).value<MqttMessage>().topic().name();
+    return topics;
+}
+
+// Counts every signal of a client and its subscriptions that arrives on another thread than
+// the one the client lives on.
+struct ThreadWatch
+{
+    int offThread = 0;
+    int seen = 0;
+    void watch(MqttClient *client)
+    {
+        QObject::connect(
+            client, &MqttClient::stateChanged, client, [this, client] { note(client); },
+            Qt::DirectConnection);
+    }
+    void watch(MqttSubscription *subscription)
+    {
+        QObject::connect(
+            subscription, &MqttSubscription::messageReceived, subscription,
+            [this, subscription] { note(subscription); }, Qt::DirectConnection);
+        QObject::connect(
+            subscription, &MqttSubscription::stateChanged, subscription,
+            [this, subscription] { note(subscription); }, Qt::DirectConnection);
+    }
+    void note(QObject *owner)
+    {
+        ++seen;
+        if (QThread::currentThread() != owner->thread())
+            ++offThread;
+    }
+};
+
+} // namespace
+
+// MqttClient against a real mosquitto broker that checks credentials.
+class TestMqttClient : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+
+    void connectReportsStates_data();
+    void connectReportsStates();
+    void subscribeReceivesWithQos1_data();
+    void subscribeReceivesWithQos1();
+    void subscribeRefusesWhenItCannot_data();
+    void subscribeRefusesWhenItCannot();
+    void sameFilterGivesSameSubscription();
+    void unsubscribeStopsDelivery();
+    void settersIgnoredUnlessDisconnected();
+    void connectWhileBusyDoesNothing();
+    void disconnectDropsSubscriptions();
+    void brokerLossAndRestart();
+    void silentHostDoesNotBlockTheEventLoop();
+    void destroyedWhileBusyIsSafe_data();
+    void destroyedWhileBusyIsSafe();
+
+private:
+    std::unique_ptr<MqttClient> newClient(const QString &username, const QString &password);
+    std::unique_ptr<MqttClient> connectedClient();
+    MqttSubscription *subscribed(MqttClient &client, const QString &filter);
+
+    MosquittoBroker m_broker;
+};
+
+void TestMqttClient::initTestCase()
+{
+    TestEnvironment::init();
+    qRegisterMetaType<MqttClient::ClientState>();
+    qRegisterMetaType<MqttSubscription::SubscriptionState>();
+    qRegisterMetaType<MqttMessage>();
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+}
+
+void TestMqttClient::cleanup()
+{
+    // A test that stopped the broker must not leave the next one without it.
+    if (!m_broker.isRunning())
+        QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+}
+
+std::unique_ptr<MqttClient> TestMqttClient::newClient(
+    const QString &username, const QString &password)
+{
+    auto client = std::make_unique<MqttClient>();
+    client->setHostname(m_broker.host());
+    client->setPort(m_broker.port());
+    client->setUsername(username);
+    client->setPassword(password);
+    return client;
+}
+
+std::unique_ptr<MqttClient> TestMqttClient::connectedClient()
+{
+    auto client = newClient(m_broker.username(), m_broker.password());
+    client->connectToHost();
+    if (!QTest::qWaitFor([&] { return client->state() == MqttClient::Connected; }, 5000))
+        return nullptr;
+    return client;
+}
+
+MqttSubscription *TestMqttClient::subscribed(MqttClient &client, const QString &filter)
+{
+    MqttSubscription *subscription = client.subscribe(MqttTopicFilter(filter), 1);
+    if (!subscription
+        || !QTest::qWaitFor(
+            [&] { return subscription->state() == MqttSubscription::Subscribed; }, 5000))
+        return nullptr;
+    return subscription;
+}
+
+void TestMqttClient::connectReportsStates_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("brokerPort");
+    QTest::addColumn<States>("states");
+
+    const QString user = QStringLiteral("km4-board");
+    const QString right = QStringLiteral("s3cret'\"pass");
+    const States accepted { MqttClient::Connecting, MqttClient::Connected };
+    const States refused { MqttClient::Connecting, MqttClient::Disconnected };
+    QTest::newRow("right credentials") << "127.0.0.1" << user << right << true << accepted;
+    QTest::newRow("host by name") << "localhost" << user << right << true << accepted;
+    QTest::newRow("wrong password") << "127.0.0.1" << user << "s3cret" << true << refused;
+    QTest::newRow("unknown user") << "127.0.0.1"
+                                  << "intruder" << right << true << refused;
+    QTest::newRow("no credentials") << "127.0.0.1"
+                                    << ""
+                                    << "" << true << refused;
+    QTest::newRow("no host name") << "" << user << right << true << refused;
+    QTest::newRow("nothing listening") << "127.0.0.1" << user << right << false << refused;
+}
+
+void TestMqttClient::connectReportsStates()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, username);
+    QFETCH(QString, password);
+    QFETCH(bool, brokerPort);
+    QFETCH(States, states);
+
+    quint16 port = m_broker.port();
+    if (!brokerPort) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        port = closed.serverPort();
+    }
+    MqttClient client;
+    client.setHostname(host);
+    client.setPort(port);
+    client.setUsername(username);
+    client.setPassword(password);
+    ThreadWatch threads;
+    threads.watch(&client);
+    QSignalSpy spy(&client, &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+
+    client.connectToHost();
+    // Only Connecting is reported from inside connectToHost(); the outcome comes later.
+    QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
+    QCOMPARE(client.state(), MqttClient::Connecting);
+
+    QTRY_COMPARE(spy.size(), states.size());
+    QCOMPARE(statesOf(spy), states);
+    QCOMPARE(client.state(), states.constLast());
+    QCOMPARE(threads.offThread, 0);
+    QCOMPARE(threads.seen, states.size());
+
+    // The refusal is final: the client does not try again by itself.
+    if (states.constLast() == MqttClient::Disconnected) {
+        QVERIFY(!spy.wait(300));
+        QCOMPARE(client.state(), MqttClient::Disconnected);
+    }
+}
+
+void TestMqttClient::subscribeReceivesWithQos1_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("topic");
+    QTest::addColumn<bool>("reaches");
+    // Published after the message under test; it always reaches the subscription, and since
+    // one publisher's messages arrive in order, the first one had its chance once it is in.
+    QTest::addColumn<QString>("marker");
+
+    QTest::newRow("exact") << "acme/point/7/order"
+                           << "acme/point/7/order" << true << "acme/point/7/order";
+    QTest::newRow("hash below point") << "acme/point/7/#"
+                                      << "acme/point/7/order" << true << "acme/point/7/end";
+    QTest::newRow("hash deeper") << "acme/point/7/#"
+                                 << "acme/point/7/a/b/shift" << true << "acme/point/7/end";
+    QTest::newRow("hash point itself") << "acme/point/7/#"
+                                       << "acme/point/7" << true << "acme/point/7/end";
+    QTest::newRow("hash other point") << "acme/point/7/#"
+                                      << "acme/point/70/order" << false << "acme/point/7/end";
+    QTest::newRow("plus") << "acme/point/+/order"
+                          << "acme/point/9/order" << true << "acme/point/1/order";
+    QTest::newRow("plus other table") << "acme/point/+/order"
+                                      << "acme/point/9/shift" << false << "acme/point/1/order";
+    QTest::newRow("plus too deep") << "acme/+"
+                                   << "acme/point/9" << false << "acme/end";
+    QTest::newRow("other domain") << "acme/point/7/#"
+                                  << "emca/point/7/order" << false << "acme/point/7/end";
+}
+
+void TestMqttClient::subscribeReceivesWithQos1()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, topic);
+    QFETCH(bool, reaches);
+    QFETCH(QString, marker);
+
+    auto client = connectedClient();
+    QVERIFY(client);
+    ThreadWatch threads;
+    MqttSubscription *subscription = subscribed(*client, filter);
+    QVERIFY(subscription);
+    QCOMPARE(subscription->topic().filter(), filter);
+    QCOMPARE(subscription->qos(), quint8(1));
+    threads.watch(subscription);
+    QSignalSpy received(subscription, &MqttSubscription::messageReceived);
+    QVERIFY(received.isValid());
+
+    // Binary payload, NUL bytes and UTF-8 must arrive byte for byte.
+    const QByteArray payload
+        = QByteArray("{\"from\":\"x\",\"body\":{}}\0\xff", 25) + QStringLiteral("Готов").toUtf8();
+    QVERIFY2(m_broker.publish(topic, payload, 1), qPrintable(m_broker.errorString()));
+    QVERIFY2(m_broker.publish(marker, "marker", 1), qPrintable(m_broker.errorString()));
+
+    QTRY_VERIFY(!received.isEmpty()
+        && received.constLast().at(0).value<MqttMessage>().payload() == "marker");
+    const QStringList expected = reaches ? QStringList { topic, marker } : QStringList { marker };
+    QCOMPARE(topicsOf(received), expected);
+    if (reaches)
+        QCOMPARE(received.constFirst().at(0).value<MqttMessage>().payload(), payload);
+    QCOMPARE(threads.offThread, 0);
+    QVERIFY(threads.seen >= expected.size());
+}
+
+void TestMqttClient::subscribeRefusesWhenItCannot_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("valid, not connected") << "acme/point/7/#" << false;
+    QTest::newRow("empty") << "" << true;
+    QTest::newRow("hash not last") << "acme/#/7" << true;
+    QTest::newRow("plus inside level") << "ac+me/point/7/#" << true;
+    QTest::newRow("hash inside level") << "ac#me/point/7/#" << true;
+}
+
+void TestMqttClient::subscribeRefusesWhenItCannot()
+{
+    QFETCH(QString, filter);
+    QFETCH(bool, connected);
+
+    std::unique_ptr<MqttClient> client
+        = connected ? connectedClient() : newClient(m_broker.username(), m_broker.password());
+    QVERIFY(client);
+    QVERIFY(!client->subscribe(MqttTopicFilter(filter), 1));
+    QCOMPARE(client->findChildren<MqttSubscription *>().size(), 0);
+    QCOMPARE(client->state(), connected ? MqttClient::Connected : MqttClient::Disconnected);
+}
+
+void TestMqttClient::sameFilterGivesSameSubscription()
+{
+    auto client = connectedClient();
+    QVERIFY(client);
+    MqttSubscription *first = subscribed(*client, QStringLiteral("same/#"));
+    QVERIFY(first);
+    QCOMPARE(client->subscribe(MqttTopicFilter(QStringLiteral("same/#")), 1), first);
+    QSignalSpy received(first, &MqttSubscription::messageReceived);
+    QVERIFY(received.isValid());
+    QVERIFY(m_broker.publish(QStringLiteral("same/x"), "once"));
+    QVERIFY(m_broker.publish(QStringLiteral("same/y"), "marker"));
+    QTRY_COMPARE(topicsOf(received), (QStringList { "same/x", "same/y" }));
+}
+
+void TestMqttClient::unsubscribeStopsDelivery()
+{
+    auto client = connectedClient();
+    QVERIFY(client);
+    QPointer<MqttSubscription> gone = subscribed(*client, QStringLiteral("gone/#"));
+    MqttSubscription *kept = subscribed(*client, QStringLiteral("kept/#"));
+    QVERIFY(gone && kept);
+    QSignalSpy goneReceived(gone.data(), &MqttSubscription::messageReceived);
+    QSignalSpy keptReceived(kept, &MqttSubscription::messageReceived);
+    QSignalSpy goneState(gone.data(), &MqttSubscription::stateChanged);
+    QVERIFY(goneReceived.isValid() && keptReceived.isValid() && goneState.isValid());
+
+    gone->unsubscribe();
+    QCOMPARE(gone->state(), MqttSubscription::Unsubscribed);
+    QCOMPARE(goneState.size(), 1);
+    QVERIFY(m_broker.publish(QStringLiteral("gone/x"), "lost"));
+    QVERIFY(m_broker.publish(QStringLiteral("kept/x"), "marker"));
+    QTRY_COMPARE(keptReceived.size(), 1);
+    QCOMPARE(goneReceived.size(), 0);
+    QTRY_VERIFY(gone.isNull());
+}
+
+void TestMqttClient::settersIgnoredUnlessDisconnected()
+{
+    auto client = newClient(m_broker.username(), m_broker.password());
+    client->connectToHost();
+    QCOMPARE(client->state(), MqttClient::Connecting);
+    client->setPort(1);
+    client->setUsername(QStringLiteral("other"));
+    QTRY_COMPARE(client->state(), MqttClient::Connected);
+
+    client->setHostname(QStringLiteral("example.invalid"));
+    client->setPort(2);
+    client->setUsername(QStringLiteral("other"));
+    client->setPassword(QStringLiteral("other"));
+    QCOMPARE(client->hostname(), m_broker.host());
+    QCOMPARE(client->port(), m_broker.port());
+    QCOMPARE(client->username(), m_broker.username());
+    QCOMPARE(client->password(), m_broker.password());
+
+    client->disconnectFromHost();
+    QCOMPARE(client->state(), MqttClient::Disconnected);
+    client->setPassword(QStringLiteral("wrong"));
+    QCOMPARE(client->password(), QStringLiteral("wrong"));
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+    client->connectToHost();
+    QTRY_COMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Disconnected }));
+}
+
+void TestMqttClient::connectWhileBusyDoesNothing()
+{
+    auto client = newClient(m_broker.username(), m_broker.password());
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+    client->connectToHost();
+    client->connectToHost();
+    QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
+    QTRY_COMPARE(client->state(), MqttClient::Connected);
+    MqttSubscription *subscription = subscribed(*client, QStringLiteral("busy/#"));
+    QVERIFY(subscription);
+
+    client->connectToHost();
+    QCOMPARE(client->state(), MqttClient::Connected);
+    QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Connected }));
+    // Still the same session: the subscription keeps working.
+    QSignalSpy received(subscription, &MqttSubscription::messageReceived);
+    QVERIFY(received.isValid());
+    QVERIFY(m_broker.publish(QStringLiteral("busy/x"), "still here"));
+    QTRY_COMPARE(received.size(), 1);
+    QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Connected }));
+}
+
+void TestMqttClient::disconnectDropsSubscriptions()
+{
+    auto client = connectedClient();
+    QVERIFY(client);
+    QPointer<MqttSubscription> subscription = subscribed(*client, QStringLiteral("drop/#"));
+    QVERIFY(subscription);
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+
+    client->disconnectFromHost();
+    QCOMPARE(statesOf(spy), States { MqttClient::Disconnected });
+    QCOMPARE(subscription->state(), MqttSubscription::Unsubscribed);
+    client->disconnectFromHost();
+    QCOMPARE(spy.size(), 1);
+    QTRY_VERIFY(subscription.isNull());
+    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("drop/#")), 1));
+}
+
+void TestMqttClient::brokerLossAndRestart()
+{
+    auto client = connectedClient();
+    QVERIFY(client);
+    QPointer<MqttSubscription> before = subscribed(*client, QStringLiteral("restart/#"));
+    QVERIFY(before);
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+
+    m_broker.stop();
+    QTRY_COMPARE(statesOf(spy), States { MqttClient::Disconnected });
+    QTRY_VERIFY(before.isNull());
+
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+    QCOMPARE(client->port(), m_broker.port());
+    // The client never reconnects by itself.
+    QVERIFY(!spy.wait(300));
+    client->connectToHost();
+    QTRY_COMPARE(statesOf(spy),
+        (States { MqttClient::Disconnected, MqttClient::Connecting, MqttClient::Connected }));
+
+    MqttSubscription *after = subscribed(*client, QStringLiteral("restart/#"));
+    QVERIFY(after);
+    QSignalSpy received(after, &MqttSubscription::messageReceived);
+    QVERIFY(received.isValid());
+    QVERIFY(m_broker.publish(QStringLiteral("restart/order"), "once"));
+    QVERIFY(m_broker.publish(QStringLiteral("restart/marker"), "marker"));
+    QTRY_COMPARE(received.size(), 2);
+    QCOMPARE(topicsOf(received), (QStringList { "restart/order", "restart/marker" }));
+    QCOMPARE(client->findChildren<MqttSubscription *>().size(), 1);
+}
+
+void TestMqttClient::silentHostDoesNotBlockTheEventLoop()
+{
+    // Accepts the TCP connection and then never answers the MQTT CONNECT.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QSignalSpy accepted(&silent, &QTcpServer::newConnection);
+    QVERIFY(accepted.isValid());
+
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start();
+
+    MqttClient client;
+    client.setHostname(QStringLiteral("127.0.0.1"));
+    client.setPort(silent.serverPort());
+    client.setUsername(QStringLiteral("user"));
+    client.setPassword(QStringLiteral("password"));
+    client.connectToHost();
+    QCOMPARE(client.state(), MqttClient::Connecting);
+
+    QVERIFY(accepted.wait(5000));
+    QTcpSocket *peer = silent.nextPendingConnection();
+    QVERIFY(peer);
+    // The CONNECT packet arrives while the event loop keeps running timers.
+    QTRY_VERIFY(peer->bytesAvailable() > 0);
+    QCOMPARE(quint8(peer->peek(1).at(0)), quint8(0x10));
+    const int ticksBefore = ticks;
+    QTRY_VERIFY(ticks >= ticksBefore + 10);
+    QCOMPARE(client.state(), MqttClient::Connecting);
+
+    QSignalSpy peerClosed(peer, &QTcpSocket::disconnected);
+    QVERIFY(peerClosed.isValid());
+    client.disconnectFromHost();
+    QCOMPARE(client.state(), MqttClient::Disconnected);
+    QVERIFY(peerClosed.wait(5000));
+}
+
+void TestMqttClient::destroyedWhileBusyIsSafe_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::newRow("resolving") << "resolving";
+    QTest::newRow("waiting for CONNACK") << "connack";
+    QTest::newRow("connected") << "connected";
+    QTest::newRow("in stateChanged") << "stateChanged";
+    QTest::newRow("in messageReceived") << "messageReceived";
+}
+
+void TestMqttClient::destroyedWhileBusyIsSafe()
+{
+    QFETCH(QString, moment);
+
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    auto *client = new MqttClient;
+    QPointer<MqttClient> guard(client);
+    client->setHostname(QStringLiteral("127.0.0.1"));
+    client->setPort(moment == QLatin1String("connack") ? silent.serverPort() : m_broker.port());
+    client->setUsername(m_broker.username());
+    client->setPassword(m_broker.password());
+
+    if (moment == QLatin1String("stateChanged")) {
+        connect(client, &MqttClient::stateChanged, this, [client](MqttClient::ClientState s) {
+            if (s == MqttClient::Connected)
+                delete client;
+        });
+    }
+    client->connectToHost();
+
+    if (moment == QLatin1String("resolving")) {
+        delete client;
+    } else if (moment == QLatin1String("connack")) {
+        QSignalSpy accepted(&silent, &QTcpServer::newConnection);
+        QVERIFY(accepted.isValid());
+        QVERIFY(accepted.wait(5000));
+        QTcpSocket *peer = silent.nextPendingConnection();
+        QTRY_VERIFY(peer->bytesAvailable() > 0);
+        QSignalSpy peerClosed(peer, &QTcpSocket::disconnected);
+        delete client;
+        QVERIFY(peerClosed.wait(5000));
+    } else if (moment == QLatin1String("connected")) {
+        QTRY_COMPARE(client->state(), MqttClient::Connected);
+        QVERIFY(subscribed(*client, QStringLiteral("destroy/#")));
+        delete client;
+    } else if (moment == QLatin1String("stateChanged")) {
+        QTRY_VERIFY(guard.isNull());
+    } else {
+        QTRY_COMPARE(client->state(), MqttClient::Connected);
+        MqttSubscription *subscription = subscribed(*client, QStringLiteral("destroy/#"));
+        QVERIFY(subscription);
+        connect(
+            subscription, &MqttSubscription::messageReceived, this, [client] { delete client; });
+        QVERIFY(m_broker.publish(QStringLiteral("destroy/a"), "first"));
+        QVERIFY(m_broker.publish(QStringLiteral("destroy/b"), "second"));
+        QTRY_VERIFY(guard.isNull());
+    }
+    QVERIFY(guard.isNull());
+    // Nothing of the destroyed client is left to fire; the broker still serves new clients.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    auto next = connectedClient();
+    QVERIFY(next);
+}
+
+QTEST_GUILESS_MAIN(TestMqttClient)
+#include "tst_mqttclient.moc"

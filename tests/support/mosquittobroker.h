@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+struct mosquitto;
+
+// A real mosquitto broker for tests, private to one test process.
+//
+// It listens on 127.0.0.1 at a free port picked at the first start(), refuses anonymous
+// clients and checks user name and password against a password file made with
+// mosquitto_passwd, so a wrong password really is refused. Everything lives in a temporary
+// folder; the broker is killed when the object is destroyed.
+//
+//     MosquittoBroker broker;
+//     QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+//     client.setHostname(broker.host());
+//     client.setPort(broker.port());
+//     client.setUsername(broker.username());
+//     client.setPassword(broker.password());
+//     ...
+//     QVERIFY(broker.publish("acme/point/7/order", payload)); // QoS 1, returns after PUBACK
+//     broker.stop();   // clients see the connection drop
+//     broker.start();  // the same port again
+class MosquittoBroker
+{
+public:
+    explicit MosquittoBroker(const QString &username = QStringLiteral("km4-board"),
+        const QString &password = QStringLiteral("s3cret'\"pass"));
+    ~MosquittoBroker();
+    MosquittoBroker(const MosquittoBroker &) = delete;
+    MosquittoBroker &operator=(const MosquittoBroker &) = delete;
+
+    // Starts the broker and returns once it accepts connections (false, with errorString(),
+    // when it does not within a few seconds). A restart keeps the port of the first start.
+    bool start();
+    // Kills the broker and waits for it to end; connected clients lose their connection.
+    void stop();
+    bool isRunning() const;
+
+    QString host() const; // "127.0.0.1"
+    quint16 port() const; // 0 before the first start()
+    QString username() const;
+    QString password() const;
+    QString errorString() const;
+
+    // Publishes one message as a separate client with the right credentials and waits until
+    // the broker has acknowledged it (QoS 1 or 2) or sent it (QoS 0). False on failure.
+    bool publish(const QString &topic, const QByteArray &payload, int qos = 1);
+
+private:
+    bool writeFiles();
+    bool launch();
+    bool waitUntilAccepting();
+    bool connectPublisher();
+    void dropPublisher();
+
+    QString m_username;
+    QString m_password;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_error;
+    mosquitto *m_publisher = nullptr;
+};
