@@ -62,7 +62,8 @@ void TestExceptions::networkMessages_data()
     QTest::newRow("unknown network") << 99 << "Неизвестная ошибка сети";
     QTest::newRow("resend") << 205 << "Неизвестная ошибка сети";
     QTest::newRow("invalid operation") << 302 << "Неизвестная ошибка сети";
-    QTest::newRow("outside enum") << 12345 << "Неизвестная ошибка сети";
+    // Unnamed, yet inside the range the enumeration can hold (larger values are undefined).
+    QTest::newRow("unnamed code") << 450 << "Неизвестная ошибка сети";
 }
 
 void TestExceptions::networkMessages()

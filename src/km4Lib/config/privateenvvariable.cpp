@@ -1,0 +1,7 @@
+#include "privateenvvariable.h"
+
+PrivateEnvVariable::PrivateEnvVariable(QObject *parent)
+    : QObject(parent)
+{ }
+
+PrivateEnvVariable::~PrivateEnvVariable() = default;
