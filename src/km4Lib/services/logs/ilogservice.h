@@ -1,0 +1,53 @@
+#pragma once
+
+#include "services/iservice.h"
+
+#include <QFuture>
+#include <QList>
+#include <QSqlRecord>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+
+class AppEnv;
+
+// Captures everything the program logs while an instance exists: Qt's message stream and the
+// logger's sink. Every line is echoed to standard output; a line at or above the threshold is
+// also stored as a row of table logs, from which the log upload sends it to the server.
+class ILogService : public IService
+{
+    Q_OBJECT
+
+public:
+    explicit ILogService(AppEnv *env, QObject *parent = nullptr);
+    ~ILogService() override;
+
+    // Qt's message handler: the level comes from the message type.
+    static void messageHandler(
+        QtMsgType type, const QMessageLogContext &context, const QString &message);
+    // The logger's sink, with Logger::debugInfo's parameters.
+    static void messageHandlerV2(
+        const QString &message, const char *file, const char *function, int line, int level);
+    static void logToConsole(int level, const QString &message);
+
+    // The unsent rows, oldest first and at most uploadBatch of them, read on the pool thread that
+    // ran the statement.
+    [[nodiscard]] static QFuture<QList<QSqlRecord>> queryLogs();
+
+    // Storage threshold: a line is stored when lvlToWrite <= its level. Every logging thread
+    // reads it; the log upload changes it.
+    static std::atomic<int> lvlToWrite;
+
+    // A long outage must not turn into one huge upload.
+    static constexpr int uploadBatch = 1000;
+
+protected:
+    AppEnv *env;
+
+private:
+    static void capture(
+        int level, const QString &message, const char *file, const char *function, int line);
+    static void store(
+        int level, const QString &message, const char *file, const char *function, int line);
+};
