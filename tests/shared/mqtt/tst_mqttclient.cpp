@@ -5,15 +5,21 @@
 #include "shared/mqtt/mqttmessage.h"
 #include "shared/mqtt/mqttsubscription.h"
 
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using States = QList<MqttClient::ClientState>;
 
@@ -64,6 +70,67 @@ struct ThreadWatch
     }
 };
 
+// A listening socket on 127.0.0.1 whose accept queue is full, so the kernel drops every further
+// SYN: a client connecting to it waits for a TCP answer that never comes.
+class UnansweringHost
+{
+public:
+    UnansweringHost()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_listener, 0) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        // A backlog of 0 still queues one connection; a few more make sure the queue is full.
+        for (int i = 0; i < 3; ++i) {
+            auto filler = std::make_unique<QTcpSocket>();
+            filler->connectToHost(QHostAddress::LocalHost, m_port);
+            m_fillers.push_back(std::move(filler));
+        }
+        QTest::qWait(200);
+    }
+    ~UnansweringHost()
+    {
+        m_fillers.clear();
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> m_fillers;
+};
+
+// Collects every message written through Qt's logging while it exists.
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        s_lines.clear();
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    static QStringList lines() { return s_lines; }
+
+private:
+    static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        s_lines << QString::fromLatin1(context.category ? context.category : "") + QLatin1Char(' ')
+                + message;
+    }
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
 } // namespace
 
 // MqttClient against a real mosquitto broker that checks credentials.
@@ -88,6 +155,8 @@ private Q_SLOTS:
     void disconnectDropsSubscriptions();
     void brokerLossAndRestart();
     void silentHostDoesNotBlockTheEventLoop();
+    void unansweringHostDoesNotBlockTheEventLoop();
+    void passwordNeverLogged();
     void destroyedWhileBusyIsSafe_data();
     void destroyedWhileBusyIsSafe();
 
@@ -473,6 +542,74 @@ void TestMqttClient::silentHostDoesNotBlockTheEventLoop()
     client.disconnectFromHost();
     QCOMPARE(client.state(), MqttClient::Disconnected);
     QVERIFY(peerClosed.wait(5000));
+}
+
+void TestMqttClient::unansweringHostDoesNotBlockTheEventLoop()
+{
+    UnansweringHost host;
+    QVERIFY(host.port() != 0);
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, host.port());
+    QVERIFY2(!probe.waitForConnected(300), "the host answered the TCP handshake");
+    probe.abort();
+
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    ticker.start();
+
+    MqttClient client;
+    client.setHostname(QStringLiteral("127.0.0.1"));
+    client.setPort(host.port());
+    client.setUsername(m_broker.username());
+    client.setPassword(m_broker.password());
+    QSignalSpy spy(&client, &MqttClient::stateChanged);
+    QVERIFY(spy.isValid());
+    QElapsedTimer clock;
+    clock.start();
+    client.connectToHost();
+    QVERIFY2(clock.elapsed() < 100, "connectToHost() waited for the host");
+
+    // The handshake stays unanswered while timers keep firing.
+    QTRY_VERIFY(ticks >= 40);
+    QCOMPARE(client.state(), MqttClient::Connecting);
+    QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
+
+    client.disconnectFromHost();
+    QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Disconnected }));
+}
+
+void TestMqttClient::passwordNeverLogged()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("km4.mqtt.debug=true"));
+    const QString wrong = QStringLiteral("wr0ng-pa55word");
+    {
+        LogCapture capture;
+        auto refused = newClient(m_broker.username(), wrong);
+        refused->connectToHost();
+        QTRY_COMPARE(refused->state(), MqttClient::Disconnected);
+
+        auto accepted = connectedClient();
+        QVERIFY(accepted);
+        accepted->disconnectFromHost();
+
+        UnansweringHost host;
+        auto waiting = newClient(m_broker.username(), m_broker.password());
+        waiting->setPort(host.port());
+        waiting->connectToHost();
+        QTest::qWait(100);
+        waiting.reset();
+
+        const QStringList lines = LogCapture::lines();
+        // Connecting, the refusal and disconnecting were all written down...
+        QVERIFY2(lines.size() >= 4, qPrintable(lines.join(QLatin1Char('\n'))));
+        QVERIFY(lines.filter(QStringLiteral("km4.mqtt")).size() >= 4);
+        // ...and no line holds either password.
+        QCOMPARE(lines.filter(wrong), QStringList());
+        QCOMPARE(lines.filter(m_broker.password()), QStringList());
+    }
+    QLoggingCategory::setFilterRules(QString());
 }
 
 void TestMqttClient::destroyedWhileBusyIsSafe_data()
