@@ -1,0 +1,56 @@
+#pragma once
+
+#include "isource.h"
+#include "typeaggregate.h"
+
+#include <QAbstractListModel>
+#include <QHash>
+#include <QMutex>
+#include <QPointer>
+
+namespace ProxyOrm {
+
+// Gives every row the aggregate of the rows of the same model that share its key, as a GROUP BY
+// repeated on each row. Each distinct key is aggregated once and remembered until the model
+// changes.
+class AggregateByRow : public ISource
+{
+    Q_OBJECT
+
+public:
+    AggregateByRow(const QAbstractListModel *model, int keyRole, int valueRole, TypeAggregate type,
+                   int outputRole);
+    AggregateByRow(const AggregateByRow &other);
+    AggregateByRow &operator=(const AggregateByRow &other);
+
+    QList<int> roles() const override;
+    QVariant templateData(int row, int role) const override;
+    virtual QVariant aggregate(QVariant key) const;
+
+    bool isMoreComprasion(QVariant a, QVariant b) const;
+
+protected:
+    void cacheCleared() const override;
+    // Applies one matching value to the accumulator; true when the scan may stop.
+    bool step(const QVariant &value, QVariant &accumulator, int &matches, bool addsText) const;
+    QVariant finish(const QVariant &accumulator, int matches) const;
+
+    QPointer<const QAbstractListModel> m_model;
+    int m_keyRole;
+    int m_valueRole;
+    TypeAggregate m_type;
+    int m_outputRole;
+
+private Q_SLOTS:
+    void invalidate();
+
+private:
+    void followModel();
+
+    QList<QMetaObject::Connection> m_connections;
+    mutable QMutex m_memoMutex;
+    // Keyed by type and text, so that the int 1 and the text "1" keep their own aggregates.
+    mutable QHash<QString, QVariant> m_memo;
+};
+
+} // namespace ProxyOrm

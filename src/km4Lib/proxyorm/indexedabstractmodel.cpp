@@ -1,0 +1,10 @@
+#include "indexedabstractmodel.h"
+
+namespace ProxyOrm {
+
+IndexedAbstractModel::IndexedAbstractModel(QObject *parent)
+    : QAbstractListModel(parent)
+{
+}
+
+} // namespace ProxyOrm

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QVariant>
+
+namespace ProxyOrm {
+
+// A column source: answers the value of a (row, role) cell for the rows of one list model and
+// remembers the answers. Reads may come from a background rebuild and from views at the same
+// time, so the cache is guarded.
+class ISource : public QObject
+{
+    Q_OBJECT
+
+public:
+    ISource();
+
+    QVariant data(int row, int role) const;
+    // Row -1 with role -1 drops everything, a row with role -1 drops that row, row -1 with a role
+    // drops that role of every row. Callable on a borrowed const source: the cache is not part of
+    // the source's observable state.
+    void invalidateCache(int row, int role) const;
+
+    virtual QList<int> roles() const = 0;
+    virtual QVariant templateData(int row, int role) const = 0;
+
+Q_SIGNALS:
+    void changed(QList<int> roles);
+
+protected:
+    void setCacheEnabled(bool on) { m_cacheEnabled = on; }
+    // Called after the whole cache was dropped, for kinds that keep further memos.
+    virtual void cacheCleared() const { }
+
+private:
+    bool m_cacheEnabled = true;
+    mutable QMutex m_cacheMutex;
+    mutable QHash<int, QHash<int, QVariant>> m_cache;
+};
+
+} // namespace ProxyOrm

@@ -1,0 +1,344 @@
+#include "testlistmodel.h"
+
+#include "proxyorm/aggregatebyjoin.h"
+#include "proxyorm/aggregatebyrow.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+
+using namespace ProxyOrm;
+
+namespace {
+
+enum Roles { Key = Qt::UserRole + 1, Value, Flag, Out = 700 };
+
+TestListModel::Row row(const QVariant &key, const QVariant &value = {}, const QVariant &flag = {})
+{
+    return { { Key, key }, { Value, value }, { Flag, flag } };
+}
+
+QList<TestListModel::Row> rowsOf(const QVariantList &keys, const QVariantList &values)
+{
+    QList<TestListModel::Row> rows;
+    for (int i = 0; i < keys.size(); ++i)
+        rows.append(row(keys.at(i), values.at(i)));
+    return rows;
+}
+
+QVariantList column(const ISource &source, int rows)
+{
+    QVariantList values;
+    for (int i = 0; i < rows; ++i)
+        values.append(source.data(i, Out));
+    return values;
+}
+
+// Compares with types, and NaN equal to NaN.
+bool sameValues(const QVariantList &actual, const QVariantList &expected)
+{
+    if (actual.size() != expected.size())
+        return false;
+    for (int i = 0; i < actual.size(); ++i) {
+        const QVariant &a = actual.at(i);
+        const QVariant &e = expected.at(i);
+        if (a.metaType() != e.metaType())
+            return false;
+        if (e.typeId() == QMetaType::Double && std::isnan(e.toDouble()) && std::isnan(a.toDouble()))
+            continue;
+        if (a != e)
+            return false;
+    }
+    return true;
+}
+
+const double notANumber = std::nan("");
+
+} // namespace
+
+class TestAggregates : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void byRow_data();
+    void byRow();
+    void byJoin_data();
+    void byJoin();
+    void byJoinFilters();
+    void isMoreComprasion_data();
+    void isMoreComprasion();
+    void memoKeepsTypesApart();
+    void memoComputesOncePerKey();
+    void followsSourceModel();
+    void byJoinFollowsJoinModel();
+    void copiesFollowTheirModels();
+    void intSumPastIntRangeKeepsExactValue();
+};
+
+void TestAggregates::byRow_data()
+{
+    QTest::addColumn<QVariantList>("keys");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariantList>("expected");
+
+    const QVariantList aab { "A", "A", "B" };
+    const QVariantList ints { 1, 2, 5 };
+    QTest::newRow("count") << aab << ints << int(TypeAggregate::Count) << QVariantList { 2, 2, 1 };
+    QTest::newRow("sum") << aab << ints << int(TypeAggregate::Sum) << QVariantList { 3, 3, 5 };
+    QTest::newRow("average") << aab << ints << int(TypeAggregate::Average)
+                             << QVariantList { 1.5, 1.5, 5.0 };
+    QTest::newRow("min") << aab << ints << int(TypeAggregate::Min) << QVariantList { 1, 1, 5 };
+    QTest::newRow("max") << aab << ints << int(TypeAggregate::Max) << QVariantList { 2, 2, 5 };
+    QTest::newRow("first") << aab << ints << int(TypeAggregate::First) << QVariantList { 1, 1, 5 };
+    QTest::newRow("last") << aab << ints << int(TypeAggregate::Last) << QVariantList { 2, 2, 5 };
+    QTest::newRow("unknown kind gives null")
+        << aab << ints << 42 << QVariantList { QVariant(), QVariant(), QVariant() };
+
+    QTest::newRow("text sum joins texts") << QVariantList { 1, 1 } << QVariantList { "a", "b" }
+                                          << int(TypeAggregate::Sum) << QVariantList { "ab", "ab" };
+    QTest::newRow("sum takes the type of the last value")
+        << QVariantList { 1, 1 } << QVariantList { 1, 2.5 } << int(TypeAggregate::Sum)
+        << QVariantList { 3.5, 3.5 };
+    QTest::newRow("float sum") << QVariantList { 1, 1 } << QVariantList { 1.5f, 2.0f }
+                               << int(TypeAggregate::Sum) << QVariantList { 3.5f, 3.5f };
+    QTest::newRow("average over a joined text is zero")
+        << QVariantList { 1, 1 } << QVariantList { 4, "x" } << int(TypeAggregate::Average)
+        << QVariantList { 0.0, 0.0 };
+    QTest::newRow("max across types keeps the first")
+        << QVariantList { 1, 1 } << QVariantList { 3, 4.5 } << int(TypeAggregate::Max)
+        << QVariantList { 3, 3 };
+    QTest::newRow("min across types takes the later")
+        << QVariantList { 1, 1 } << QVariantList { 3, 4.5 } << int(TypeAggregate::Min)
+        << QVariantList { 4.5, 4.5 };
+    QTest::newRow("max of texts") << QVariantList { 1, 1, 1 } << QVariantList { "b", "C", "a" }
+                                  << int(TypeAggregate::Max) << QVariantList { "b", "b", "b" };
+    QTest::newRow("sum skips values of other types")
+        << QVariantList { 1, 1 } << QVariantList { 2, QVariant(qlonglong(5)) }
+        << int(TypeAggregate::Sum) << QVariantList { 2, 2 };
+    QTest::newRow("null keys form a group")
+        << QVariantList { QVariant(), QVariant(), 1 } << QVariantList { 1, 2, 3 }
+        << int(TypeAggregate::Count) << QVariantList { 2, 2, 1 };
+}
+
+void TestAggregates::byRow()
+{
+    QFETCH(QVariantList, keys);
+    QFETCH(QVariantList, values);
+    QFETCH(int, kind);
+    QFETCH(QVariantList, expected);
+
+    TestListModel model;
+    model.resetRows(rowsOf(keys, values));
+    AggregateByRow aggregate(&model, Key, Value, TypeAggregate(kind), Out);
+    QCOMPARE(aggregate.roles(), QList<int> { Out });
+    const QVariantList actual = column(aggregate, int(keys.size()));
+    QVERIFY2(sameValues(actual, expected), qPrintable(QVariant(actual).toString()));
+}
+
+void TestAggregates::byJoin_data()
+{
+    QTest::addColumn<QVariantList>("joinValues");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariant>("forKeyA");
+    QTest::addColumn<QVariant>("forMissingKey");
+
+    const QVariantList values { 2, 7, 5 };
+    QTest::newRow("count") << values << int(TypeAggregate::Count) << QVariant(3) << QVariant();
+    QTest::newRow("sum") << values << int(TypeAggregate::Sum) << QVariant(14) << QVariant();
+    QTest::newRow("average") << values << int(TypeAggregate::Average) << QVariant(14.0 / 3)
+                             << QVariant(notANumber);
+    QTest::newRow("min") << values << int(TypeAggregate::Min) << QVariant(2) << QVariant();
+    QTest::newRow("max") << values << int(TypeAggregate::Max) << QVariant(7) << QVariant();
+    QTest::newRow("first") << values << int(TypeAggregate::First) << QVariant(2) << QVariant();
+    QTest::newRow("last") << values << int(TypeAggregate::Last) << QVariant(5) << QVariant();
+    QTest::newRow("texts are not summed")
+        << QVariantList { "a", "b", "c" } << int(TypeAggregate::Sum) << QVariant() << QVariant();
+    QTest::newRow("average counts a text but does not add it")
+        << QVariantList { 4, "x", QVariant() } << int(TypeAggregate::Average) << QVariant(4.0 / 3)
+        << QVariant(notANumber);
+}
+
+void TestAggregates::byJoin()
+{
+    QFETCH(QVariantList, joinValues);
+    QFETCH(int, kind);
+    QFETCH(QVariant, forKeyA);
+    QFETCH(QVariant, forMissingKey);
+
+    TestListModel model;
+    model.resetRows({ row("A"), row("Z") });
+    TestListModel join;
+    QList<TestListModel::Row> joinRows;
+    for (const QVariant &value : joinValues) {
+        joinRows.append(row("A", value));
+        joinRows.append(row("B", 100));
+    }
+    join.resetRows(joinRows);
+    AggregateByJoin aggregate(&model, Key, &join, Key, Value, TypeAggregate(kind), Out, {});
+    QVERIFY(sameValues(column(aggregate, 2), { forKeyA, forMissingKey }));
+}
+
+void TestAggregates::byJoinFilters()
+{
+    TestListModel model;
+    model.resetRows({ row(1), row(2) });
+    TestListModel join;
+    join.resetRows({ row(1, 10, "x"), row(1, 20, "y"), row(1, 30, "x"), row(2, 40, "x"),
+                     row(1, QVariant(), "x") });
+    const QMap<int, Where> wheres { { Flag, Where(Where::Equal, "x") },
+                                    { Value, Where(Where::Greater, 15) } };
+    AggregateByJoin count(&model, Key, &join, Key, Value, TypeAggregate::Count, Out, wheres);
+    QCOMPARE(column(count, 2), (QVariantList { 1, 1 }));
+    AggregateByJoin sum(&model, Key, &join, Key, Value, TypeAggregate::Sum, Out,
+                        { { Flag, Where(Where::Equal, "x") } });
+    QCOMPARE(column(sum, 2), (QVariantList { 40, 40 }));
+}
+
+void TestAggregates::isMoreComprasion_data()
+{
+    QTest::addColumn<QVariant>("a");
+    QTest::addColumn<QVariant>("b");
+    QTest::addColumn<bool>("more");
+
+    QTest::newRow("int") << QVariant(3) << QVariant(2) << true;
+    QTest::newRow("int equal") << QVariant(3) << QVariant(3) << false;
+    QTest::newRow("double") << QVariant(2.5) << QVariant(2.25) << true;
+    QTest::newRow("float") << QVariant(1.0f) << QVariant(2.0f) << false;
+    QTest::newRow("text by code units") << QVariant("a") << QVariant("B") << true;
+    QTest::newRow("different types") << QVariant(4.5) << QVariant(3) << false;
+    QTest::newRow("both null") << QVariant() << QVariant() << false;
+    QTest::newRow("unordered type") << QVariant(qlonglong(5)) << QVariant(qlonglong(1)) << false;
+}
+
+void TestAggregates::isMoreComprasion()
+{
+    QFETCH(QVariant, a);
+    QFETCH(QVariant, b);
+    QFETCH(bool, more);
+    TestListModel model;
+    const AggregateByRow aggregate(&model, Key, Value, TypeAggregate::Max, Out);
+    QCOMPARE(aggregate.isMoreComprasion(a, b), more);
+}
+
+void TestAggregates::memoKeepsTypesApart()
+{
+    // A null key and an empty text read as the same text but are different groups; each shows
+    // its own aggregate whichever is read first.
+    TestListModel model;
+    model.resetRows(rowsOf({ QVariant(), QString(""), QVariant() }, { 10, 20, 30 }));
+    AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
+    QCOMPARE(column(sum, 3), (QVariantList { 40, 20, 40 }));
+    AggregateByRow reversed(&model, Key, Value, TypeAggregate::Sum, Out);
+    QCOMPARE(reversed.data(1, Out), QVariant(20));
+    QCOMPARE(reversed.data(0, Out), QVariant(40));
+}
+
+void TestAggregates::memoComputesOncePerKey()
+{
+    TestListModel model;
+    QVariantList keys, values;
+    for (int i = 0; i < 40; ++i) {
+        keys.append(i % 4);
+        values.append(i);
+    }
+    model.resetRows(rowsOf(keys, values));
+    AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
+    model.resetReads();
+    column(sum, 40);
+    // One scan of 40 rows (key, plus value for matches) per distinct key, and one key read per row.
+    QCOMPARE(model.reads(), 4 * (40 + 10) + 40);
+
+    // The null answer of an empty group is remembered too.
+    AggregateByRow first(&model, Key, Value, TypeAggregate::First, Out);
+    model.resetReads();
+    QCOMPARE(first.data(0, Out), QVariant(0));
+    const int firstScan = model.reads();
+    QCOMPARE(firstScan, 1 + 2);
+}
+
+void TestAggregates::followsSourceModel()
+{
+    TestListModel model;
+    model.resetRows(rowsOf({ "A", "A", "B" }, { 1, 2, 5 }));
+    AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
+    QSignalSpy spy(&sum, &ISource::changed);
+    QVERIFY(spy.isValid());
+    QCOMPARE(column(sum, 3), (QVariantList { 3, 3, 5 }));
+
+    model.setValue(2, Key, "A");
+    QCOMPARE(column(sum, 3), (QVariantList { 8, 8, 8 }));
+    model.insertRowAt(0, row("B", 4));
+    QCOMPARE(column(sum, 4), (QVariantList { 4, 8, 8, 8 }));
+    model.removeRowsAt(1, 1);
+    QCOMPARE(column(sum, 3), (QVariantList { 4, 7, 7 }));
+    model.moveRowTo(0, 2);
+    QCOMPARE(column(sum, 3), (QVariantList { 7, 7, 4 }));
+    model.sortByRole(Value, false);
+    QCOMPARE(column(sum, 3), (QVariantList { 7, 4, 7 }));
+    model.resetRows(rowsOf({ "C" }, { 9 }));
+    QCOMPARE(column(sum, 1), (QVariantList { 9 }));
+    QCOMPARE(spy.size(), 0);
+}
+
+void TestAggregates::byJoinFollowsJoinModel()
+{
+    TestListModel model;
+    model.resetRows({ row(1), row(2) });
+    TestListModel join;
+    join.resetRows({ row(1, 10), row(2, 20) });
+    AggregateByJoin sum(&model, Key, &join, Key, Value, TypeAggregate::Sum, Out, {});
+    QSignalSpy spy(&sum, &ISource::changed);
+    QVERIFY(spy.isValid());
+    QCOMPARE(column(sum, 2), (QVariantList { 10, 20 }));
+
+    join.setValue(0, Value, 15);
+    QCOMPARE(column(sum, 2), (QVariantList { 15, 20 }));
+    join.insertRowAt(0, row(2, 1));
+    QCOMPARE(column(sum, 2), (QVariantList { 15, 21 }));
+    QCOMPARE(spy.size(), 2);
+    QCOMPARE(spy.last().at(0).value<QList<int>>(), QList<int> { Out });
+}
+
+void TestAggregates::copiesFollowTheirModels()
+{
+    TestListModel model;
+    model.resetRows(rowsOf({ "A", "B" }, { 1, 2 }));
+    TestListModel join;
+    join.resetRows({ row("A", 5) });
+    const AggregateByRow original(&model, Key, Value, TypeAggregate::Sum, Out);
+    AggregateByRow copy(original);
+    const AggregateByJoin joinOriginal(&model, Key, &join, Key, Value, TypeAggregate::Sum, Out, {});
+    AggregateByJoin joinCopy(joinOriginal);
+    QCOMPARE(column(copy, 2), (QVariantList { 1, 2 }));
+    QCOMPARE(column(joinCopy, 2), (QVariantList { 5, QVariant() }));
+
+    model.setValue(1, Key, "A");
+    QCOMPARE(column(copy, 2), (QVariantList { 3, 3 }));
+    join.setValue(0, Value, 6);
+    QCOMPARE(column(joinCopy, 2), (QVariantList { 6, 6 }));
+
+    // Assignment takes the other's parameters and follows the other's model from then on.
+    TestListModel other;
+    other.resetRows(rowsOf({ "X", "X" }, { 10, 20 }));
+    AggregateByRow assigned(&other, Key, Value, TypeAggregate::Max, Out);
+    QCOMPARE(column(assigned, 2), (QVariantList { 20, 20 }));
+    AggregateByRow *const same = &(assigned = copy);
+    QCOMPARE(same, &assigned);
+    QCOMPARE(column(assigned, 2), (QVariantList { 3, 3 }));
+    model.setValue(0, Value, 7);
+    QCOMPARE(column(assigned, 2), (QVariantList { 9, 9 }));
+}
+
+void TestAggregates::intSumPastIntRangeKeepsExactValue()
+{
+    TestListModel model;
+    model.resetRows(rowsOf({ 1, 1, 1 }, { 2147483647, 2147483647, 2 }));
+    AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
+    QCOMPARE(sum.data(0, Out), QVariant(qlonglong(2147483647) * 2 + 2));
+}
+
+QTEST_GUILESS_MAIN(TestAggregates)
+#include "tst_aggregates.moc"
