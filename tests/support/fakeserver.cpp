@@ -75,6 +75,10 @@ enum class Parse { Incomplete, Complete, Bad };
 // understood: a request line, headers, and a body of Content-Length bytes.
 Parse parseRequest(const QByteArray &buffer, RecordedRequest &out)
 {
+    // Anything that does not start like a request line (a TLS hello, for one) is refused at
+    // once rather than waited on.
+    if (!buffer.isEmpty() && (buffer.front() < 'A' || buffer.front() > 'Z'))
+        return Parse::Bad;
     const qsizetype end = buffer.indexOf("\r\n\r\n");
     if (end < 0)
         return buffer.size() > MaxHeaderBytes ? Parse::Bad : Parse::Incomplete;

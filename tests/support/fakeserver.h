@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QMetaType>
 #include <QMutex>
 #include <QObject>
 #include <QQueue>
@@ -131,3 +132,5 @@ private:
     QHash<QString, Answer> m_fixed;
     int m_tokensIssued = 0;
 };
+
+Q_DECLARE_METATYPE(FakeServer::Answer)
