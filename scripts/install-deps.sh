@@ -7,7 +7,7 @@ packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-5compat-dev qt6-svg-dev
     qt6-websockets-dev qt6-httpserver-dev libqt6sql6-sqlite libqt6svg6
-    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
+    qml6-module-qtqml qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
     qml6-module-qt5compat-graphicaleffects qml6-module-qttest qml6-module-qtquick-virtualkeyboard
     libmosquitto-dev mosquitto libgl-dev libxkbcommon-dev xvfb xauth openssl

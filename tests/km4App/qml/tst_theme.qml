@@ -1,0 +1,79 @@
+import QtQuick
+import QtTest
+
+import "qrc:/km4App/KMUI/UIKit"
+import "qrc:/km4App/KMUI/Shared"
+
+TestCase {
+    id: _testCase
+
+    name: "ThemeAndScaling"
+
+    function compareColor(actual, expected, message) {
+        verify(Qt.colorEqual(actual, expected), `${message}: ${actual} != ${expected}`);
+    }
+
+    function cleanupTestCase() {
+        DpiSettings.dpi = Qt.binding(() => Screen.pixelDensity * 25.4);
+        Theme.theme = "dark";
+    }
+
+    function test_darkAtStart() {
+        compare(Theme.theme, "dark");
+        verify(Theme.isDark);
+        compareColor(Theme.colorTextPrimary, "#FFFFFF", "text");
+        compareColor(Theme.colorBackgroundCardPay, "#353535", "card");
+        compareColor(Theme.colorDivider, "#1D1D1D", "divider");
+    }
+
+    function test_fixedRoles_data() {
+        return [
+            { tag: "selected with alpha", role: "colorSelected", value: "#1A009CF3" },
+            { tag: "brand", role: "colorBrand", value: "#009CF3" },
+            { tag: "brand ligher", role: "colorBrandLigher", value: "#CAECFF" },
+            { tag: "green dark", role: "colorGreenDark", value: "#31AC31" },
+            { tag: "red neutral", role: "colorRedNeutral", value: "#E40038" },
+            { tag: "orange lightest", role: "colorOrangeLightest", value: "#FFEDDF" },
+            { tag: "text button", role: "colorTextButton", value: "#FFFFFF" },
+            { tag: "stroke light", role: "colorStrokeLight", value: "#9DA4AE" },
+        ];
+    }
+
+    function test_fixedRoles(data) {
+        compareColor(Theme[data.role], data.value, data.role);
+        Theme.theme = "light";
+        compareColor(Theme[data.role], data.value, data.role + " in light");
+        Theme.theme = "dark";
+    }
+
+    function test_lightState() {
+        Theme.theme = "light";
+        verify(!Theme.isDark);
+        compareColor(Theme.colorTextPrimary, "#404040", "text");
+        compareColor(Theme.colorBackgroundPrimary, "#FFFFFF", "background");
+        compareColor(Theme.colorStrokeDark, "#EBEDF4", "stroke");
+        Theme.theme = "dark";
+        verify(Theme.isDark);
+        compareColor(Theme.colorTextPrimary, "#FFFFFF", "text back in dark");
+        compareColor(Theme.colorBackgroundPrimary, "#1D1D1D", "background back in dark");
+    }
+
+    function test_dpiFollowsScreen() {
+        fuzzyCompare(DpiSettings.dpi, Screen.pixelDensity * 25.4, 1e-6);
+    }
+
+    function test_scaling_data() {
+        return [
+            { tag: "96 dpi", dpi: 96, expected: 40 },
+            { tag: "119 dpi", dpi: 119, expected: 40 },
+            { tag: "120 dpi", dpi: 120, expected: 30 },
+            { tag: "160 dpi", dpi: 160, expected: 40 },
+            { tag: "192 dpi", dpi: 192, expected: 48 },
+        ];
+    }
+
+    function test_scaling(data) {
+        DpiSettings.dpi = data.dpi;
+        fuzzyCompare(DpiSettings.scaling(40), data.expected, 1e-9);
+    }
+}
