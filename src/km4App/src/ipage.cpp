@@ -1,0 +1,3 @@
+#include "ipage.h"
+
+IPage::~IPage() = default;
