@@ -1,0 +1,5 @@
+#include "entitymodel.h"
+
+EntityModel::EntityModel(QObject *parent)
+    : QAbstractListModel(parent)
+{ }

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "shared/logger.h"
+
+#include <QHash>
+#include <QList>
+#include <QSqlQuery>
+#include <QString>
+
+// The rows of one reload, read on the pool thread that ran the SELECT, with the uuid index
+// built over them (a uuid that occurs twice keeps its later row).
+template <typename Entity> struct EntityRows
+{
+    QList<Entity> rows;
+    QHash<QString, int> index;
+
+    static EntityRows read(QSqlQuery &query)
+    {
+        EntityRows result;
+        while (query.next()) {
+            Entity entity;
+            entity.fromRow(query);
+            result.index.insert(entity.uuid, int(result.rows.size()));
+            result.rows.append(std::move(entity));
+        }
+        return result;
+    }
+};

@@ -1,0 +1,228 @@
+#include "ordermodel.h"
+
+#include "entities/entitiesrepo.h"
+#include "entities/sqlrow.h"
+#include "shared/appexception.h"
+#include "shared/asyncsqlquery.h"
+#include "shared/logger.h"
+
+OrderModel::OrderModel(QObject *parent)
+    : EntityModel(parent)
+{ }
+
+OrderModel::~OrderModel() = default;
+
+QString OrderModel::tableName()
+{
+    return QStringLiteral("order");
+}
+
+int OrderModel::rowCount(const QModelIndex &) const
+{
+    return int(rows.size());
+}
+
+QVariant OrderModel::data(const QModelIndex &index, int role) const
+{
+    const int row = index.row();
+    if (row < 0 || row >= rows.size())
+        return QVariant();
+    const Order &order = rows.at(row);
+    switch (role) {
+    case idRole:
+        return order.id;
+    case uuidRole:
+        return order.uuid;
+    case numberRole:
+        return order.number;
+    case shiftUuidRole:
+        return order.shift_uuid;
+    case openDateRole:
+        return qlonglong(order.created_at);
+    case closeDateRole:
+        return qlonglong(order.closed_at);
+    case userIdRole:
+        return order.created_by;
+    case clientIdRole:
+        return order.client_id;
+    case clientUuidRole:
+        return order.client_uuid;
+    case statusNameRole:
+        return order.status;
+    case commentRole:
+        return order.comment;
+    case tableIdRole:
+        return order.table_id;
+    case guestsRole:
+        return order.number_guests;
+    case isPaidRole:
+        return order.is_paid;
+    case isClosedRole:
+        return order.is_closed;
+    case deleteAtRole:
+        return qlonglong(order.deleted_at);
+    default:
+        return QString();
+    }
+}
+
+QHash<int, QByteArray> OrderModel::roleNames() const
+{
+    return {
+        { idRole, "idRole" },
+        { uuidRole, "uuidRole" },
+        { numberRole, "numberRole" },
+        { shiftUuidRole, "shiftUuidRole" },
+        { openDateRole, "openDateRole" },
+        { closeDateRole, "closeDateRole" },
+        { userIdRole, "userIdRole" },
+        { clientIdRole, "clientIdRole" },
+        { clientUuidRole, "clientUuidRole" },
+        { statusNameRole, "statusNameRole" },
+        { commentRole, "commentRole" },
+        { tableIdRole, "tableIdRole" },
+        { guestsRole, "guestsRole" },
+        { isPaidRole, "isPaidRole" },
+        { deleteAtRole, "deleteAtRole" },
+    };
+}
+
+Order OrderModel::byUuid(const QString &uuid) const
+{
+    KM4_LOG_SCOPE();
+    const auto found = indexUuid.constFind(uuid);
+    return found == indexUuid.constEnd() ? Order() : rows.at(found.value());
+}
+
+int OrderModel::indexOf(const QString &uuid) const
+{
+    return indexUuid.value(uuid, -1);
+}
+
+Order OrderModel::at(int row) const
+{
+    return row >= 0 && row < rows.size() ? rows.at(row) : Order();
+}
+
+Order OrderModel::getPreviousByUuid(const QString &uuid) const
+{
+    KM4_LOG_SCOPE();
+    if (rows.size() < 2)
+        return Order();
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.at(row).uuid == uuid)
+            return row == 0 ? rows.at(1) : rows.at(row - 1);
+    }
+    return Order();
+}
+
+void OrderModel::updateIndexUuid(const QString &uuid)
+{
+    KM4_LOG_SCOPE();
+    const auto found = indexUuid.constFind(uuid);
+    if (found == indexUuid.constEnd())
+        return;
+    const int removedRow = found.value();
+    indexUuid.erase(found);
+    for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
+        if (it.value() > removedRow)
+            --it.value();
+    }
+}
+
+VoidFuture OrderModel::update(QString shiftUuid)
+{
+    KM4_LOG_SCOPE();
+    const QString sql = SqlRow::fill(
+        QStringLiteral("SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
+        { SqlRow::escaped(shiftUuid) });
+    const quint64 generation = reloads.start();
+    return AsyncSQLQuery::read(sql,
+        [](QSqlQuery &query) {
+            KM4_LOG_SCOPE();
+            return EntityRows<Order>::read(query);
+        })
+        .then(this,
+            [this, generation](QFuture<EntityRows<Order>> read) {
+                QList<Order> missed;
+                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+                const bool apply = reloads.finish(generation, succeeded, &missed);
+                if (!succeeded) {
+                    read.waitForFinished(); // hands a failure on to the handler below
+                    return;
+                }
+                if (!apply)
+                    return; // a reload that started later has been applied already
+                EntityRows<Order> fresh = read.takeResult();
+                beginResetModel();
+                rows = std::move(fresh.rows);
+                indexUuid = std::move(fresh.index);
+                for (const Order &order : std::as_const(missed))
+                    upsert(order);
+                endResetModel();
+            })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+}
+
+VoidFuture OrderModel::removeOldEntity(int day)
+{
+    const QString days = QString::number(day);
+    const QString sql = QStringLiteral("DELETE FROM 'order' WHERE (closed_at < strftime('%s', "
+                                       "'now', '-")
+        + days
+        + QStringLiteral(" day') AND closed_at IS NOT NULL  AND shift_uuid IN ( SELECT uuid FROM "
+                         "shift WHERE closed_at < strftime('%s', 'now', '-")
+        + days
+        + QStringLiteral(" day') AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', "
+                         "'now', '-")
+        + days + QStringLiteral(" day')) AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
+}
+
+VoidFuture OrderModel::insert(BaseEntity *entityPtr)
+{
+    KM4_LOG_SCOPE();
+    auto *order = dynamic_cast<Order *>(entityPtr);
+    if (!order) {
+        KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+        return QtFuture::makeReadyFuture();
+    }
+    beginResetModel();
+    upsert(*order);
+    endResetModel();
+
+    const quint64 push = reloads.recordPush({ *order });
+    return EntitiesRepo::insertOrder({ order })
+        .then(this,
+            [this, push](VoidFuture write) {
+                reloads.settle(push);
+                write.waitForFinished(); // hands a failure on to the handler below
+            })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+}
+
+void OrderModel::upsert(const Order &order)
+{
+    bool matched = false;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.at(row).uuid != order.uuid)
+            continue;
+        matched = true;
+        if (order.deleted_at != 0) {
+            updateIndexUuid(order.uuid);
+            rows.removeAt(row);
+            break;
+        }
+        rows[row] = order;
+    }
+    if (!matched) {
+        indexUuid.insert(order.uuid, int(rows.size()));
+        rows.append(order);
+    }
+}

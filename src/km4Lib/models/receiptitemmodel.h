@@ -1,0 +1,63 @@
+#pragma once
+
+#include "entitymodel.h"
+#include "entities/receiptitem.h"
+#include "reloadtracker.h"
+
+#include <QHash>
+#include <QList>
+
+// The receipt items of the current shift, indexed by uuid. The order board is rebuilt from the
+// items in work on every reset of this model. A pushed item that arrives deleted removes its row.
+class ReceiptItemModel : public EntityModel
+{
+    Q_OBJECT
+
+public:
+    enum Roles {
+        idRole = Qt::UserRole + 1,
+        uuidRole,
+        menuIdRole,
+        receiptUuidRole,
+        quantityRole,
+        commentRole,
+        inWorkRole,
+        createdAtRole,
+        updatedAtRole,
+        deletedAtRole,
+        statusRole,
+    };
+
+    explicit ReceiptItemModel(QObject *parent = nullptr);
+    ~ReceiptItemModel() override;
+
+    // The name of the table and of the topic segment that carries receipt items.
+    static QString tableName();
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    ReceiptItem byUuid(QString uuid) const;
+    // Drops the uuid from the index and moves the entries behind its row up by one; called
+    // before that row leaves the list.
+    void updateIndexUuid(const QString &uuid);
+    QList<ReceiptItem> listItemsByReceiptUuid(QString receiptUuid) const;
+
+public Q_SLOTS:
+    // Must be called on the model's thread, like insert.
+    VoidFuture update(QString shiftUuid) override;
+    // Here a held row that is itself deleted leaves the list, and the incoming item is not kept.
+    VoidFuture insert(QList<ReceiptItem *> list);
+    VoidFuture removeOldEntity(int dayOld) override;
+    VoidFuture insert(BaseEntity *entityPtr) override;
+
+private:
+    void upsert(const ReceiptItem &item);
+    void removeRow(int row);
+    [[nodiscard]] VoidFuture write(const QList<ReceiptItem *> &list);
+
+    QList<ReceiptItem> rows;
+    QHash<QString, int> indexUuid;
+    ReloadTracker<ReceiptItem> reloads;
+};

@@ -1,0 +1,218 @@
+#include "receiptmodel.h"
+
+#include "entities/entitiesrepo.h"
+#include "entities/sqlrow.h"
+#include "entityrows.h"
+#include "shared/appexception.h"
+#include "shared/asyncsqlquery.h"
+#include "shared/logger.h"
+
+ReceiptModel::ReceiptModel(QObject *parent)
+    : EntityModel(parent)
+{ }
+
+ReceiptModel::~ReceiptModel() = default;
+
+QString ReceiptModel::tableName()
+{
+    return QStringLiteral("receipt");
+}
+
+int ReceiptModel::rowCount(const QModelIndex &) const
+{
+    return int(rows.size());
+}
+
+QVariant ReceiptModel::data(const QModelIndex &index, int role) const
+{
+    const int row = index.row();
+    if (row < 0 || row >= rows.size())
+        return QVariant();
+    const Receipt &receipt = rows.at(row);
+    switch (role) {
+    case idRole:
+        return receipt.id;
+    case uuidRole:
+        return receipt.uuid;
+    case shiftUuidRole:
+        return receipt.shift_uuid;
+    case orderUuidRole:
+        return receipt.order_uuid;
+    case openDateRole:
+        return qlonglong(receipt.created_at);
+    case closeDateRole:
+        return qlonglong(receipt.closed_at);
+    case deleteAtRole:
+        return qlonglong(receipt.deleted_at);
+    case userIdRole:
+        return receipt.created_by;
+    case isPaidRole:
+        return receipt.is_paid;
+    default:
+        return QString();
+    }
+}
+
+QHash<int, QByteArray> ReceiptModel::roleNames() const
+{
+    return {
+        { idRole, "idRole" },
+        { uuidRole, "uuidRole" },
+        { shiftUuidRole, "shiftUuidRole" },
+        { orderUuidRole, "orderUuidRole" },
+        { openDateRole, "openDateRole" },
+        { closeDateRole, "closeDateRole" },
+        { deleteAtRole, "deleteAtRole" },
+        { userIdRole, "userIdRole" },
+        { isPaidRole, "isPaidRole" },
+    };
+}
+
+Receipt ReceiptModel::byUuid(const QString &uuid) const
+{
+    KM4_LOG_SCOPE();
+    const auto found = indexUuid.constFind(uuid);
+    return found == indexUuid.constEnd() ? Receipt() : rows.at(found.value());
+}
+
+int ReceiptModel::indexOf(const QString &uuid) const
+{
+    KM4_LOG_SCOPE();
+    return indexUuid.value(uuid, -1);
+}
+
+Receipt ReceiptModel::firstInOrder(QString orderUuid)
+{
+    KM4_LOG_SCOPE();
+    for (const Receipt &receipt : std::as_const(rows)) {
+        if (receipt.order_uuid == orderUuid)
+            return receipt;
+    }
+    return Receipt();
+}
+
+Receipt ReceiptModel::getPreviosByUuid(QString uuid)
+{
+    KM4_LOG_SCOPE();
+    if (rows.size() < 2)
+        return Receipt();
+    for (int row = 0; row < rows.size(); ++row) {
+        const Receipt &receipt = rows.at(row);
+        if (receipt.uuid == uuid && receipt.deleted_at == 0)
+            return row == 0 ? rows.at(1) : rows.at(row - 1);
+    }
+    return Receipt();
+}
+
+QList<Receipt> ReceiptModel::listReceiptByOrder(QString orderUuid)
+{
+    KM4_LOG_SCOPE();
+    QList<Receipt> result;
+    for (const Receipt &receipt : std::as_const(rows)) {
+        if (receipt.order_uuid == orderUuid)
+            result.append(receipt);
+    }
+    return result;
+}
+
+VoidFuture ReceiptModel::update(QString shiftUuid)
+{
+    KM4_LOG_SCOPE();
+    const QString sql = SqlRow::fill(
+        QStringLiteral("SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
+        { SqlRow::escaped(shiftUuid) });
+    const quint64 generation = reloads.start();
+    return AsyncSQLQuery::read(sql,
+        [](QSqlQuery &query) {
+            KM4_LOG_SCOPE();
+            return EntityRows<Receipt>::read(query);
+        })
+        .then(this,
+            [this, generation](QFuture<EntityRows<Receipt>> read) {
+                QList<Receipt> missed;
+                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+                const bool apply = reloads.finish(generation, succeeded, &missed);
+                if (!succeeded) {
+                    read.waitForFinished(); // hands a failure on to the handler below
+                    return;
+                }
+                if (!apply)
+                    return; // a reload that started later has been applied already
+                EntityRows<Receipt> fresh = read.takeResult();
+                beginResetModel();
+                rows = std::move(fresh.rows);
+                indexUuid = std::move(fresh.index);
+                for (const Receipt &receipt : std::as_const(missed))
+                    upsert(receipt);
+                endResetModel();
+            })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+}
+
+VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
+{
+    KM4_LOG_SCOPE();
+    itemlist.removeAll(nullptr);
+    beginResetModel();
+    for (const Receipt *receipt : std::as_const(itemlist))
+        upsert(*receipt);
+    endResetModel();
+    return write(itemlist);
+}
+
+VoidFuture ReceiptModel::removeOldEntity(int dayOld)
+{
+    const QString sql = QStringLiteral("DELETE FROM receipt  WHERE order_uuid NOT IN ( SELECT uuid "
+                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', '-")
+        + QString::number(dayOld)
+        + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
+}
+
+VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
+{
+    KM4_LOG_SCOPE();
+    auto *receipt = dynamic_cast<Receipt *>(entityPtr);
+    if (!receipt) {
+        KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+        return QtFuture::makeReadyFuture();
+    }
+    beginResetModel();
+    upsert(*receipt);
+    endResetModel();
+    return write({ receipt }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
+}
+
+VoidFuture ReceiptModel::write(const QList<Receipt *> &list)
+{
+    QList<Receipt> pushed;
+    pushed.reserve(list.size());
+    for (const Receipt *receipt : list)
+        pushed.append(*receipt);
+    const quint64 push = reloads.recordPush(pushed);
+    return EntitiesRepo::insertReceipt(list).then(this, [this, push](VoidFuture write) {
+        reloads.settle(push);
+        write.waitForFinished(); // hands a failure on to the caller
+    });
+}
+
+void ReceiptModel::upsert(const Receipt &receipt)
+{
+    bool matched = false;
+    for (Receipt &row : rows) {
+        if (row.uuid == receipt.uuid) {
+            row = receipt;
+            matched = true;
+        }
+    }
+    if (!matched) {
+        indexUuid.insert(receipt.uuid, int(rows.size()));
+        rows.append(receipt);
+    }
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QList>
+
+// Keeps a model's overlapping reloads and pushes in order, on the model's thread.
+//
+// A reload's SELECT runs on a pool thread and may miss a row pushed meanwhile: the push changes
+// the model at once, but its write runs on another pool thread and may land after the SELECT.
+// Every push is therefore remembered until no reload that could have missed it can still be
+// applied, and is replayed onto the rows of such a reload in the same reset. A reload that
+// started before the one applied last is never applied over it.
+template <typename Entity> class ReloadTracker
+{
+public:
+    // Opens a reload; the returned generation identifies it.
+    quint64 start()
+    {
+        m_pending.append(++m_started);
+        return m_started;
+    }
+
+    // Closes a reload. Returns true when its rows are to be applied: it succeeded and no reload
+    // started after it has been applied. `missed` then holds the pushes to replay, oldest first.
+    bool finish(quint64 generation, bool succeeded, QList<Entity> *missed)
+    {
+        m_pending.removeOne(generation);
+        const bool apply = succeeded && generation > m_applied;
+        if (apply) {
+            m_applied = generation;
+            missed->clear();
+            for (const Push &push : std::as_const(m_pushes)) {
+                if (!push.settled || push.settledAt >= generation)
+                    missed->append(push.entity);
+            }
+        }
+        prune();
+        return apply;
+    }
+
+    // Remembers records just pushed; the returned id settles them once their write has ended.
+    quint64 recordPush(const QList<Entity> &entities)
+    {
+        ++m_pushCount;
+        for (const Entity &entity : entities)
+            m_pushes.append({ m_pushCount, false, 0, entity });
+        return m_pushCount;
+    }
+
+    // The write of a push has ended (stored or failed); reloads started from now on see it.
+    void settle(quint64 pushId)
+    {
+        for (Push &push : m_pushes) {
+            if (push.id == pushId) {
+                push.settled = true;
+                push.settledAt = m_started;
+            }
+        }
+        prune();
+    }
+
+    qsizetype rememberedPushes() const { return m_pushes.size(); }
+
+private:
+    struct Push
+    {
+        quint64 id;
+        bool settled;
+        // The newest reload generation when the write ended; later reloads include the row.
+        quint64 settledAt;
+        Entity entity;
+    };
+
+    // A settled push is needed only while a reload that started before its write ended can
+    // still be applied.
+    void prune()
+    {
+        m_pushes.removeIf([this](const Push &push) {
+            if (!push.settled)
+                return false;
+            for (quint64 generation : std::as_const(m_pending)) {
+                if (generation <= push.settledAt && generation > m_applied)
+                    return false;
+            }
+            return true;
+        });
+    }
+
+    quint64 m_started = 0;
+    quint64 m_applied = 0;
+    quint64 m_pushCount = 0;
+    QList<quint64> m_pending;
+    QList<Push> m_pushes;
+};

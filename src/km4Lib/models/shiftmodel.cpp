@@ -1,0 +1,201 @@
+#include "shiftmodel.h"
+
+#include "entities/entitiesrepo.h"
+#include "entityrows.h"
+#include "shared/appexception.h"
+#include "shared/asyncsqlquery.h"
+#include "shared/logger.h"
+
+ShiftModel::ShiftModel(QObject *parent)
+    : EntityModel(parent)
+{ }
+
+ShiftModel::~ShiftModel() = default;
+
+QString ShiftModel::tableName()
+{
+    return QStringLiteral("shift");
+}
+
+int ShiftModel::rowCount(const QModelIndex &) const
+{
+    return int(rows.size());
+}
+
+QVariant ShiftModel::data(const QModelIndex &index, int role) const
+{
+    const int row = index.row();
+    if (row < 0 || row >= rows.size())
+        return QVariant();
+    const Shift &shift = rows.at(row);
+    switch (role) {
+    case idRole:
+        return shift.id;
+    case uuidRole:
+        return shift.uuid;
+    case parentUuidRole:
+        return shift.parent_uuid;
+    case typeRole:
+        return shift.type;
+    case createdCommentRole:
+        return shift.created_comment;
+    case closedCommentRole:
+        return shift.closed_comment;
+    case numberRole:
+        return shift.number;
+    case isFiscalRole:
+        return shift.is_fiscal;
+    case userIdRole:
+        return shift.user_id;
+    case createdByRole:
+        return shift.created_by;
+    case createdAtRole:
+        return qlonglong(shift.created_at);
+    case updatedAtRole:
+        return qlonglong(shift.updated_at);
+    case closedAtRole:
+        return qlonglong(shift.closed_at);
+    default:
+        return QVariant();
+    }
+}
+
+QHash<int, QByteArray> ShiftModel::roleNames() const
+{
+    return {
+        { idRole, "idRole" },
+        { uuidRole, "uuidRole" },
+        { parentUuidRole, "parentUuidRole" },
+        { typeRole, "typeRole" },
+        { createdCommentRole, "createdCommentRole" },
+        { closedCommentRole, "closedCommentRole" },
+        { numberRole, "numberRole" },
+        { isFiscalRole, "isFiscalRole" },
+        { userIdRole, "userIdRole" },
+        { createdByRole, "createdByRole" },
+        { createdAtRole, "createdAtRole" },
+        { updatedAtRole, "updatedAtRole" },
+        { closedAtRole, "closedAtRole" },
+    };
+}
+
+Shift ShiftModel::byUuid(QString uuid)
+{
+    for (const Shift &shift : std::as_const(rows)) {
+        if (shift.uuid == uuid)
+            return shift;
+    }
+    return Shift();
+}
+
+Shift ShiftModel::lastGeneralShift() const
+{
+    KM4_LOG_SCOPE();
+    for (const Shift &shift : rows) {
+        if (shift.type == QLatin1String("general"))
+            return shift;
+    }
+    return Shift();
+}
+
+VoidFuture ShiftModel::update(QString shiftUuid)
+{
+    Q_UNUSED(shiftUuid)
+    KM4_LOG_SCOPE();
+    const quint64 generation = reloads.start();
+    return AsyncSQLQuery::read(QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"),
+        [](QSqlQuery &query) {
+            KM4_LOG_SCOPE();
+            return EntityRows<Shift>::read(query);
+        })
+        .then(this,
+            [this, generation](QFuture<EntityRows<Shift>> read) {
+                QList<Shift> missed;
+                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+                const bool apply = reloads.finish(generation, succeeded, &missed);
+                if (!succeeded) {
+                    read.waitForFinished(); // hands a failure on to the handler below
+                    return;
+                }
+                if (!apply)
+                    return; // a reload that started later has been applied already
+                EntityRows<Shift> fresh = read.takeResult();
+                beginResetModel();
+                rows = std::move(fresh.rows);
+                for (const Shift &shift : std::as_const(missed))
+                    upsert(shift);
+                endResetModel();
+            })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+}
+
+VoidFuture ShiftModel::removeOldEntity(int dayOld)
+{
+    const QString days = QString::number(dayOld);
+    const QString sql
+        = QStringLiteral(" DELETE FROM shift WHERE closed_at < strftime('%s', 'now', '-") + days
+        + QStringLiteral(" day') AND closed_at IS NOT NULL AND number != (SELECT MAX(number) FROM "
+                         "shift WHERE closed_at < strftime('%s', 'now', '-")
+        + days + QStringLiteral(" day') AND type = 'general' AND closed_at IS NOT NULL);");
+    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
+}
+
+VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
+{
+    KM4_LOG_SCOPE();
+    auto *shift = dynamic_cast<Shift *>(entityPtr);
+    if (!shift) {
+        KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+        return QtFuture::makeReadyFuture();
+    }
+    beginResetModel();
+    upsert(*shift);
+    endResetModel();
+    return write({ shift });
+}
+
+VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
+{
+    KM4_LOG_SCOPE();
+    shiftList.removeAll(nullptr);
+    beginResetModel();
+    for (const Shift *shift : std::as_const(shiftList))
+        upsert(*shift);
+    endResetModel();
+    return write(shiftList);
+}
+
+VoidFuture ShiftModel::write(const QList<Shift *> &shiftList)
+{
+    QList<Shift> pushed;
+    pushed.reserve(shiftList.size());
+    for (const Shift *shift : shiftList)
+        pushed.append(*shift);
+    const quint64 push = reloads.recordPush(pushed);
+    return EntitiesRepo::insertShift(shiftList)
+        .then(this,
+            [this, push](VoidFuture write) {
+                reloads.settle(push);
+                write.waitForFinished(); // hands a failure on to the handler below
+            })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+}
+
+void ShiftModel::upsert(const Shift &shift)
+{
+    bool matched = false;
+    for (Shift &row : rows) {
+        if (row.uuid == shift.uuid) {
+            row = shift;
+            matched = true;
+        }
+    }
+    if (!matched)
+        rows.append(shift);
+}

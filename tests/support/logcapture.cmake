@@ -1,0 +1,3 @@
+target_sources(km4TestSupport PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/logcapture.h
+    ${CMAKE_CURRENT_LIST_DIR}/logcapture.cpp)
