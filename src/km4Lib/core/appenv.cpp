@@ -1,0 +1,75 @@
+#include "appenv.h"
+
+#include "shared/logger.h"
+
+#include <QCoreApplication>
+#include <QVariant>
+
+namespace {
+
+QString applicationVersionCode()
+{
+    const QCoreApplication *application = QCoreApplication::instance();
+    return application ? application->property("VERSION_CODE").toString() : QString();
+}
+
+} // namespace
+
+AppEnv::AppEnv(QObject *parent)
+    : QObject(parent)
+    , version(QCoreApplication::applicationVersion())
+    , channel(QStringLiteral("stable"))
+    , versionCode(applicationVersionCode())
+{
+    isOnline.set(true);
+    connect(&shiftUuid, &PrivateEnvVariable::changed, &shiftUuid,
+        [this] {
+            if (isShiftOpen.value() && modelsLoaded)
+                reloadShiftModels();
+        },
+        Qt::DirectConnection);
+}
+
+AppEnv::~AppEnv() = default;
+
+void AppEnv::setCurrency(const QString &value)
+{
+    currency = value;
+    Q_EMIT currencyChanged();
+}
+
+void AppEnv::updateAllModels()
+{
+    KM4_LOG_SCOPE();
+    // A failed shift reload keeps the rows it had, and the current shift is taken from those.
+    shiftModel.update().then(this, [this] {
+        const Shift current = shiftModel.lastGeneralShift();
+        isShiftOpen.set(current.closed_at == 0);
+        shiftUuid.set(current.uuid);
+        if (isShiftOpen.value()) {
+            reloadShiftModels();
+            modelsLoaded = true;
+        }
+    });
+    Q_EMIT updateEnv();
+}
+
+void AppEnv::reset()
+{
+    lastUpdate.set(0);
+    domain.set(QString());
+    isOnline.set(true);
+}
+
+void AppEnv::updateModel(QString table)
+{
+    Q_UNUSED(table)
+}
+
+void AppEnv::reloadShiftModels()
+{
+    const QString shift = shiftUuid.value();
+    (void)orderModel.update(shift);
+    (void)receiptModel.update(shift);
+    (void)receiptItemModel.update(shift);
+}
