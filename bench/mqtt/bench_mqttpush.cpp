@@ -1,0 +1,303 @@
+#include "mosquittobroker.h"
+#include "testdatabase.h"
+#include "testenvironment.h"
+
+#include "core/appenv.h"
+#include "entities/entitiesrepo.h"
+#include "models/ordermodel.h"
+#include "models/receiptitemmodel.h"
+#include "models/receiptmodel.h"
+#include "models/shiftmodel.h"
+#include "services/syncDB/mqttsyncdbservice.h"
+
+#include <QEventLoop>
+#include <QFuture>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QTest>
+#include <QTimer>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int pushes = 1000;
+constexpr int orderCount = 2000;
+constexpr int itemsPerReceipt = 5; // one receipt per order: 10,000 receipt items
+const QString shiftUuid = QStringLiteral("bench-shift");
+const QString domain = QStringLiteral("bench");
+constexpr int pointId = 42;
+
+QString orderUuid(int i)
+{
+    return QStringLiteral("order-%1").arg(i);
+}
+
+// A plain libmosquitto client on its own network thread: the publisher, and the subscriber that
+// shows what the broker alone costs.
+class BareClient
+{
+public:
+    explicit BareClient(const MosquittoBroker &broker)
+    {
+        m_mosq = mosquitto_new(nullptr, true, this);
+        mosquitto_username_pw_set(m_mosq, broker.username().toUtf8().constData(),
+            broker.password().toUtf8().constData());
+        mosquitto_connect_callback_set(m_mosq, [](mosquitto *, void *self, int rc) {
+            static_cast<BareClient *>(self)->m_connected = rc == 0;
+        });
+        mosquitto_subscribe_callback_set(
+            m_mosq, [](mosquitto *, void *self, int, int, const int *) {
+                static_cast<BareClient *>(self)->m_subscribed = true;
+            });
+        mosquitto_message_callback_set(
+            m_mosq, [](mosquitto *, void *self, const mosquitto_message *) {
+                auto *client = static_cast<BareClient *>(self);
+                const int index = client->m_received.fetch_add(1);
+                if (index < pushes)
+                    client->m_times[size_t(index)] = Clock::now();
+            });
+        m_ok = mosquitto_connect(m_mosq, broker.host().toUtf8().constData(), broker.port(), 60)
+                == MOSQ_ERR_SUCCESS
+            && mosquitto_loop_start(m_mosq) == MOSQ_ERR_SUCCESS;
+    }
+    ~BareClient()
+    {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, false);
+        mosquitto_destroy(m_mosq);
+    }
+    bool ready() const { return m_ok && m_connected; }
+    bool subscribe(const QString &filter)
+    {
+        return mosquitto_subscribe(m_mosq, nullptr, filter.toUtf8().constData(), 1)
+            == MOSQ_ERR_SUCCESS;
+    }
+    bool subscribed() const { return m_subscribed; }
+    bool publish(const QString &topic, const QByteArray &payload)
+    {
+        return mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                   payload.constData(), 1, false)
+            == MOSQ_ERR_SUCCESS;
+    }
+    int received() const { return m_received.load(); }
+    Clock::time_point timeOf(int index) const { return m_times[size_t(index)]; }
+    void reset() { m_received = 0; }
+
+private:
+    mosquitto *m_mosq = nullptr;
+    bool m_ok = false;
+    std::atomic<bool> m_connected { false };
+    std::atomic<bool> m_subscribed { false };
+    std::atomic<int> m_received { 0 };
+    std::array<Clock::time_point, pushes> m_times {};
+};
+
+QByteArray orderPush(int index, int round)
+{
+    const QJsonObject body { { QStringLiteral("id"), index + 1 },
+        { QStringLiteral("uuid"), orderUuid(index) },
+        { QStringLiteral("shift_uuid"), shiftUuid },
+        { QStringLiteral("number"), index + 1 },
+        { QStringLiteral("status"), round % 2 ? QStringLiteral("packaged") : QStringLiteral("new") },
+        { QStringLiteral("created_at"), 1700000000 + index } };
+    return QJsonDocument(QJsonObject { { QStringLiteral("from"), QStringLiteral("server") },
+                                           { QStringLiteral("body"), body } })
+        .toJson(QJsonDocument::Compact);
+}
+
+double percentile(std::vector<double> values, double share)
+{
+    std::sort(values.begin(), values.end());
+    const size_t rank = size_t(std::max(1.0, std::ceil(share * double(values.size())))) - 1;
+    return values[std::min(rank, values.size() - 1)];
+}
+
+} // namespace
+
+// Push-to-model latency through a real broker on loopback, with a busy shift loaded.
+class BenchMqttPush : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void pushToModelReset();
+    void cleanupTestCase();
+
+private:
+    bool fillShift();
+
+    // Of the last run: Qt Test runs a benchmark once to warm up before the run it measures.
+    QString m_figures;
+};
+
+void BenchMqttPush::initTestCase()
+{
+    TestEnvironment::init();
+    // The trace lines of every push would measure the terminal, not the push.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\nkm4.mqtt.warning=true"));
+}
+
+bool BenchMqttPush::fillShift()
+{
+    Shift shift;
+    shift.id = 1;
+    shift.uuid = shiftUuid;
+    shift.type = QStringLiteral("general");
+    shift.number = 1;
+    shift.created_at = 1700000000;
+    QList<Order> orders(orderCount);
+    QList<Receipt> receipts(orderCount);
+    QList<ReceiptItem> items(orderCount * itemsPerReceipt);
+    QList<Order *> orderList;
+    QList<Receipt *> receiptList;
+    QList<ReceiptItem *> itemList;
+    for (int i = 0; i < orderCount; ++i) {
+        Order &order = orders[i];
+        order.id = i + 1;
+        order.uuid = orderUuid(i);
+        order.shift_uuid = shiftUuid;
+        order.number = i + 1;
+        order.status = QStringLiteral("new");
+        order.created_at = 1700000000 + i;
+        orderList << &order;
+        Receipt &receipt = receipts[i];
+        receipt.id = i + 1;
+        receipt.uuid = QStringLiteral("receipt-%1").arg(i);
+        receipt.shift_uuid = shiftUuid;
+        receipt.order_uuid = order.uuid;
+        receiptList << &receipt;
+        for (int k = 0; k < itemsPerReceipt; ++k) {
+            ReceiptItem &item = items[i * itemsPerReceipt + k];
+            item.id = i * itemsPerReceipt + k + 1;
+            item.uuid = QStringLiteral("item-%1-%2").arg(i).arg(k);
+            item.receipt_uuid = receipt.uuid;
+            item.menu_id = k + 1;
+            item.quantity = 1;
+            item.in_work = true;
+            item.created_at = 1700000000 + i;
+            itemList << &item;
+        }
+    }
+    const QList<VoidFuture> writes { EntitiesRepo::insertShift({ &shift }),
+        EntitiesRepo::insertOrder(orderList), EntitiesRepo::insertReceipt(receiptList),
+        EntitiesRepo::insertReceiptItem(itemList) };
+    for (const VoidFuture &write : writes) {
+        if (!QTest::qWaitFor([&] { return write.isFinished(); }, 60000))
+            return false;
+    }
+    return true;
+}
+
+void BenchMqttPush::pushToModelReset()
+{
+    MosquittoBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    TestDatabase database;
+    AppEnv env;
+    env.uuid.set(QStringLiteral("bench-board"));
+    QVERIFY(fillShift());
+
+    env.updateAllModels();
+    QVERIFY(QTest::qWaitFor([&] {
+        return env.orderModel.rowCount({}) == orderCount
+            && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
+    }, 60000));
+
+    env.domain.set(domain);
+    PointConfig point;
+    point.id = pointId;
+    env.pointConfig.set(point);
+    SyncConfig config;
+    config.mqtt_host = broker.host();
+    config.mqtt_port = broker.port();
+    config.mqtt_login = broker.username();
+    config.mqtt_password = broker.password();
+    env.syncConfig.set(config);
+    MqttSyncDBService service(&env);
+    service.run();
+
+    const QString topic = QStringLiteral("%1/point/%2/order").arg(domain).arg(pointId);
+    BareClient publisher(broker);
+    BareClient floor(broker);
+    QVERIFY(QTest::qWaitFor([&] { return publisher.ready() && floor.ready(); }, 5000));
+    QVERIFY(floor.subscribe(topic));
+    QVERIFY(QTest::qWaitFor([&] { return floor.subscribed() && service.isConnected(); }, 5000));
+
+    Clock::time_point resetAt;
+    int resets = 0;
+    QEventLoop loop;
+    connect(&env.orderModel, &QAbstractItemModel::modelReset, &loop, [&] {
+        resetAt = Clock::now();
+        ++resets;
+        loop.quit();
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, &loop, [&] { loop.exit(1); });
+
+    // Until the service's subscription is in place, pushes get lost: warm up until one arrives.
+    bool warm = false;
+    for (int attempt = 0; attempt < 50 && !warm; ++attempt) {
+        QVERIFY(publisher.publish(topic, orderPush(0, 1)));
+        guard.start(200);
+        warm = loop.exec() == 0;
+    }
+    QVERIFY(warm);
+    QVERIFY(QTest::qWaitFor([&] { return floor.received() >= 1; }, 2000));
+    QTest::qWait(200);
+    floor.reset();
+    resets = 0;
+
+    std::vector<double> model;
+    std::vector<double> bare;
+    std::vector<Clock::time_point> sent(pushes);
+    QBENCHMARK_ONCE {
+        for (int i = 0; i < pushes; ++i) {
+            sent[size_t(i)] = Clock::now();
+            QVERIFY(publisher.publish(topic, orderPush(i % orderCount, i)));
+            guard.start(5000);
+            QCOMPARE(loop.exec(), 0);
+            model.push_back(
+                std::chrono::duration<double, std::micro>(resetAt - sent[size_t(i)]).count());
+        }
+    }
+    QCOMPARE(resets, pushes);
+    QVERIFY(QTest::qWaitFor([&] { return floor.received() >= pushes; }, 5000));
+    QCOMPARE(floor.received(), pushes);
+    for (int i = 0; i < pushes; ++i)
+        bare.push_back(
+            std::chrono::duration<double, std::micro>(floor.timeOf(i) - sent[size_t(i)]).count());
+    QCOMPARE(env.orderModel.rowCount({}), orderCount);
+
+    m_figures = QString::asprintf(
+        "MQTT push to OrderModel reset, %d pushes, %d orders and %d receipt items loaded:\n"
+        "  model:             median %8.1f us   p99 %8.1f us\n"
+        "  bare libmosquitto: median %8.1f us   p99 %8.1f us\n",
+        pushes, orderCount, orderCount * itemsPerReceipt, percentile(model, 0.5),
+        percentile(model, 0.99), percentile(bare, 0.5), percentile(bare, 0.99));
+
+    // The pushes' database writes finish before the database goes.
+    TestDatabase::drainThreadPool();
+}
+
+void BenchMqttPush::cleanupTestCase()
+{
+    std::fputs(qPrintable(m_figures), stdout);
+    std::fflush(stdout);
+}
+
+QTEST_GUILESS_MAIN(BenchMqttPush)
+#include "bench_mqttpush.moc"

@@ -1,0 +1,591 @@
+#include "mosquittobroker.h"
+#include "testdatabase.h"
+#include "testenvironment.h"
+
+#include "core/appenv.h"
+#include "models/ordermodel.h"
+#include "models/receiptitemmodel.h"
+#include "models/receiptmodel.h"
+#include "models/shiftmodel.h"
+#include "services/syncDB/mqttsyncdbservice.h"
+#include "shared/logger.h"
+#include "shared/threadstorage.h"
+
+#include <QAbstractItemModelTester>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString deviceUuid = QStringLiteral("board-1");
+
+// Messages written through Logger::debugInfo while a test runs.
+QStringList loggedWarnings;
+void captureLog(const QString &message, const char *, const char *, int, int level)
+{
+    if (level >= 2)
+        loggedWarnings << message;
+}
+
+QByteArray pushOf(const QJsonObject &body, const QJsonValue &from = QStringLiteral("server"))
+{
+    QJsonObject payload { { QStringLiteral("body"), body } };
+    if (!from.isUndefined())
+        payload.insert(QStringLiteral("from"), from);
+    return QJsonDocument(payload).toJson(QJsonDocument::Compact);
+}
+
+QJsonObject orderRow(const QString &uuid, int number, qint64 deletedAt = 0)
+{
+    return { { QStringLiteral("id"), number },
+        { QStringLiteral("uuid"), uuid },
+        { QStringLiteral("shift_uuid"), QStringLiteral("shift-7") },
+        { QStringLiteral("number"), number },
+        { QStringLiteral("status"), QStringLiteral("new") },
+        { QStringLiteral("created_at"), 1700000000 },
+        { QStringLiteral("deleted_at"), deletedAt ? QJsonValue(deletedAt) : QJsonValue() } };
+}
+
+QJsonObject shiftRow(const QString &uuid, int number, const QString &type, qint64 closedAt)
+{
+    return { { QStringLiteral("id"), number },
+        { QStringLiteral("uuid"), uuid },
+        { QStringLiteral("type"), type },
+        { QStringLiteral("number"), number },
+        { QStringLiteral("created_at"), 1700000000 },
+        { QStringLiteral("closed_at"), closedAt ? QJsonValue(closedAt) : QJsonValue() } };
+}
+
+QJsonObject receiptRow(const QString &uuid)
+{
+    return { { QStringLiteral("id"), 1 },
+        { QStringLiteral("uuid"), uuid },
+        { QStringLiteral("shift_uuid"), QStringLiteral("shift-7") },
+        { QStringLiteral("order_uuid"), QStringLiteral("order-1") } };
+}
+
+QJsonObject receiptItemRow(const QString &uuid)
+{
+    return { { QStringLiteral("id"), 1 },
+        { QStringLiteral("uuid"), uuid },
+        { QStringLiteral("receipt_uuid"), QStringLiteral("receipt-1") },
+        { QStringLiteral("menu_id"), 3 },
+        { QStringLiteral("quantity"), 1.5 },
+        { QStringLiteral("in_work"), true } };
+}
+
+// Rows of a local table with that uuid, read on the GUI thread's own connection.
+int storedRows(const QString &table, const QString &uuid)
+{
+    QSqlQuery query(ThreadStorage::instance()->database());
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM '%1' WHERE uuid = ?").arg(table));
+    query.addBindValue(uuid);
+    if (!query.exec() || !query.next())
+        return -1;
+    return query.value(0).toInt();
+}
+
+} // namespace
+
+// MqttSyncDBService against a real mosquitto broker, with a real local database behind the
+// models it feeds.
+class TestMqttSyncDBService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void pushReachesItsModelAndTable_data();
+    void pushReachesItsModelAndTable();
+    void deletedOrderLeavesTheModel();
+    void currentShiftRule_data();
+    void currentShiftRule();
+    void wrongPasswordRetriesOnTheTimer();
+    void brokerRestartReconnectsOnce();
+    void zeroReconnectIntervalUsesTheDefault();
+    void disabledMqttDoesNotConnect();
+    void rePairingMovesTheSubscription_data();
+    void rePairingMovesTheSubscription();
+    void invalidDomainSubscribesNothing();
+    void stopKeepsTheServiceDisconnected();
+    void settingsAfterRunAreApplied();
+
+private:
+    SyncConfig brokerConfig(int offlineCheckMs = 60000) const;
+    void pair(const QString &domain, int pointId, const SyncConfig &config);
+    QString pointTopic() const;
+    // Publishes receipt pushes until one arrives, so the subscription is known to be in place.
+    bool listening(const QString &topic);
+    bool publish(const QString &topic, const QByteArray &payload);
+
+    MosquittoBroker m_broker;
+    std::unique_ptr<TestDatabase> m_database;
+    std::unique_ptr<AppEnv> m_env;
+    std::unique_ptr<MqttSyncDBService> m_service;
+    std::unique_ptr<QAbstractItemModelTester> m_orderTester;
+    int m_probes = 0;
+};
+
+void TestMqttSyncDBService::initTestCase()
+{
+    TestEnvironment::init();
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+}
+
+void TestMqttSyncDBService::init()
+{
+    loggedWarnings.clear();
+    m_probes = 0;
+    Logger::writeToDb = &captureLog;
+    m_database = std::make_unique<TestDatabase>();
+    m_env = std::make_unique<AppEnv>();
+    m_env->uuid.set(deviceUuid);
+    m_orderTester = std::make_unique<QAbstractItemModelTester>(&m_env->orderModel);
+    m_service = std::make_unique<MqttSyncDBService>(m_env.get());
+}
+
+void TestMqttSyncDBService::cleanup()
+{
+    m_service.reset();
+    m_orderTester.reset();
+    // Writes still running on the pool finish before their database goes.
+    TestDatabase::drainThreadPool();
+    m_env.reset();
+    m_database.reset();
+    Logger::writeToDb = nullptr;
+    if (!m_broker.isRunning())
+        QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+}
+
+SyncConfig TestMqttSyncDBService::brokerConfig(int offlineCheckMs) const
+{
+    SyncConfig config;
+    config.mqtt_enabled = true;
+    config.mqtt_host = m_broker.host();
+    config.mqtt_port = m_broker.port();
+    config.mqtt_login = m_broker.username();
+    config.mqtt_password = m_broker.password();
+    config.mqtt_offline_check_timeout = offlineCheckMs;
+    return config;
+}
+
+void TestMqttSyncDBService::pair(const QString &domain, int pointId, const SyncConfig &config)
+{
+    m_env->domain.set(domain);
+    PointConfig point;
+    point.id = pointId;
+    m_env->pointConfig.set(point);
+    m_env->syncConfig.set(config);
+}
+
+QString TestMqttSyncDBService::pointTopic() const
+{
+    return m_env->domain.value() + QStringLiteral("/point/")
+        + QString::number(m_env->pointConfig.value().id);
+}
+
+bool TestMqttSyncDBService::publish(const QString &topic, const QByteArray &payload)
+{
+    if (!m_broker.publish(topic, payload)) {
+        qWarning() << m_broker.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TestMqttSyncDBService::listening(const QString &topic)
+{
+    const QString probe = QStringLiteral("probe-%1").arg(++m_probes);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!publish(topic + QStringLiteral("/receipt"), pushOf(receiptRow(probe))))
+            return false;
+        if (QTest::qWaitFor([&] { return m_env->receiptModel.byUuid(probe).isValid(); }, 100))
+            return true;
+    }
+    return false;
+}
+
+void TestMqttSyncDBService::pushReachesItsModelAndTable_data()
+{
+    QTest::addColumn<QString>("levels");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("table"); // where the row lands; empty when the push is ignored
+    QTest::addColumn<QString>("uuid");
+
+    const QByteArray order = pushOf(orderRow(QStringLiteral("o-1"), 12));
+    QTest::newRow("order") << "/order" << order << "order"
+                           << "o-1";
+    QTest::newRow("own push") << "/order" << pushOf(orderRow(QStringLiteral("o-1"), 12), "qu-board-1")
+                              << ""
+                              << "o-1";
+    QTest::newRow("other board") << "/order"
+                                 << pushOf(orderRow(QStringLiteral("o-1"), 12), "qu-board-2")
+                                 << "order"
+                                 << "o-1";
+    QTest::newRow("without from") << "/order" << pushOf(orderRow(QStringLiteral("o-1"), 12), QJsonValue(QJsonValue::Undefined))
+                                  << "order"
+                                  << "o-1";
+    QTest::newRow("shift") << "/shift"
+                           << pushOf(shiftRow(QStringLiteral("s-1"), 3, "general", 0)) << "shift"
+                           << "s-1";
+    QTest::newRow("shift below more levels")
+        << "/a/b/shift" << pushOf(shiftRow(QStringLiteral("s-1"), 3, "general", 0)) << "shift"
+        << "s-1";
+    QTest::newRow("receipt") << "/receipt" << pushOf(receiptRow(QStringLiteral("r-1")))
+                             << "receipt"
+                             << "r-1";
+    QTest::newRow("receipt item") << "/receipt_item" << pushOf(receiptItemRow(QStringLiteral("i-1")))
+                                  << "receipt_item"
+                                  << "i-1";
+    QTest::newRow("other table") << "/menu" << order << ""
+                                 << "o-1";
+    QTest::newRow("point topic itself") << "" << order << ""
+                                        << "o-1";
+    QTest::newRow("table name as a middle level") << "/order/x" << order << ""
+                                                  << "o-1";
+    // A body the entity cannot read still makes an (empty) row, as the server sent it.
+    QTest::newRow("not JSON") << "/order" << QByteArray("{not json") << "order"
+                              << "";
+    QTest::newRow("no body") << "/order" << QByteArray(R"({"from":"server"})") << "order"
+                             << "";
+}
+
+void TestMqttSyncDBService::pushReachesItsModelAndTable()
+{
+    QFETCH(QString, levels);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, table);
+    QFETCH(QString, uuid);
+
+    pair(QStringLiteral("acme"), 7, brokerConfig());
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+
+    QSignalSpy orderResets(&m_env->orderModel, &QAbstractItemModel::modelReset);
+    QSignalSpy shiftResets(&m_env->shiftModel, &QAbstractItemModel::modelReset);
+    QSignalSpy itemResets(&m_env->receiptItemModel, &QAbstractItemModel::modelReset);
+    QVERIFY(orderResets.isValid() && shiftResets.isValid() && itemResets.isValid());
+    QVERIFY(publish(pointTopic() + levels, payload));
+    // Pushes arrive in order: once the next probe is in, the push under test was handled.
+    QVERIFY(listening(pointTopic()));
+
+    const auto rowsIn = [&](const QString &name) -> int {
+        if (name == QLatin1String("order"))
+            return m_env->orderModel.rowCount({});
+        if (name == QLatin1String("shift"))
+            return m_env->shiftModel.rowCount({});
+        if (name == QLatin1String("receipt_item"))
+            return m_env->receiptItemModel.rowCount({});
+        return m_env->receiptModel.rowCount({}) - m_probes;
+    };
+    const QStringList tables { "order", "shift", "receipt", "receipt_item" };
+    for (const QString &name : tables)
+        QCOMPARE(rowsIn(name), name == table ? 1 : 0);
+    QCOMPARE(orderResets.size(), table == QLatin1String("order") ? 1 : 0);
+    QCOMPARE(shiftResets.size(), table == QLatin1String("shift") ? 1 : 0);
+    QCOMPARE(itemResets.size(), table == QLatin1String("receipt_item") ? 1 : 0);
+    if (!table.isEmpty())
+        QTRY_COMPARE(storedRows(table, uuid), 1);
+    else
+        QCOMPARE(storedRows(QStringLiteral("order"), uuid), 0);
+}
+
+void TestMqttSyncDBService::deletedOrderLeavesTheModel()
+{
+    pair(QStringLiteral("acme"), 7, brokerConfig());
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+
+    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow(QStringLiteral("o-1"), 1))));
+    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow(QStringLiteral("o-2"), 2))));
+    QTRY_COMPARE(m_env->orderModel.rowCount({}), 2);
+    // Writes of separate pushes may finish in any order; let the first one land.
+    QTRY_COMPARE(storedRows(QStringLiteral("order"), QStringLiteral("o-1")), 1);
+    QVERIFY(publish(
+        pointTopic() + "/order", pushOf(orderRow(QStringLiteral("o-1"), 1, 1700000100))));
+    QTRY_COMPARE(m_env->orderModel.rowCount({}), 1);
+    QVERIFY(!m_env->orderModel.byUuid(QStringLiteral("o-1")).isValid());
+    QCOMPARE(m_env->orderModel.byUuid(QStringLiteral("o-2")).number, 2);
+
+    // The deletion is stored too, so the next reload leaves the order out.
+    QTRY_VERIFY([] {
+        QSqlQuery query(ThreadStorage::instance()->database());
+        return query.exec(QStringLiteral(
+                   "SELECT deleted_at FROM 'order' WHERE uuid = 'o-1' AND deleted_at = 1700000100"))
+            && query.next();
+    }());
+}
+
+void TestMqttSyncDBService::currentShiftRule_data()
+{
+    QTest::addColumn<QString>("uuid");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<qint64>("closedAt");
+    QTest::addColumn<QString>("currentUuid");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("shifts");
+
+    // The current shift is "s-7", number 7, general and open.
+    QTest::newRow("current shift closed") << "s-7" << 7 << "general" << qint64(1700000500) << "s-7"
+                                          << false << 1;
+    QTest::newRow("newer general shift") << "s-8" << 8 << "general" << qint64(0) << "s-8" << true
+                                         << 2;
+    QTest::newRow("newer shift already closed")
+        << "s-8" << 8 << "general" << qint64(1700000500) << "s-8" << false << 2;
+    QTest::newRow("older general shift") << "s-6" << 6 << "general" << qint64(0) << "s-7" << true
+                                         << 2;
+    QTest::newRow("newer shift not general") << "s-9" << 9 << "cashier" << qint64(0) << "s-7"
+                                             << true << 2;
+    QTest::newRow("type differs in case") << "s-9" << 9 << "General" << qint64(0) << "s-7" << true
+                                          << 2;
+}
+
+void TestMqttSyncDBService::currentShiftRule()
+{
+    QFETCH(QString, uuid);
+    QFETCH(int, number);
+    QFETCH(QString, type);
+    QFETCH(qint64, closedAt);
+    QFETCH(QString, currentUuid);
+    QFETCH(bool, open);
+    QFETCH(int, shifts);
+
+    pair(QStringLiteral("acme"), 7, brokerConfig());
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+
+    // Without a current shift any general shift becomes the current one.
+    QVERIFY(m_env->shiftUuid.value().isEmpty());
+    QVERIFY(publish(pointTopic() + "/shift",
+        pushOf(shiftRow(QStringLiteral("s-7"), 7, QStringLiteral("general"), 0))));
+    QTRY_COMPARE(m_env->shiftUuid.value(), QStringLiteral("s-7"));
+    QCOMPARE(m_env->isShiftOpen.value(), true);
+
+    QSignalSpy uuidChanged(&m_env->shiftUuid, &PrivateEnvVariable::changed);
+    QVERIFY(uuidChanged.isValid());
+    QVERIFY(publish(pointTopic() + "/shift", pushOf(shiftRow(uuid, number, type, closedAt))));
+    QTRY_COMPARE(m_env->shiftModel.rowCount({}), shifts);
+    QTRY_COMPARE(m_env->shiftModel.byUuid(uuid).closed_at, closedAt);
+    QCOMPARE(m_env->shiftUuid.value(), currentUuid);
+    QCOMPARE(m_env->isShiftOpen.value(), open);
+    QCOMPARE(uuidChanged.size(), currentUuid == QLatin1String("s-7") ? 0 : 1);
+    QTRY_COMPARE(storedRows(QStringLiteral("shift"), uuid), 1);
+}
+
+void TestMqttSyncDBService::wrongPasswordRetriesOnTheTimer()
+{
+    SyncConfig config = brokerConfig(150);
+    config.mqtt_password = QStringLiteral("wrong");
+    pair(QStringLiteral("acme"), 7, config);
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+
+    QElapsedTimer clock;
+    clock.start();
+    m_service->run();
+    QTest::qWait(1000);
+    QVERIFY(!m_service->isConnected());
+    // Every attempt is one Connecting and one Disconnected report; one timer paces them.
+    const int tries = int(changed.size()) / 2;
+    QVERIFY2(tries >= 3, qPrintable(QString::number(tries)));
+    QVERIFY2(tries <= clock.elapsed() / 150 + 2, qPrintable(QString::number(tries)));
+    for (const QString &warning : std::as_const(loggedWarnings))
+        QVERIFY2(!warning.contains(QLatin1String("wrong")), qPrintable(warning));
+
+    // The right password, once it arrives, is taken up by the next attempt.
+    m_env->syncConfig.set(brokerConfig(150));
+    QTRY_VERIFY(m_service->isConnected());
+    QVERIFY(listening(pointTopic()));
+}
+
+void TestMqttSyncDBService::brokerRestartReconnectsOnce()
+{
+    pair(QStringLiteral("acme"), 7, brokerConfig(200));
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+
+    m_broker.stop();
+    QTRY_VERIFY(!m_service->isConnected());
+    changed.clear();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(1000);
+    const int tries = int(changed.size()) / 2;
+    QVERIFY2(tries >= 2 && tries <= clock.elapsed() / 200 + 1, qPrintable(QString::number(tries)));
+
+    QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->isConnected(), 5000);
+    QVERIFY(listening(pointTopic()));
+
+    // One subscription: the push is handled exactly once.
+    QSignalSpy orderResets(&m_env->orderModel, &QAbstractItemModel::modelReset);
+    QVERIFY(orderResets.isValid());
+    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow(QStringLiteral("o-1"), 1))));
+    QVERIFY(listening(pointTopic()));
+    QCOMPARE(orderResets.size(), 1);
+    QCOMPARE(m_env->orderModel.rowCount({}), 1);
+    // Connected: the timer has stopped.
+    changed.clear();
+    QTest::qWait(500);
+    QCOMPARE(changed.size(), 0);
+}
+
+void TestMqttSyncDBService::zeroReconnectIntervalUsesTheDefault()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    SyncConfig config = brokerConfig(0);
+    config.mqtt_port = closed.serverPort();
+    closed.close();
+    pair(QStringLiteral("acme"), 7, config);
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+
+    m_service->run();
+    QTRY_COMPARE(changed.size(), 2);
+    QTest::qWait(500);
+    // Refused at once and not retried within the compiled default of five minutes.
+    QCOMPARE(changed.size(), 2);
+    QVERIFY(!m_service->isConnected());
+}
+
+void TestMqttSyncDBService::disabledMqttDoesNotConnect()
+{
+    SyncConfig config = brokerConfig(100);
+    config.mqtt_enabled = false;
+    pair(QStringLiteral("acme"), 7, config);
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+    m_service->run();
+    QTest::qWait(400);
+    QCOMPARE(changed.size(), 0);
+    QVERIFY(!m_service->isConnected());
+}
+
+void TestMqttSyncDBService::rePairingMovesTheSubscription_data()
+{
+    QTest::addColumn<bool>("otherBroker");
+    QTest::newRow("same broker") << false;
+    QTest::newRow("other broker") << true;
+}
+
+void TestMqttSyncDBService::rePairingMovesTheSubscription()
+{
+    QFETCH(bool, otherBroker);
+
+    pair(QStringLiteral("acme"), 7, brokerConfig());
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+    const QString oldTopic = pointTopic();
+
+    // The board is wiped and paired with another account, whose broker may be another one.
+    MosquittoBroker second(QStringLiteral("beta-board"), QStringLiteral("beta-pass"));
+    MosquittoBroker *broker = &m_broker;
+    SyncConfig config = brokerConfig();
+    if (otherBroker) {
+        QVERIFY2(second.start(), qPrintable(second.errorString()));
+        broker = &second;
+        config.mqtt_port = second.port();
+        config.mqtt_login = second.username();
+        config.mqtt_password = second.password();
+    }
+    m_env->domain.set(QStringLiteral("beta"));
+    PointConfig point;
+    point.id = 9;
+    m_env->pointConfig.set(point);
+    m_env->syncConfig.set(config);
+    m_service->run();
+    // At once: the reconnect timer (one minute here) is not waited for.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->isConnected(), 5000);
+
+    const QString probe = QStringLiteral("beta-probe");
+    QVERIFY(m_broker.publish(oldTopic + "/order", pushOf(orderRow(QStringLiteral("o-old"), 1))));
+    bool arrived = false;
+    for (int attempt = 0; attempt < 50 && !arrived; ++attempt) {
+        QVERIFY(broker->publish(QStringLiteral("beta/point/9/order"),
+            pushOf(orderRow(QStringLiteral("o-new"), 2))));
+        arrived = QTest::qWaitFor(
+            [&] { return m_env->orderModel.byUuid(QStringLiteral("o-new")).isValid(); }, 100);
+    }
+    QVERIFY(arrived);
+    QVERIFY(m_broker.publish(oldTopic + "/order", pushOf(orderRow(QStringLiteral("o-old"), 1))));
+    QVERIFY(broker->publish(
+        QStringLiteral("beta/point/9/receipt"), pushOf(receiptRow(QStringLiteral("marker")))));
+    QTRY_VERIFY(m_env->receiptModel.byUuid(QStringLiteral("marker")).isValid());
+    QVERIFY(!m_env->orderModel.byUuid(QStringLiteral("o-old")).isValid());
+    QCOMPARE(storedRows(QStringLiteral("order"), QStringLiteral("o-old")), 0);
+}
+
+void TestMqttSyncDBService::invalidDomainSubscribesNothing()
+{
+    pair(QStringLiteral("ac+me"), 7, brokerConfig());
+    m_service->run();
+    QTRY_VERIFY(m_service->isConnected());
+    QTRY_VERIFY(!loggedWarnings.filter(QStringLiteral("ac+me/point/7/#")).isEmpty());
+
+    // A valid domain later on is subscribed without a new run().
+    m_env->domain.set(QStringLiteral("acme"));
+    QVERIFY(listening(pointTopic()));
+}
+
+void TestMqttSyncDBService::stopKeepsTheServiceDisconnected()
+{
+    pair(QStringLiteral("acme"), 7, brokerConfig(100));
+    m_service->run();
+    QVERIFY(listening(pointTopic()));
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+
+    m_service->stop();
+    QVERIFY(!m_service->isConnected());
+    QCOMPARE(changed.size(), 1);
+    // Neither the timer nor new settings bring it back.
+    m_env->domain.set(QStringLiteral("other"));
+    QTest::qWait(500);
+    QCOMPARE(changed.size(), 1);
+
+    m_service->run();
+    QTRY_VERIFY(m_service->isConnected());
+    QVERIFY(listening(QStringLiteral("other/point/7")));
+}
+
+void TestMqttSyncDBService::settingsAfterRunAreApplied()
+{
+    // A freshly paired board: the domain is known, the point and the broker settings are not
+    // yet (the compiled broker is not reachable from here).
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    SyncConfig compiled = brokerConfig(60000);
+    compiled.mqtt_port = closed.serverPort();
+    closed.close();
+    m_env->domain.set(QStringLiteral("acme"));
+    m_env->syncConfig.set(compiled);
+    m_service->run();
+    QTRY_COMPARE(m_service->isConnected(), false);
+
+    // The first synchronisation's settings arrive.
+    PointConfig point;
+    point.id = 7;
+    m_env->pointConfig.set(point);
+    m_env->syncConfig.set(brokerConfig(60000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->isConnected(), 5000);
+    QVERIFY(listening(QStringLiteral("acme/point/7")));
+    QVERIFY(publish(QStringLiteral("acme/point/7/order"), pushOf(orderRow("o-1", 1))));
+    QTRY_VERIFY(m_env->orderModel.byUuid(QStringLiteral("o-1")).isValid());
+}
+
+QTEST_GUILESS_MAIN(TestMqttSyncDBService)
+#include "tst_mqttsyncdbservice.moc"
