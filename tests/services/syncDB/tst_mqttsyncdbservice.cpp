@@ -491,7 +491,11 @@ void TestMqttSyncDBService::rePairingMovesTheSubscription()
     QVERIFY(listening(pointTopic()));
     const QString oldTopic = pointTopic();
 
-    // The board is wiped and paired with another account, whose broker may be another one.
+    // The board is wiped: no account, no subscription.
+    m_env->domain.set(QString());
+    QVERIFY(m_broker.publish(oldTopic + "/order", pushOf(orderRow(QStringLiteral("o-wiped"), 1))));
+
+    // It is paired with another account, whose broker may be another one.
     MosquittoBroker second(QStringLiteral("beta-board"), QStringLiteral("beta-pass"));
     MosquittoBroker *broker = &m_broker;
     SyncConfig config = brokerConfig();
@@ -525,8 +529,10 @@ void TestMqttSyncDBService::rePairingMovesTheSubscription()
     QVERIFY(broker->publish(
         QStringLiteral("beta/point/9/receipt"), pushOf(receiptRow(QStringLiteral("marker")))));
     QTRY_VERIFY(m_env->receiptModel.byUuid(QStringLiteral("marker")).isValid());
-    QVERIFY(!m_env->orderModel.byUuid(QStringLiteral("o-old")).isValid());
-    QCOMPARE(storedRows(QStringLiteral("order"), QStringLiteral("o-old")), 0);
+    for (const QString &uuid : { QStringLiteral("o-old"), QStringLiteral("o-wiped") }) {
+        QVERIFY2(!m_env->orderModel.byUuid(uuid).isValid(), qPrintable(uuid));
+        QCOMPARE(storedRows(QStringLiteral("order"), uuid), 0);
+    }
 }
 
 void TestMqttSyncDBService::invalidDomainSubscribesNothing()

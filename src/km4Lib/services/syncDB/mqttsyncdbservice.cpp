@@ -117,6 +117,11 @@ void MqttSyncDBService::subscribe()
         subscription->unsubscribe();
         subscription = nullptr;
     }
+    // A wiped board has no account: nothing of the old one may reach the fresh database.
+    if (env->domain.value().isEmpty()) {
+        KM4_LOG(0, "no domain, nothing subscribed");
+        return;
+    }
     if (!topicFilter.isValid()) {
         KM4_LOG(2, "mqtt topic filter is not valid, nothing subscribed:", topicFilter.filter());
         return;
