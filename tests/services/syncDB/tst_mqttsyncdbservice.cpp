@@ -473,6 +473,16 @@ void TestMqttSyncDBService::disabledMqttDoesNotConnect()
     QTest::qWait(400);
     QCOMPARE(changed.size(), 0);
     QVERIFY(!m_service->isConnected());
+
+    // Retrying against a stopped broker, then disabled: the next timeout ends the retries.
+    m_env->syncConfig.set(brokerConfig(100));
+    m_broker.stop();
+    QTRY_VERIFY(changed.size() >= 4);
+    m_env->syncConfig.set(config);
+    QTest::qWait(250);
+    const qsizetype settled = changed.size();
+    QTest::qWait(400);
+    QCOMPARE(changed.size(), settled);
 }
 
 void TestMqttSyncDBService::rePairingMovesTheSubscription_data()
