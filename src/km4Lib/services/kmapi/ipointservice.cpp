@@ -1,0 +1,7 @@
+#include "ipointservice.h"
+
+IPointService::IPointService(QObject *parent)
+    : IService(parent)
+{ }
+
+IPointService::~IPointService() = default;
