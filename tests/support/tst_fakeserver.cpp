@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimeZone>
 
@@ -80,6 +81,7 @@ private slots:
     void recordsTheWireFormat();
     void waitForRequestsAndClear();
     void unusedPortRefuses();
+    void bytesThatAreNoRequestAreRefusedAtOnce();
 
 private:
     std::unique_ptr<FakeServer> m_server;
@@ -415,6 +417,20 @@ void TestFakeServer::unusedPortRefuses()
         QUrl(QStringLiteral("http://127.0.0.1:%1/terminal/v1/logs").arg(port)), "[]");
     QCOMPARE(e.error, QNetworkReply::ConnectionRefusedError);
     QCOMPARE(e.status, 0);
+}
+
+// A TLS client hello sent to the plain-HTTP double must not wait for a request that never
+// comes: the client sees its handshake fail at once.
+void TestFakeServer::bytesThatAreNoRequestAreRefusedAtOnce()
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_server->port());
+    QVERIFY(socket.waitForConnected(2000));
+    socket.write(QByteArray::fromHex("16030100a5010000a10303"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        socket.state() == QAbstractSocket::UnconnectedState || socket.bytesAvailable() > 0, 2000);
+    QVERIFY(socket.readAll().startsWith("HTTP/1.1 400"));
+    QCOMPARE(m_server->requests().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestFakeServer)
