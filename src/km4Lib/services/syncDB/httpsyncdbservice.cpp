@@ -1,0 +1,393 @@
+#include "httpsyncdbservice.h"
+
+#include "config/envrepo.h"
+#include "config/timerinterval.h"
+#include "core/appenv.h"
+#include "entities/entitiesrepo.h"
+#include "shared/appexception.h"
+#include "shared/dbexception.h"
+#include "shared/kmapi.h"
+#include "shared/kmapiexception.h"
+#include "shared/logger.h"
+#include "shared/networkexception.h"
+#include "shared/threadstorage.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <type_traits>
+
+namespace {
+
+constexpr int defaultSyncPeriodMs = 30000;
+// Beyond this the device clock counts as wrong.
+constexpr qint64 clockToleranceSecs = 300;
+
+QMap<QString, QString> identityMap(std::initializer_list<const char *> names)
+{
+    QMap<QString, QString> map;
+    for (const char *name : names)
+        map.insert(QString::fromLatin1(name), QString::fromLatin1(name));
+    return map;
+}
+
+// A row value as it is bound: objects and arrays as their compact JSON text, so a nested value
+// is stored rather than silently turned into an empty text.
+QVariant bindable(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        return QVariant();
+    case QJsonValue::Bool:
+        return value.toBool() ? 1 : 0;
+    case QJsonValue::Array:
+        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    case QJsonValue::Object:
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    default:
+        return value.toVariant();
+    }
+}
+
+// The server's time stamp in seconds; anything but a positive whole number is unusable.
+bool readTimestamp(const QJsonValue &value, qint64 *ts)
+{
+    if (!value.isDouble())
+        return false;
+    const double number = value.toDouble();
+    // Below 2^53 every whole number is exact in a double.
+    if (number <= 0 || number >= 9007199254740992.0 || std::floor(number) != number)
+        return false;
+    *ts = value.toInteger();
+    return true;
+}
+
+// Writes rows of one entity table through its records, so their NULL and default rules hold, in
+// statements of at most HttpSyncDBService::chunkSize rows, one after the other.
+template <typename Record>
+VoidFuture writeRecords(const QJsonArray &rows, VoidFuture (*insert)(QList<Record *>))
+{
+    VoidFuture chain = QtFuture::makeReadyFuture();
+    for (qsizetype start = 0; start < rows.size(); start += HttpSyncDBService::chunkSize) {
+        chain = chain
+                    .then([rows, start, insert] {
+                        const qsizetype end
+                            = std::min(rows.size(), start + HttpSyncDBService::chunkSize);
+                        QList<Record> records(end - start);
+                        QList<Record *> pointers;
+                        pointers.reserve(records.size());
+                        for (qsizetype i = start; i < end; ++i) {
+                            Record &record = records[i - start];
+                            record.fromJson(rows.at(i).toObject());
+                            pointers.append(&record);
+                        }
+                        // The statement is built before the call returns; the records may go.
+                        return insert(pointers);
+                    })
+                    .unwrap();
+    }
+    return chain;
+}
+
+} // namespace
+
+HttpSyncDBService::HttpSyncDBService(KMAPI *api, AppEnv *env, QObject *parent)
+    : IService(parent)
+    , api(api)
+    , env(env)
+    , currentSync(QtFuture::makeReadyFuture())
+    , referenceTables(identityMap(
+          { "config", "user_general", "department", "order_status", "menu", "hall", "table" }))
+    , entityTables(identityMap({ "shift", "order", "receipt", "receipt_item" }))
+{
+    connect(&syncTimer, &QTimer::timeout, this, &HttpSyncDBService::update);
+    // Every change of the online state, in either direction, runs run(); a service that stop()
+    // has stopped waits for an explicit run().
+    connect(&env->isOnline, &PrivateEnvVariable::changed, this, [this] {
+        if (!stopped)
+            run();
+    });
+}
+
+HttpSyncDBService::~HttpSyncDBService()
+{
+    {
+        const QMutexLocker locker(&announceMutex);
+        ++generation;
+    }
+    syncTimer.stop();
+    waitForChain();
+}
+
+void HttpSyncDBService::run()
+{
+    stopped = false;
+    if (!env->isOnline.value()) {
+        syncTimer.stop();
+        if (firstSync.exchange(false))
+            Q_EMIT firstSyncFinished();
+        Q_EMIT syncFinished();
+        return;
+    }
+    if (syncTimer.isActive())
+        return;
+    (void)update();
+    syncTimer.start(syncPeriod());
+}
+
+void HttpSyncDBService::stop()
+{
+    {
+        const QMutexLocker locker(&announceMutex);
+        ++generation;
+        firstSync = true;
+    }
+    stopped = true;
+    syncTimer.stop();
+    waitForChain();
+}
+
+VoidFuture HttpSyncDBService::manualSync()
+{
+    if (!env->isOnline.value())
+        return QtFuture::makeReadyFuture();
+    syncTimer.stop();
+    return update().then(this, [this] { syncTimer.start(syncPeriod()); });
+}
+
+QJsonArray HttpSyncDBService::reverse(const QJsonArray &array) const
+{
+    QJsonArray reversed;
+    for (qsizetype i = array.size() - 1; i >= 0; --i)
+        reversed.append(array.at(i));
+    return reversed;
+}
+
+VoidFuture HttpSyncDBService::update()
+{
+    // A tick while a chain runs is skipped: chains never overlap.
+    if (!currentSync.isFinished())
+        return currentSync;
+
+    Tick tick;
+    tick.online = env->isOnline.value();
+    tick.first = firstSync.load();
+    tick.lastUpdate = env->lastUpdate.value();
+    tick.periodMs = env->syncConfig.value().http_sync_ms;
+    tick.generation = generation.load();
+
+    auto request = [this, tick]() -> APIFuture {
+        if (!tick.online) {
+            finishFirstSync(tick.generation);
+            if (!overtaken(tick.generation))
+                Q_EMIT syncFinished();
+            throw AppException();
+        }
+        QList<QString> tables = referenceTables.keys();
+        if (tick.first)
+            tables += entityTables.keys();
+        const qint64 updatedAfter = tick.lastUpdate - qint64(tick.periodMs / 1000);
+        return api->requestSyncDB(QJsonObject(), updatedAfter, tables);
+    };
+
+    currentSync
+        = QtConcurrent::run(request)
+              .unwrap()
+              .then([this, tick](const QJsonObject &answer) { return writeAnswer(tick, answer); })
+              .unwrap()
+              .then([this, tick](qint64 ts) { storeTimestamp(tick, ts); })
+              .then([this, tick] { finish(tick); })
+              .onFailed([this](const KMAPIException &exception) {
+                  KM4_LOG(2, exception.message(), exception.description());
+                  Q_EMIT push(
+                      PushFailure, failureText(exception.message(), exception.description()));
+              })
+              .onFailed([this](const AppException &exception) {
+                  countFailure(exception.message(), exception.description());
+              });
+    return currentSync;
+}
+
+QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObject &answer)
+{
+    KM4_LOG_SCOPE();
+    qint64 ts = 0;
+    if (!readTimestamp(answer.value(QLatin1String("timestamp")), &ts)) {
+        KM4_LOG(2, "answer without a usable timestamp:",
+            answer.value(QLatin1String("timestamp")).toVariant());
+        throw NetworkException(QNetworkReply::ProtocolFailure);
+    }
+
+    const QJsonObject tables = answer.value(QLatin1String("tables")).toObject();
+    // Tables go one after the other in key order; an entity table's rows are written by a pool
+    // task of their own, and the tables after it continue on that task's thread.
+    VoidFuture chain = QtFuture::makeReadyFuture();
+    for (auto it = tables.begin(); it != tables.end(); ++it) {
+        const QString key = it.key();
+        const QJsonValue rows = it.value();
+        if (rows.toArray().isEmpty())
+            continue;
+        if (referenceTables.contains(key)) {
+            const QString name = referenceTables.value(key);
+            chain = chain.then([this, name, rows] {
+                Q_EMIT tableSyncing(name);
+                updateTable(name, rows);
+                Q_EMIT tableSynced(name, rows);
+            });
+        } else if (tick.first && entityTables.contains(key)) {
+            const QString name = entityTables.value(key);
+            chain = chain
+                        .then([this, name, rows] {
+                            Q_EMIT tableSyncing(name);
+                            return writeEntities(name, rows.toArray());
+                        })
+                        .unwrap()
+                        .then([this, name, rows] { Q_EMIT tableSynced(name, rows); });
+        }
+    }
+    return chain.then([ts] { return ts; });
+}
+
+VoidFuture HttpSyncDBService::writeEntities(const QString &table, const QJsonArray &rows)
+{
+    if (table == QLatin1String("order"))
+        return writeRecords<Order>(rows, &EntitiesRepo::insertOrder);
+    if (table == QLatin1String("shift"))
+        return writeRecords<Shift>(rows, &EntitiesRepo::insertShift);
+    if (table == QLatin1String("receipt"))
+        return writeRecords<Receipt>(rows, &EntitiesRepo::insertReceipt);
+    return writeRecords<ReceiptItem>(rows, &EntitiesRepo::insertReceiptItem);
+}
+
+void HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
+{
+    KM4_LOG_SCOPE();
+    if (overtaken(tick.generation))
+        return;
+    // AppEnv belongs to the GUI thread; the chain does not wait for the hand-over.
+    QMetaObject::invokeMethod(
+        this,
+        [this, ts, generation = tick.generation] {
+            if (!overtaken(generation))
+                env->lastUpdate.set(ts);
+        },
+        Qt::QueuedConnection);
+    ENVRepo::insertENV(QStringLiteral("last_update"), QVariant::fromValue<qint64>(ts));
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (std::abs(now - ts) > clockToleranceSecs) {
+        Q_EMIT error(tr("Неправильно установлено время!"),
+            tr("Действительное время: %1. На устройстве: %2")
+                .arg(QDateTime::fromSecsSinceEpoch(ts).toString(),
+                    QDateTime::currentDateTime().toString()));
+    }
+}
+
+void HttpSyncDBService::finish(const Tick &tick)
+{
+    KM4_LOG_SCOPE();
+    failureCount = 0;
+    if (overtaken(tick.generation))
+        return;
+    finishFirstSync(tick.generation);
+    Q_EMIT syncFinished();
+    KM4_LOG(0, "sync finished");
+}
+
+void HttpSyncDBService::countFailure(const QString &message, const QString &description)
+{
+    KM4_LOG(2, message, description);
+    if (failureCount.fetch_add(1) + 1 > 4) {
+        failureCount = 0;
+        Q_EMIT push(PushFailure, failureText(message, description));
+    }
+}
+
+QString HttpSyncDBService::failureText(const QString &message, const QString &description) const
+{
+    return tr("Не удалось синхронизировать данные: %1 \n %2").arg(message, description);
+}
+
+void HttpSyncDBService::finishFirstSync(int generation)
+{
+    const QMutexLocker locker(&announceMutex);
+    if (!overtaken(generation) && firstSync.exchange(false))
+        Q_EMIT firstSyncFinished();
+}
+
+int HttpSyncDBService::syncPeriod() const
+{
+    return TimerInterval::orDefault(env->syncConfig.value().http_sync_ms, defaultSyncPeriodMs);
+}
+
+void HttpSyncDBService::waitForChain()
+{
+    // Blocks without the GUI thread: no step of the chain needs it, and every HTTP exchange
+    // ends within its time-out.
+    try {
+        currentSync.waitForFinished();
+    } catch (...) {
+        // A failure of another kind ends the chain; there is nothing left to wait for.
+    }
+}
+
+QList<QString> HttpSyncDBService::tableColumnNames(const QString &table)
+{
+    QSqlQuery query(ThreadStorage::instance()->database());
+    if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table)))
+        throw DBException(query.lastError());
+    QList<QString> names;
+    while (query.next())
+        names.append(query.value(0).toString());
+    return names;
+}
+
+void HttpSyncDBService::updateTable(QString table, QJsonValue rows)
+{
+    const QList<QString> columns = tableColumnNames(table);
+    if (columns.isEmpty())
+        return;
+    const QJsonArray all = rows.toArray();
+    const QString columnList = columns.join(QLatin1Char(','));
+
+    // A row whose key is stored replaces it: the server sends rows it has sent before.
+    for (qsizetype start = 0; start < all.size(); start += chunkSize) {
+        const qsizetype end = std::min(all.size(), start + chunkSize);
+        QSqlQuery query(ThreadStorage::instance()->database());
+        const QString sql
+            = QStringLiteral("INSERT OR REPLACE INTO `%1` (%2) VALUES %3")
+                  .arg(table, columnList, sqlPlaceholder(int(columns.size()), int(end - start)));
+        if (!query.prepare(sql))
+            throw DBException(query.lastError());
+        for (qsizetype i = start; i < end; ++i) {
+            const QJsonObject row = all.at(i).toObject();
+            for (const QString &column : columns)
+                query.addBindValue(bindable(row.value(column)));
+        }
+        if (!query.exec())
+            throw DBException(query.lastError());
+    }
+}
+
+QString HttpSyncDBService::sqlPlaceholder(int columns, int rows)
+{
+    if (rows < 1)
+        return QString();
+    QString group = QStringLiteral("(");
+    for (int c = 0; c < columns; ++c)
+        group += QStringLiteral("?,");
+    group.chop(1);
+    group += QStringLiteral("),");
+    QString text;
+    text.reserve(group.size() * rows);
+    for (int r = 0; r < rows; ++r)
+        text += group;
+    text.chop(1);
+    return text;
+}

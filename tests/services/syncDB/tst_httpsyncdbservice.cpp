@@ -1,0 +1,524 @@
+#include "core/appenv.h"
+#include "services/syncDB/httpsyncdbservice.h"
+#include "shared/kmapi.h"
+
+#include "fakeserver.h"
+#include "futurewait.h"
+#include "testdatabase.h"
+#include "testenvironment.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Records the service's signals in arrival order on the test's (GUI) thread, where the receivers
+// of the real program live; the service emits them from pool threads.
+class SignalLog : public QObject
+{
+public:
+    explicit SignalLog(HttpSyncDBService *service)
+    {
+        connect(service, &HttpSyncDBService::firstSyncFinished, this,
+            [this] { entries.append(QStringLiteral("firstSyncFinished")); });
+        connect(service, &HttpSyncDBService::tableSyncing, this,
+            [this](const QString &table) { entries.append(QStringLiteral("syncing ") + table); });
+        connect(service, &HttpSyncDBService::tableSynced, this,
+            [this](const QString &table, const QJsonValue &rows) {
+                entries.append(
+                    QStringLiteral("synced %1 %2").arg(table).arg(rows.toArray().size()));
+            });
+        connect(service, &HttpSyncDBService::syncFinished, this,
+            [this] { entries.append(QStringLiteral("syncFinished")); });
+        connect(service, &IService::push, this, [this](PushType type, const QString &text) {
+            pushes.append(QStringLiteral("%1 %2").arg(int(type)).arg(text));
+        });
+        connect(service, &IService::error, this,
+            [this](const QString &title, const QString &) { errors.append(title); });
+    }
+
+    int count(const QString &entry) const { return int(entries.count(entry)); }
+    void clear()
+    {
+        entries.clear();
+        pushes.clear();
+        errors.clear();
+    }
+
+    QStringList entries;
+    QStringList pushes;
+    QStringList errors;
+};
+
+QVariantList column(const QString &sql)
+{
+    QVariantList values;
+    QSqlQuery query;
+    if (!query.exec(sql))
+        qWarning() << sql << query.lastError().text();
+    while (query.next())
+        values.append(query.value(0));
+    return values;
+}
+
+QJsonArray statusRows(int count, const QString &titlePrefix, int firstId = 1)
+{
+    QJsonArray rows;
+    for (int i = 0; i < count; ++i) {
+        const int id = firstId + i;
+        rows.append(QJsonObject { { QStringLiteral("id"), id },
+            { QStringLiteral("name"), QStringLiteral("status-%1").arg(id) },
+            { QStringLiteral("title"), titlePrefix + QString::number(id) },
+            { QStringLiteral("color"), QStringLiteral("#00ff00") },
+            { QStringLiteral("is_active"), true }, { QStringLiteral("created_at"), 1700000000 },
+            { QStringLiteral("unknown_column"), QStringLiteral("ignored") } });
+    }
+    return rows;
+}
+
+QStringList tableParameters(const RecordedRequest &request)
+{
+    QStringList tables;
+    for (const auto &item : request.queryItems())
+        if (item.first == QLatin1String("return_only[]"))
+            tables.append(item.second);
+    return tables;
+}
+
+QString updatedAfter(const RecordedRequest &request)
+{
+    const auto items = request.queryItems();
+    return items.isEmpty() ? QString() : items.last().second;
+}
+
+const QStringList referenceTables { "config", "department", "hall", "menu", "order_status", "table",
+    "user_general" };
+const QStringList entityTables { "order", "receipt", "receipt_item", "shift" };
+
+} // namespace
+
+class TestHttpSyncDBService : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void firstSyncAsksForElevenTablesAndWritesThem();
+    void laterSyncAsksForReferenceTablesAndStoresTimestamp();
+    void storedOrderStatusRowsDoNotFailARestart();
+    void nestedValuesAreStoredAsJsonText();
+    void answerWithoutUsableTimestampFails_data();
+    void answerWithoutUsableTimestampFails();
+    void otherFailuresArePushedEveryFifthTime();
+    void apiErrorsArePushedEveryTime();
+    void clockCheck_data();
+    void clockCheck();
+    void updatedAfterKeepsTheConfiguredPeriod();
+    void offlineRunFinishesAtOnce();
+    void stopWaitsForTheChainAndRestartsFirstSync();
+    void stoppedServiceIgnoresOnlineChanges();
+    void reverseGivesTheElementsBackwards();
+
+private:
+    void startChain();
+    [[nodiscard]] bool waitForEntry(const QString &entry, int count = 1, int timeoutMs = 15000);
+
+    std::unique_ptr<TestDatabase> database;
+    std::unique_ptr<FakeServer> server;
+    std::unique_ptr<KMAPI> api;
+    std::unique_ptr<AppEnv> env;
+    std::unique_ptr<HttpSyncDBService> service;
+    std::unique_ptr<SignalLog> log;
+};
+
+void TestHttpSyncDBService::initTestCase()
+{
+    TestEnvironment::init();
+}
+
+void TestHttpSyncDBService::init()
+{
+    database = std::make_unique<TestDatabase>();
+    server = std::make_unique<FakeServer>();
+    QVERIFY(server->isListening());
+    api = std::make_unique<KMAPI>();
+    api->useHttps(false);
+    api->setHost(server->host());
+    const APIFuture login = api->requestToken(server->domain(), QStringLiteral("device-1"));
+    QVERIFY(waitFor(login));
+    server->clearRequests();
+    env = std::make_unique<AppEnv>();
+    service = std::make_unique<HttpSyncDBService>(api.get(), env.get());
+    log = std::make_unique<SignalLog>(service.get());
+}
+
+void TestHttpSyncDBService::cleanup()
+{
+    log.reset();
+    service.reset();
+    env.reset();
+    api.reset();
+    server.reset();
+    database.reset();
+}
+
+void TestHttpSyncDBService::startChain()
+{
+    // What the sync timer does on each tick.
+    QVERIFY(QMetaObject::invokeMethod(service.get(), "update"));
+}
+
+bool TestHttpSyncDBService::waitForEntry(const QString &entry, int count, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return log->count(entry) >= count; }, timeoutMs);
+}
+
+void TestHttpSyncDBService::firstSyncAsksForElevenTablesAndWritesThem()
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QJsonObject order { { "uuid", "o-1" }, { "shift_uuid", "s-1" }, { "number", 17 },
+        { "status", "cooking" }, { "comment", "" }, { "created_at", now } };
+    QJsonObject shift { { "id", 4 }, { "uuid", "s-1" }, { "type", "general" }, { "number", 3 },
+        { "created_at", now } };
+    QJsonObject receipt { { "uuid", "r-1" }, { "shift_uuid", "s-1" }, { "order_uuid", "o-1" },
+        { "created_by", 7 } };
+    QJsonObject item { { "id", 9 }, { "uuid", "i-1" }, { "receipt_uuid", "r-1" },
+        { "in_work", true } };
+    const QJsonObject tables {
+        { "order_status", statusRows(2500, "title ") },
+        { "config", QJsonArray { QJsonObject { { "key", "currency" }, { "value", "$" } } } },
+        { "menu", QJsonArray { QJsonObject { { "id", 1 } } } },
+        { "hall", QJsonArray {} },
+        { "order", QJsonArray { order } },
+        { "shift", QJsonArray { shift } },
+        { "receipt", QJsonArray { receipt } },
+        { "receipt_item", QJsonArray { item } },
+    };
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync(tables, now));
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+
+    const QList<RecordedRequest> requests = server->requests(FakeServer::SyncPath);
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(tableParameters(requests[0]), referenceTables + entityTables);
+    QCOMPARE(updatedAfter(requests[0]), QStringLiteral("-30"));
+
+    // Tables in key order; a table without a local twin is announced but not written; an empty
+    // one is skipped.
+    QCOMPARE(log->entries,
+        QStringList({ "syncing config", "synced config 1", "syncing menu", "synced menu 1",
+            "syncing order", "synced order 1", "syncing order_status", "synced order_status 2500",
+            "syncing receipt", "synced receipt 1", "syncing receipt_item", "synced receipt_item 1",
+            "syncing shift", "synced shift 1", "firstSyncFinished", "syncFinished" }));
+
+    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2500);
+    QCOMPARE(column("SELECT title FROM order_status WHERE id = 2500").value(0).toString(),
+        QStringLiteral("title 2500"));
+    QCOMPARE(column("SELECT is_active FROM order_status WHERE id = 1").value(0).toInt(), 1);
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'currency'").value(0).toString(),
+        QStringLiteral("$"));
+    // Entity rows follow the records' rules: an empty comment and unset times are NULL, a receipt
+    // item keeps created_at 0.
+    QCOMPARE(column("SELECT number FROM 'order' WHERE uuid = 'o-1' AND comment IS NULL AND "
+                    "deleted_at IS NULL")
+                 .value(0)
+                 .toInt(),
+        17);
+    QCOMPARE(column("SELECT number FROM shift WHERE uuid = 's-1'").value(0).toInt(), 3);
+    QCOMPARE(column("SELECT created_by FROM receipt WHERE uuid = 'r-1'").value(0).toInt(), 7);
+    QCOMPARE(column("SELECT created_at FROM receipt_item WHERE uuid = 'i-1' AND updated_at IS "
+                    "NULL")
+                 .value(0)
+                 .toInt(),
+        0);
+
+    QCOMPARE(
+        column("SELECT value FROM config WHERE key = 'last_update'").value(0).toLongLong(), now);
+    QTRY_COMPARE(env->lastUpdate.value(), now);
+    QVERIFY(log->pushes.isEmpty());
+    QVERIFY(log->errors.isEmpty());
+}
+
+void TestHttpSyncDBService::laterSyncAsksForReferenceTablesAndStoresTimestamp()
+{
+    const qint64 first = QDateTime::currentSecsSinceEpoch();
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, first));
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QTRY_COMPARE(env->lastUpdate.value(), first);
+    log->clear();
+
+    const QJsonObject later {
+        { "order_status", statusRows(3, "later ") },
+        { "order", QJsonArray { QJsonObject { { "uuid", "o-9" }, { "shift_uuid", "s" } } } },
+    };
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync(later, first + 5));
+    const VoidFuture manual = service->manualSync();
+    QVERIFY(waitFor(manual));
+
+    const QList<RecordedRequest> requests = server->requests(FakeServer::SyncPath);
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(tableParameters(requests[1]), referenceTables);
+    QCOMPARE(updatedAfter(requests[1]), QString::number(first - 30));
+    // Reference tables are written on every synchronisation, entity tables only on the first.
+    QCOMPARE(log->entries,
+        QStringList({ "syncing order_status", "synced order_status 3", "syncFinished" }));
+    QCOMPARE(column("SELECT title FROM order_status WHERE id = 3").value(0).toString(),
+        QStringLiteral("later 3"));
+    QCOMPARE(column("SELECT COUNT(*) FROM 'order'").value(0).toInt(), 0);
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'last_update'").value(0).toLongLong(),
+        first + 5);
+    QTRY_COMPARE(env->lastUpdate.value(), first + 5);
+}
+
+// A server that sends a status it sent before (a changed title, or every status on every
+// answer) must not keep a restarted board on its loading page.
+void TestHttpSyncDBService::storedOrderStatusRowsDoNotFailARestart()
+{
+    QSqlQuery seed;
+    QVERIFY(seed.exec("INSERT INTO order_status (id, name, title) VALUES (1, 'status-1', 'old'), "
+                      "(2, 'status-2', 'old')"));
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync(
+            { { "order_status", statusRows(3, "new ") } }, QDateTime::currentSecsSinceEpoch()));
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(log->count("firstSyncFinished"), 1);
+    QVERIFY(log->pushes.isEmpty());
+    QCOMPARE(column("SELECT title FROM order_status ORDER BY id"),
+        QVariantList({ "new 1", "new 2", "new 3" }));
+}
+
+void TestHttpSyncDBService::nestedValuesAreStoredAsJsonText()
+{
+    const QJsonObject syncConfig { { "http_sync_ms", 15000 }, { "mqtt_port", 1883 } };
+    const QJsonArray list { 1, "two" };
+    const QJsonArray rows {
+        QJsonObject { { "key", "sync-config" }, { "value", syncConfig } },
+        QJsonObject { { "key", "list" }, { "value", list }, { "updated_at", 5 } },
+        QJsonObject { { "key", "flag" }, { "value", false } },
+    };
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync({ { "config", rows } }, QDateTime::currentSecsSinceEpoch()));
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'sync-config'").value(0).toString(),
+        QString::fromUtf8(QJsonDocument(syncConfig).toJson(QJsonDocument::Compact)));
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'list'").value(0).toString(),
+        QStringLiteral("[1,\"two\"]"));
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'flag'").value(0).toString(),
+        QStringLiteral("0"));
+    QVERIFY(column("SELECT updated_at FROM config WHERE key = 'flag'").value(0).isNull());
+}
+
+void TestHttpSyncDBService::answerWithoutUsableTimestampFails_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("missing") << QByteArray(R"({"tables": {}})");
+    QTest::newRow("text") << QByteArray(R"({"timestamp": "1700000000", "tables": {}})");
+    QTest::newRow("fraction") << QByteArray(R"({"timestamp": 1700000000.5, "tables": {}})");
+    QTest::newRow("zero") << QByteArray(R"({"timestamp": 0, "tables": {}})");
+    QTest::newRow("not an object") << QByteArray(R"([1, 2])");
+}
+
+void TestHttpSyncDBService::answerWithoutUsableTimestampFails()
+{
+    QFETCH(QByteArray, body);
+    QSqlQuery seed;
+    QVERIFY(seed.exec("INSERT INTO config (key, value) VALUES ('last_update', '1700000000')"));
+    server->enqueue(FakeServer::SyncPath, FakeServer::raw(body));
+
+    startChain();
+    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+    TestDatabase::drainThreadPool();
+    QTest::qWait(50);
+    QVERIFY(log->entries.isEmpty());
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'last_update'").value(0).toString(),
+        QStringLiteral("1700000000"));
+    QCOMPARE(env->lastUpdate.value(), 0);
+}
+
+void TestHttpSyncDBService::otherFailuresArePushedEveryFifthTime()
+{
+    const QByteArray broken = R"({"tables": {}})";
+    auto failOnce = [&] {
+        server->enqueue(FakeServer::SyncPath, FakeServer::raw(broken));
+        const int before = server->count(FakeServer::SyncPath);
+        startChain();
+        QVERIFY(server->waitForRequests(FakeServer::SyncPath, before + 1));
+        TestDatabase::drainThreadPool();
+    };
+
+    for (int i = 0; i < 4; ++i)
+        failOnce();
+    QCOMPARE(log->pushes.size(), 0);
+    failOnce();
+    QTRY_COMPARE(log->pushes.size(), 1);
+    QCOMPARE(log->pushes[0],
+        QStringLiteral("3 Не удалось синхронизировать данные: Ошибка протокола \n "));
+
+    // A completed synchronisation starts the count again.
+    for (int i = 0; i < 3; ++i)
+        failOnce();
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, QDateTime::currentSecsSinceEpoch()));
+    startChain();
+    QVERIFY(waitForEntry("syncFinished"));
+    for (int i = 0; i < 4; ++i)
+        failOnce();
+    QTest::qWait(50);
+    QCOMPARE(log->pushes.size(), 1);
+    // The failed first synchronisations left the flag set until the one that completed.
+    QCOMPARE(log->count("firstSyncFinished"), 1);
+}
+
+void TestHttpSyncDBService::apiErrorsArePushedEveryTime()
+{
+    server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 77, "it's broken"));
+    for (int i = 1; i <= 2; ++i) {
+        startChain();
+        QVERIFY(server->waitForRequests(FakeServer::SyncPath, i));
+        QTRY_COMPARE(log->pushes.size(), i);
+    }
+    QCOMPARE(log->pushes[1],
+        QStringLiteral("3 Не удалось синхронизировать данные: Неизвестная ошибка апи \n it's "
+                       "broken"));
+    QVERIFY(log->entries.isEmpty());
+
+    // The first synchronisation is still pending: the next one asks for the entity tables.
+    server->resetAnswers();
+    startChain();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).last()),
+        referenceTables + entityTables);
+    QCOMPARE(log->count("firstSyncFinished"), 1);
+}
+
+void TestHttpSyncDBService::clockCheck_data()
+{
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<bool>("reported");
+    QTest::newRow("in step") << 0 << false;
+    QTest::newRow("300 s behind") << -300 << false;
+    QTest::newRow("300 s ahead") << 300 << false;
+    QTest::newRow("301 s behind") << -301 << true;
+    QTest::newRow("an hour ahead") << 3600 << true;
+}
+
+void TestHttpSyncDBService::clockCheck()
+{
+    QFETCH(int, offset);
+    QFETCH(bool, reported);
+    // A second of slack for the time the exchange takes.
+    const int slack = offset > 0 ? -1 : offset < 0 ? 1 : 0;
+    const qint64 serverTime = QDateTime::currentSecsSinceEpoch() + offset + (reported ? 0 : slack);
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, serverTime));
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(log->errors,
+        reported ? QStringList { QStringLiteral("Неправильно установлено время!") }
+                 : QStringList());
+}
+
+void TestHttpSyncDBService::updatedAfterKeepsTheConfiguredPeriod()
+{
+    SyncConfig config;
+    config.http_sync_ms = 0;
+    env->syncConfig.set(config);
+    env->lastUpdate.set(1700000000);
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(updatedAfter(server->requests(FakeServer::SyncPath).value(0)),
+        QStringLiteral("1700000000"));
+    // A period of 0 would fire the timer on every pass of the event loop.
+    QTest::qWait(100);
+    QCOMPARE(server->count(FakeServer::SyncPath), 1);
+
+    config.http_sync_ms = 4500;
+    env->syncConfig.set(config);
+    env->lastUpdate.set(1700000000);
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, 1700000000));
+    const VoidFuture manual = service->manualSync();
+    QVERIFY(waitFor(manual));
+    QCOMPARE(updatedAfter(server->requests(FakeServer::SyncPath).value(1)),
+        QStringLiteral("1699999996"));
+}
+
+void TestHttpSyncDBService::offlineRunFinishesAtOnce()
+{
+    env->isOnline.set(false); // runs run() through the online-state connection
+    QCOMPARE(log->entries, QStringList({ "firstSyncFinished", "syncFinished" }));
+    service->run();
+    QCOMPARE(log->entries, QStringList({ "firstSyncFinished", "syncFinished", "syncFinished" }));
+    const VoidFuture manual = service->manualSync();
+    QVERIFY(manual.isFinished());
+    QTest::qWait(50);
+    QCOMPARE(server->count(FakeServer::SyncPath), 0);
+
+    // Back online, one chain starts at once; the first synchronisation is over already.
+    env->isOnline.set(true);
+    QVERIFY(waitForEntry("syncFinished", 3));
+    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).value(0)), referenceTables);
+}
+
+void TestHttpSyncDBService::stopWaitsForTheChainAndRestartsFirstSync()
+{
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync(
+            { { "order_status", statusRows(2, "slow ") } }, QDateTime::currentSecsSinceEpoch())
+            .withDelay(1500));
+
+    service->run();
+    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    service->stop();
+    QVERIFY2(elapsed.elapsed() > 1000, "stop() returned before the chain ended");
+    // The chain ended its writes, but a stopped service announces nothing more and hands no
+    // time stamp to the environment.
+    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
+    QTest::qWait(100);
+    QCOMPARE(log->count("firstSyncFinished"), 0);
+    QCOMPARE(log->count("syncFinished"), 0);
+    QCOMPARE(env->lastUpdate.value(), 0);
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(log->count("firstSyncFinished"), 1);
+    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).value(1)),
+        referenceTables + entityTables);
+}
+
+void TestHttpSyncDBService::stoppedServiceIgnoresOnlineChanges()
+{
+    service->stop();
+    env->isOnline.set(false);
+    env->isOnline.set(true);
+    QTest::qWait(100);
+    QVERIFY(log->entries.isEmpty());
+    QCOMPARE(server->count(FakeServer::SyncPath), 0);
+}
+
+void TestHttpSyncDBService::reverseGivesTheElementsBackwards()
+{
+    QCOMPARE(service->reverse({ 1, 2, 3 }), QJsonArray({ 3, 2, 1 }));
+    QCOMPARE(service->reverse({}), QJsonArray());
+}
+
+QTEST_GUILESS_MAIN(TestHttpSyncDBService)
+#include "tst_httpsyncdbservice.moc"
