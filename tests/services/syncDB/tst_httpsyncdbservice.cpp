@@ -127,6 +127,7 @@ private Q_SLOTS:
     void updatedAfterKeepsTheConfiguredPeriod();
     void offlineRunFinishesAtOnce();
     void stopWaitsForTheChainAndRestartsFirstSync();
+    void destructionWaitsForARunningChain();
     void stoppedServiceIgnoresOnlineChanges();
     void reverseGivesTheElementsBackwards();
 
@@ -502,6 +503,24 @@ void TestHttpSyncDBService::stopWaitsForTheChainAndRestartsFirstSync()
     QCOMPARE(log->count("firstSyncFinished"), 1);
     QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).value(1)),
         referenceTables + entityTables);
+}
+
+void TestHttpSyncDBService::destructionWaitsForARunningChain()
+{
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync(
+            { { "order_status", statusRows(2, "late ") } }, QDateTime::currentSecsSinceEpoch())
+            .withDelay(1000));
+    service->run();
+    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    service.reset();
+    QVERIFY2(elapsed.elapsed() > 500, "the service went while its chain was running");
+    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
+    QTest::qWait(50);
+    QCOMPARE(log->count("firstSyncFinished"), 0);
+    QCOMPARE(log->count("syncFinished"), 0);
 }
 
 void TestHttpSyncDBService::stoppedServiceIgnoresOnlineChanges()
