@@ -118,6 +118,8 @@ private Q_SLOTS:
     void laterSyncAsksForReferenceTablesAndStoresTimestamp();
     void storedOrderStatusRowsDoNotFailARestart();
     void nestedValuesAreStoredAsJsonText();
+    void rowsAreWrittenInChunksOfAThousand();
+    void shiftsWithoutCreationTimeAreSkipped();
     void answerWithoutUsableTimestampFails_data();
     void answerWithoutUsableTimestampFails();
     void otherFailuresArePushedEveryFifthTime();
@@ -324,6 +326,50 @@ void TestHttpSyncDBService::nestedValuesAreStoredAsJsonText()
     QCOMPARE(column("SELECT value FROM config WHERE key = 'flag'").value(0).toString(),
         QStringLiteral("0"));
     QVERIFY(column("SELECT updated_at FROM config WHERE key = 'flag'").value(0).isNull());
+}
+
+// A row the local table rejects fails its own statement only: the statements before it stay
+// written, so the 2,100th of 2,500 rows leaves exactly the first two thousand.
+void TestHttpSyncDBService::rowsAreWrittenInChunksOfAThousand()
+{
+    QJsonArray rows;
+    for (int i = 0; i < 2500; ++i) {
+        QJsonObject row { { "key", QStringLiteral("k%1").arg(i) }, { "value", i } };
+        if (i == 2099)
+            row.remove("value"); // value is NOT NULL
+        rows.append(row);
+    }
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync({ { "config", rows } }, QDateTime::currentSecsSinceEpoch()));
+
+    startChain();
+    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+    QVERIFY(QTest::qWaitFor([this] { return log->count("syncing config") == 1; }));
+    TestDatabase::drainThreadPool();
+    QTest::qWait(50);
+    QCOMPARE(column("SELECT COUNT(*) FROM config WHERE key LIKE 'k%'").value(0).toInt(), 2000);
+    QCOMPARE(column("SELECT value FROM config WHERE key = 'k1999'").value(0).toString(),
+        QStringLiteral("1999"));
+    // The failed write fails the chain: nothing after it is announced or stored.
+    QCOMPARE(log->entries, QStringList { "syncing config" });
+    QVERIFY(column("SELECT value FROM config WHERE key = 'last_update'").isEmpty());
+}
+
+// One shift the local table cannot hold must not keep every first synchronisation failing.
+void TestHttpSyncDBService::shiftsWithoutCreationTimeAreSkipped()
+{
+    const QJsonArray shifts {
+        QJsonObject { { "id", 1 }, { "uuid", "s-ok" }, { "type", "general" }, { "number", 1 },
+            { "created_at", 1700000000 } },
+        QJsonObject { { "id", 2 }, { "uuid", "s-bad" }, { "type", "general" }, { "number", 2 } },
+    };
+    server->enqueue(FakeServer::SyncPath,
+        FakeServer::sync({ { "shift", shifts } }, QDateTime::currentSecsSinceEpoch()));
+
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(column("SELECT uuid FROM shift"), QVariantList { "s-ok" });
+    QCOMPARE(log->count("firstSyncFinished"), 1);
 }
 
 void TestHttpSyncDBService::answerWithoutUsableTimestampFails_data()

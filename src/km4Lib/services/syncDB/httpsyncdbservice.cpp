@@ -68,6 +68,18 @@ bool readTimestamp(const QJsonValue &value, qint64 *ts)
     return true;
 }
 
+template <typename Record> bool storable(const Record &)
+{
+    return true;
+}
+
+// Table shift requires a creation time, which the record writes as NULL when it is 0: one such
+// row would fail its whole statement, and with it every first synchronisation.
+template <> bool storable(const Shift &shift)
+{
+    return shift.created_at != 0;
+}
+
 // Writes rows of one entity table through its records, so their NULL and default rules hold, in
 // statements of at most HttpSyncDBService::chunkSize rows, one after the other.
 template <typename Record>
@@ -85,7 +97,12 @@ VoidFuture writeRecords(const QJsonArray &rows, VoidFuture (*insert)(QList<Recor
                         for (qsizetype i = start; i < end; ++i) {
                             Record &record = records[i - start];
                             record.fromJson(rows.at(i).toObject());
-                            pointers.append(&record);
+                            if (storable(record))
+                                pointers.append(&record);
+                        }
+                        if (pointers.size() < records.size()) {
+                            KM4_LOG(2, "rows the local table cannot hold are skipped:",
+                                records.first().tableName(), records.size() - pointers.size());
                         }
                         // The statement is built before the call returns; the records may go.
                         return insert(pointers);
