@@ -7,8 +7,7 @@
 
 TestListModel::TestListModel(QObject *parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 TestListModel::TestListModel(int role, const QVariantList &values, QObject *parent)
     : QAbstractListModel(parent)

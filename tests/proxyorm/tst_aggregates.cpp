@@ -187,13 +187,13 @@ void TestAggregates::byJoinFilters()
     model.resetRows({ row(1), row(2) });
     TestListModel join;
     join.resetRows({ row(1, 10, "x"), row(1, 20, "y"), row(1, 30, "x"), row(2, 40, "x"),
-                     row(1, QVariant(), "x") });
+        row(1, QVariant(), "x") });
     const QMap<int, Where> wheres { { Flag, Where(Where::Equal, "x") },
-                                    { Value, Where(Where::Greater, 15) } };
+        { Value, Where(Where::Greater, 15) } };
     AggregateByJoin count(&model, Key, &join, Key, Value, TypeAggregate::Count, Out, wheres);
     QCOMPARE(column(count, 2), (QVariantList { 1, 1 }));
     AggregateByJoin sum(&model, Key, &join, Key, Value, TypeAggregate::Sum, Out,
-                        { { Flag, Where(Where::Equal, "x") } });
+        { { Flag, Where(Where::Equal, "x") } });
     QCOMPARE(column(sum, 2), (QVariantList { 40, 40 }));
 }
 

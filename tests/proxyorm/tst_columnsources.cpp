@@ -22,9 +22,9 @@ enum Roles { Key = Qt::UserRole + 1, Name, Price };
 class CountingSource : public ISource
 {
 public:
-    explicit CountingSource(std::function<QVariant(int, int)> answer) : m_answer(std::move(answer))
-    {
-    }
+    explicit CountingSource(std::function<QVariant(int, int)> answer)
+        : m_answer(std::move(answer))
+    { }
     QList<int> roles() const override { return { 1, 2 }; }
     QVariant templateData(int row, int role) const override
     {
@@ -98,9 +98,8 @@ private Q_SLOTS:
 
 void TestColumnSources::cacheKeepsValuesButNotNulls()
 {
-    CountingSource source([](int row, int role) {
-        return row == 0 ? QVariant() : QVariant(row * 10 + role);
-    });
+    CountingSource source(
+        [](int row, int role) { return row == 0 ? QVariant() : QVariant(row * 10 + role); });
     QCOMPARE(source.data(1, 2), QVariant(12));
     QCOMPARE(source.data(1, 2), QVariant(12));
     QCOMPARE(source.computed, 1);
@@ -138,7 +137,7 @@ void TestColumnSources::invalidateCache()
     for (int i = 0; i < cells.size(); ++i) {
         const int before = source.computed;
         QCOMPARE(source.data(cells.at(i).first, cells.at(i).second),
-                 QVariant(cells.at(i).first * 10 + cells.at(i).second));
+            QVariant(cells.at(i).first * 10 + cells.at(i).second));
         QCOMPARE(source.computed - before, recomputed.at(i) ? 1 : 0);
     }
 }
@@ -257,8 +256,8 @@ void TestColumnSources::joinIndexed()
 void TestColumnSources::caseMapsByText()
 {
     TestListModel model(Key, { 1, 2, "1", QVariant() });
-    Case mapped(&model, Key, { { 1, "one" }, { QVariant("1"), "uno" }, { 2, "two" } }, 600,
-                "other");
+    Case mapped(
+        &model, Key, { { 1, "one" }, { QVariant("1"), "uno" }, { 2, "two" } }, 600, "other");
     QCOMPARE(mapped.roles(), QList<int> { 600 });
     QCOMPARE(mapped.data(0, 600), QVariant("uno"));
     QCOMPARE(mapped.data(1, 600), QVariant("two"));

@@ -37,8 +37,10 @@ void TestWhere::isAccepted_data()
     QTest::newRow("is null: empty text")
         << int(Where::IsNull) << QVariant() << QVariant(QString()) << false;
 
-    QTest::newRow("equal: same text") << int(Where::Equal) << QVariant("a") << QVariant("a") << true;
-    QTest::newRow("equal: other text") << int(Where::Equal) << QVariant("a") << QVariant("b") << false;
+    QTest::newRow("equal: same text")
+        << int(Where::Equal) << QVariant("a") << QVariant("a") << true;
+    QTest::newRow("equal: other text")
+        << int(Where::Equal) << QVariant("a") << QVariant("b") << false;
     QTest::newRow("equal: int and double numerically")
         << int(Where::Equal) << QVariant(2.0) << QVariant(2) << true;
     QTest::newRow("equal: int against double 2.6 compared as int")
@@ -47,17 +49,21 @@ void TestWhere::isAccepted_data()
         << int(Where::Equal) << QVariant() << QVariant(QString()) << false;
     QTest::newRow("equal: double against text converted")
         << int(Where::Equal) << QVariant("2.5") << QVariant(2.5) << true;
-    QTest::newRow("equal: null against null") << int(Where::Equal) << QVariant() << QVariant() << true;
+    QTest::newRow("equal: null against null")
+        << int(Where::Equal) << QVariant() << QVariant() << true;
 
     QTest::newRow("not equal: other text")
         << int(Where::NotEqual) << QVariant("a") << QVariant("b") << true;
-    QTest::newRow("not equal: same int") << int(Where::NotEqual) << QVariant(3) << QVariant(3) << false;
+    QTest::newRow("not equal: same int")
+        << int(Where::NotEqual) << QVariant(3) << QVariant(3) << false;
     QTest::newRow("not equal: NaN against double")
         << int(Where::NotEqual) << QVariant(1.5) << QVariant(notANumber) << true;
 
     QTest::newRow("less: int 5 < 10") << int(Where::Less) << QVariant(10) << QVariant(5) << true;
-    QTest::newRow("less: double 9.5 < 10") << int(Where::Less) << QVariant(10) << QVariant(9.5) << true;
-    QTest::newRow("less: int 10 not < 10") << int(Where::Less) << QVariant(10) << QVariant(10) << false;
+    QTest::newRow("less: double 9.5 < 10")
+        << int(Where::Less) << QVariant(10) << QVariant(9.5) << true;
+    QTest::newRow("less: int 10 not < 10")
+        << int(Where::Less) << QVariant(10) << QVariant(10) << false;
     QTest::newRow("less: text is not ordered")
         << int(Where::Less) << QVariant(10) << QVariant("5") << false;
     QTest::newRow("less: qlonglong is not ordered")
@@ -65,11 +71,13 @@ void TestWhere::isAccepted_data()
     QTest::newRow("less: uint is not ordered")
         << int(Where::Less) << QVariant(10) << QVariant(uint(1)) << false;
     QTest::newRow("less: float") << int(Where::Less) << QVariant(1.5) << QVariant(1.25f) << true;
-    QTest::newRow("less: NaN rejects") << int(Where::Less) << QVariant(1.0) << QVariant(notANumber) << false;
+    QTest::newRow("less: NaN rejects")
+        << int(Where::Less) << QVariant(1.0) << QVariant(notANumber) << false;
     QTest::newRow("less: null rejects") << int(Where::Less) << QVariant(1) << QVariant() << false;
     QTest::newRow("less or equal: 10 <= 10")
         << int(Where::LessOrEqual) << QVariant(10) << QVariant(10) << true;
-    QTest::newRow("greater: 11 > 10") << int(Where::Greater) << QVariant(10) << QVariant(11) << true;
+    QTest::newRow("greater: 11 > 10")
+        << int(Where::Greater) << QVariant(10) << QVariant(11) << true;
     QTest::newRow("greater: 10 not > 10")
         << int(Where::Greater) << QVariant(10) << QVariant(10) << false;
     QTest::newRow("greater or equal: 9 not >= 10")
@@ -143,7 +151,7 @@ void TestWhere::orWhere()
 void TestWhere::fiveAlternatives()
 {
     const OrWhere either(Where(Where::Equal, 1), Where(Where::Equal, 2), Where(Where::Equal, 3),
-                         Where(Where::Equal, 4), Where(Where::IsNull, QVariant()));
+        Where(Where::Equal, 4), Where(Where::IsNull, QVariant()));
     QCOMPARE(either.wheres().size(), 5);
     QCOMPARE(either.wheres().last().type(), Where::IsNull);
     for (const QVariant &v : { QVariant(1), QVariant(4), QVariant() })

@@ -3,8 +3,8 @@
 namespace ProxyOrm {
 
 AggregateByJoin::AggregateByJoin(const QAbstractListModel *model, int keyRole,
-                                 const QAbstractListModel *join, int joinKeyRole, int valueRole,
-                                 TypeAggregate type, int outputRole, QMap<int, Where> wheres)
+    const QAbstractListModel *join, int joinKeyRole, int valueRole, TypeAggregate type,
+    int outputRole, QMap<int, Where> wheres)
     : AggregateByRow(model, keyRole, valueRole, type, outputRole)
     , m_join(join)
     , m_joinKeyRole(joinKeyRole)
@@ -15,10 +15,8 @@ AggregateByJoin::AggregateByJoin(const QAbstractListModel *model, int keyRole,
 
 AggregateByJoin::AggregateByJoin(const AggregateByJoin &other)
     : AggregateByJoin(other.m_model.data(), other.m_keyRole, other.m_join.data(),
-                      other.m_joinKeyRole, other.m_valueRole, other.m_type, other.m_outputRole,
-                      other.m_wheres)
-{
-}
+        other.m_joinKeyRole, other.m_valueRole, other.m_type, other.m_outputRole, other.m_wheres)
+{ }
 
 AggregateByJoin &AggregateByJoin::operator=(const AggregateByJoin &other)
 {

@@ -16,8 +16,8 @@ class AggregateByJoin : public AggregateByRow
 
 public:
     AggregateByJoin(const QAbstractListModel *model, int keyRole, const QAbstractListModel *join,
-                    int joinKeyRole, int valueRole, TypeAggregate type, int outputRole,
-                    QMap<int, Where> wheres);
+        int joinKeyRole, int valueRole, TypeAggregate type, int outputRole,
+        QMap<int, Where> wheres);
     AggregateByJoin(const AggregateByJoin &other);
     AggregateByJoin &operator=(const AggregateByJoin &other);
 

@@ -22,8 +22,8 @@ QVariant addInt(const QVariant &value, const QVariant &accumulator)
 
 } // namespace
 
-AggregateByRow::AggregateByRow(const QAbstractListModel *model, int keyRole, int valueRole,
-                               TypeAggregate type, int outputRole)
+AggregateByRow::AggregateByRow(
+    const QAbstractListModel *model, int keyRole, int valueRole, TypeAggregate type, int outputRole)
     : m_model(model)
     , m_keyRole(keyRole)
     , m_valueRole(valueRole)
@@ -34,10 +34,9 @@ AggregateByRow::AggregateByRow(const QAbstractListModel *model, int keyRole, int
 }
 
 AggregateByRow::AggregateByRow(const AggregateByRow &other)
-    : AggregateByRow(other.m_model.data(), other.m_keyRole, other.m_valueRole, other.m_type,
-                     other.m_outputRole)
-{
-}
+    : AggregateByRow(
+        other.m_model.data(), other.m_keyRole, other.m_valueRole, other.m_type, other.m_outputRole)
+{ }
 
 AggregateByRow &AggregateByRow::operator=(const AggregateByRow &other)
 {
@@ -110,8 +109,8 @@ QVariant AggregateByRow::aggregate(QVariant key) const
     return finish(accumulator, matches);
 }
 
-bool AggregateByRow::step(const QVariant &value, QVariant &accumulator, int &matches,
-                          bool addsText) const
+bool AggregateByRow::step(
+    const QVariant &value, QVariant &accumulator, int &matches, bool addsText) const
 {
     switch (m_type) {
     case TypeAggregate::Count:

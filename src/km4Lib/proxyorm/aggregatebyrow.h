@@ -19,7 +19,7 @@ class AggregateByRow : public ISource
 
 public:
     AggregateByRow(const QAbstractListModel *model, int keyRole, int valueRole, TypeAggregate type,
-                   int outputRole);
+        int outputRole);
     AggregateByRow(const AggregateByRow &other);
     AggregateByRow &operator=(const AggregateByRow &other);
 

@@ -3,8 +3,7 @@
 namespace ProxyOrm {
 
 Case::Case(const QAbstractListModel *model, int sourceRole,
-           const QList<std::pair<QVariant, QVariant>> &cases, int outputRole,
-           QVariant defaultValue)
+    const QList<std::pair<QVariant, QVariant>> &cases, int outputRole, QVariant defaultValue)
     : m_model(model)
     , m_sourceRole(sourceRole)
     , m_outputRole(outputRole)

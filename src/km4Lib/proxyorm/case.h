@@ -18,8 +18,7 @@ class Case : public ISource
 
 public:
     Case(const QAbstractListModel *model, int sourceRole,
-         const QList<std::pair<QVariant, QVariant>> &cases, int outputRole,
-         QVariant defaultValue);
+        const QList<std::pair<QVariant, QVariant>> &cases, int outputRole, QVariant defaultValue);
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;

@@ -4,7 +4,6 @@ namespace ProxyOrm {
 
 IndexedAbstractModel::IndexedAbstractModel(QObject *parent)
     : QAbstractListModel(parent)
-{
-}
+{ }
 
 } // namespace ProxyOrm

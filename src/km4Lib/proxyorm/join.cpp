@@ -3,7 +3,7 @@
 namespace ProxyOrm {
 
 Join::Join(const QAbstractListModel *left, int leftKeyRole, const QAbstractListModel *right,
-           int rightKeyRole, QMap<int, int> roleMap)
+    int rightKeyRole, QMap<int, int> roleMap)
     : m_left(left)
     , m_leftKeyRole(leftKeyRole)
     , m_right(right)

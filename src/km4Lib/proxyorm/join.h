@@ -16,7 +16,7 @@ class Join : public ISource
 
 public:
     Join(const QAbstractListModel *left, int leftKeyRole, const QAbstractListModel *right,
-         int rightKeyRole, QMap<int, int> roleMap);
+        int rightKeyRole, QMap<int, int> roleMap);
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;

@@ -3,7 +3,7 @@
 namespace ProxyOrm {
 
 JoinIndexed::JoinIndexed(const QAbstractListModel *left, int leftKeyRole,
-                         const IndexedAbstractModel *right, QMap<int, int> roleMap)
+    const IndexedAbstractModel *right, QMap<int, int> roleMap)
     : m_left(left)
     , m_leftKeyRole(leftKeyRole)
     , m_right(right)

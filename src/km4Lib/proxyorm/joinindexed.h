@@ -16,7 +16,7 @@ class JoinIndexed : public ISource
 
 public:
     JoinIndexed(const QAbstractListModel *left, int leftKeyRole, const IndexedAbstractModel *right,
-                QMap<int, int> roleMap);
+        QMap<int, int> roleMap);
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;

@@ -31,8 +31,7 @@ template <typename T> bool compareAs(Where::TypeComparison type, T tested, T sto
 Where::Where(TypeComparison type, QVariant value)
     : m_value(std::move(value))
     , m_type(type)
-{
-}
+{ }
 
 bool Where::isAccepted(QVariant value) const
 {

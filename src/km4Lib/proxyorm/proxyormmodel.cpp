@@ -1,0 +1,584 @@
+#include "proxyormmodel.h"
+
+#include <QDebug>
+#include <QSet>
+#include <QtConcurrent>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <utility>
+
+namespace ProxyOrm {
+
+namespace {
+
+QList<int> identityRows(int count)
+{
+    QList<int> rows(count);
+    std::iota(rows.begin(), rows.end(), 0);
+    return rows;
+}
+
+} // namespace
+
+ProxyOrmModel::ProxyOrmModel(
+    const QAbstractListModel *sourceModel, QMap<int, int> roleMap, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_sourceModel(sourceModel)
+    , m_ownSource(std::make_unique<FromSource>(sourceModel, roleMap))
+{
+    for (auto it = roleMap.constBegin(); it != roleMap.constEnd(); ++it)
+        m_sources.insert(it.key(), m_ownSource.get());
+    if (sourceModel)
+        connectSourceModel(sourceModel);
+}
+
+ProxyOrmModel::~ProxyOrmModel()
+{
+    cancelRunning();
+}
+
+void ProxyOrmModel::connectSourceModel(const QAbstractListModel *model)
+{
+    using M = QAbstractItemModel;
+    connect(
+        model, &M::rowsAboutToBeInserted, this, [this](const QModelIndex &, int first, int last) {
+            sourceAboutToChange(Forwarding::Insert, first, last);
+        });
+    connect(model, &M::rowsInserted, this,
+        [this](const QModelIndex &, int first, int last) { sourceStructureChanged(first, last); });
+    connect(
+        model, &M::rowsAboutToBeRemoved, this, [this](const QModelIndex &, int first, int last) {
+            sourceAboutToChange(Forwarding::Remove, first, last);
+        });
+    connect(model, &M::rowsRemoved, this,
+        [this](const QModelIndex &, int first, int last) { sourceStructureChanged(first, last); });
+    connect(model, &M::rowsAboutToBeMoved, this,
+        [this](const QModelIndex &, int first, int last, const QModelIndex &, int to) {
+            sourceAboutToChange(Forwarding::Move, first, last, to);
+        });
+    connect(model, &M::rowsMoved, this,
+        [this](const QModelIndex &, int first, int last, const QModelIndex &, int to) {
+            sourceStructureChanged(first, last, to);
+        });
+    connect(
+        model, &M::modelAboutToBeReset, this, [this] { sourceAboutToChange(Forwarding::Reset); });
+    connect(model, &M::modelReset, this, [this] { sourceStructureChanged(); });
+    connect(model, &M::layoutAboutToBeChanged, this,
+        [this] { sourceAboutToChange(Forwarding::Layout); });
+    connect(model, &M::layoutChanged, this, [this] { sourceStructureChanged(); });
+    connect(model, &M::dataChanged, this, &ProxyOrmModel::sourceDataChanged);
+    connect(model, &QObject::destroyed, this, &ProxyOrmModel::forgetSourceModel);
+}
+
+int ProxyOrmModel::rowCount(const QModelIndex &parent) const
+{
+    const QAbstractListModel *model = m_sourceModel.data();
+    if (parent.isValid() || !model)
+        return 0;
+    return m_mapped ? int(m_rows.size()) : model->rowCount();
+}
+
+QVariant ProxyOrmModel::data(const QModelIndex &index, int role) const
+{
+    const QAbstractListModel *model = m_sourceModel.data();
+    const int row = index.row();
+    if (row < 0 || !model)
+        return {};
+    int sourceRow = row;
+    if (m_mapped) {
+        if (row >= m_rows.size())
+            return {};
+        sourceRow = m_rows.at(row);
+        // The source may have lost the row since the last rebuild.
+        if (sourceRow < 0 || sourceRow >= model->rowCount())
+            return {};
+    } else if (row >= model->rowCount()) {
+        return {};
+    }
+    const ISource *source = m_sources.value(role);
+    if (!source) {
+        qWarning() << "No source found for role:" << role;
+        return {};
+    }
+    return source->data(sourceRow, role);
+}
+
+void ProxyOrmModel::sort(int column, Qt::SortOrder order)
+{
+    m_sortRole = column;
+    m_sortOrder = order;
+}
+
+void ProxyOrmModel::addSource(const ISource *source)
+{
+    if (!source)
+        return;
+    for (const int role : source->roles())
+        m_sources.insert(role, source);
+    connect(source, &ISource::changed, this, &ProxyOrmModel::sourceChanged, Qt::UniqueConnection);
+    connect(source, &QObject::destroyed, this, &ProxyOrmModel::forgetSource, Qt::UniqueConnection);
+}
+
+void ProxyOrmModel::andWhere(int role, const Where &where)
+{
+    m_wheres.insert(role, OrWhere(QList<Where> { where }));
+}
+
+void ProxyOrmModel::andWhere(int role, const OrWhere &where)
+{
+    m_wheres.insert(role, where);
+}
+
+void ProxyOrmModel::clearWhere(int role)
+{
+    m_wheres.remove(role);
+}
+
+void ProxyOrmModel::clearWhere()
+{
+    m_wheres.clear();
+}
+
+void ProxyOrmModel::groupBy(int role)
+{
+    m_groupRole = role;
+}
+
+void ProxyOrmModel::enabled(bool on)
+{
+    m_isEnabled = on;
+    if (on && m_invalidatePending)
+        invalidate();
+}
+
+void ProxyOrmModel::enabledAsync(bool on)
+{
+    m_isAsync = on;
+}
+
+bool ProxyOrmModel::isSortGroupFilterRole(int role) const
+{
+    return (m_sortRole != -1 && role == m_sortRole) || (m_groupRole != -1 && role == m_groupRole)
+        || m_wheres.contains(role);
+}
+
+bool ProxyOrmModel::isSortGroupFilterRole(const QList<int> &roles) const
+{
+    return std::any_of(
+        roles.begin(), roles.end(), [this](int role) { return isSortGroupFilterRole(role); });
+}
+
+void ProxyOrmModel::beginSoftResetModel() { }
+
+void ProxyOrmModel::endSoftResetModel()
+{
+    if (!m_hasNextRows) {
+        if (const int count = rowCount())
+            Q_EMIT dataChanged(index(0, 0), index(count - 1, 0), {});
+        return;
+    }
+    const QList<int> shown = shownRows();
+    QList<int> next = std::exchange(m_nextRows, {});
+    m_hasNextRows = false;
+
+    // Row signals keep the rows around them reading as before; the new mapping itself is
+    // installed afterwards and announced by the dataChanged over every row.
+    const qsizetype delta = next.size() - shown.size();
+    if (delta > 0) {
+        beginInsertRows(QModelIndex(), 0, int(delta - 1));
+        m_rows = next.mid(0, delta) + shown;
+        m_mapped = true;
+        endInsertRows();
+    } else if (delta < 0) {
+        beginRemoveRows(QModelIndex(), 0, int(-delta - 1));
+        m_rows = shown.mid(-delta);
+        m_mapped = true;
+        endRemoveRows();
+    }
+    m_rows = std::move(next);
+    m_mapped = true;
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, 0), index(int(m_rows.size() - 1), 0), {});
+}
+
+void ProxyOrmModel::invalidate()
+{
+    if (!m_isEnabled) {
+        m_invalidatePending = true;
+        return;
+    }
+    // A source model change is under way; its end rebuilds.
+    if (m_forwarding != Forwarding::None)
+        return;
+    m_invalidatePending = false;
+    cancelRunning();
+
+    if (!m_isAsync) {
+        beginSoftResetModel();
+        performInvalidate();
+        endSoftResetModel();
+        return;
+    }
+
+    auto cancel = std::make_shared<std::atomic_bool>(false);
+    m_cancel = cancel;
+    const quint64 generation = m_generation;
+    m_task = QtConcurrent::run([input = plan(), cancel] { return buildRows(input, *cancel); });
+    m_task.then(this, [this, generation](QList<int> rows) {
+        if (generation != m_generation)
+            return;
+        m_cancel.reset();
+        beginSoftResetModel();
+        m_nextRows = std::move(rows);
+        m_hasNextRows = true;
+        endSoftResetModel();
+    });
+}
+
+void ProxyOrmModel::performInvalidate()
+{
+    const std::atomic_bool notCancelled(false);
+    m_nextRows = buildRows(plan(), notCancelled);
+    m_hasNextRows = true;
+}
+
+void ProxyOrmModel::sourceChanged(QList<int> role)
+{
+    if (!m_isEnabled) {
+        m_invalidatePending = true;
+        return;
+    }
+    if (isSortGroupFilterRole(role)) {
+        invalidate();
+        return;
+    }
+    if (const int count = rowCount())
+        Q_EMIT dataChanged(index(0, 0), index(count - 1, 0), role);
+}
+
+ProxyOrmModel::Plan ProxyOrmModel::plan() const
+{
+    Plan input;
+    input.model = m_sourceModel.data();
+    input.sources = m_sources;
+    input.wheres = m_wheres;
+    input.groupRole = m_groupRole;
+    input.sortRole = m_sortRole;
+    input.sortOrder = m_sortOrder;
+    return input;
+}
+
+QVariant ProxyOrmModel::read(const Plan &plan, int sourceRow, int role)
+{
+    const ISource *source = plan.sources.value(role);
+    if (!source) {
+        qWarning() << "No source found for role:" << role;
+        return {};
+    }
+    return source->data(sourceRow, role);
+}
+
+QList<int> ProxyOrmModel::buildRows(const Plan &plan, const std::atomic_bool &cancelled)
+{
+    const int count = plan.model ? plan.model->rowCount() : 0;
+    QList<int> rows;
+    rows.reserve(count);
+    for (int i = 0; i < count && !cancelled.load(std::memory_order_relaxed); ++i) {
+        bool accepted = true;
+        for (auto it = plan.wheres.constBegin(); it != plan.wheres.constEnd(); ++it)
+            accepted = it.value().isAccepted(read(plan, i, it.key())) && accepted;
+        if (accepted)
+            rows.append(i);
+    }
+    if (rows.size() < 2 || cancelled)
+        return rows;
+
+    if (plan.groupRole != -1) {
+        QSet<QString> seen;
+        QList<int> firsts;
+        for (const int row : std::as_const(rows)) {
+            const QString key = read(plan, row, plan.groupRole).toString();
+            if (!seen.contains(key)) {
+                seen.insert(key);
+                firsts.append(row);
+            }
+        }
+        rows = std::move(firsts);
+    }
+    if (rows.size() < 2 || cancelled)
+        return rows;
+
+    if (plan.sortRole != -1)
+        sortRows(plan, rows);
+    return rows;
+}
+
+void ProxyOrmModel::sortRows(const Plan &plan, QList<int> &rows)
+{
+    struct Number
+    {
+        double value;
+        int row;
+    };
+    struct Text
+    {
+        QString value;
+        int row;
+    };
+    QList<Number> numbers;
+    QList<Text> texts;
+    QList<int> unordered;
+    for (const int row : std::as_const(rows)) {
+        const QVariant value = read(plan, row, plan.sortRole);
+        switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::Float:
+        case QMetaType::Double: {
+            const double number = value.toDouble();
+            if (std::isnan(number))
+                unordered.append(row);
+            else
+                numbers.append({ number, row });
+            break;
+        }
+        case QMetaType::QString:
+            texts.append({ value.toString(), row });
+            break;
+        default:
+            unordered.append(row);
+            break;
+        }
+    }
+
+    // One total order, numbers before texts; descending reverses it. Ties keep their filtered
+    // order, and values without an order follow in filtered order either way.
+    const bool ascending = plan.sortOrder == Qt::AscendingOrder;
+    if (ascending) {
+        std::stable_sort(numbers.begin(), numbers.end(),
+            [](const Number &a, const Number &b) { return a.value < b.value; });
+        std::stable_sort(texts.begin(), texts.end(),
+            [](const Text &a, const Text &b) { return a.value < b.value; });
+    } else {
+        std::stable_sort(numbers.begin(), numbers.end(),
+            [](const Number &a, const Number &b) { return b.value < a.value; });
+        std::stable_sort(texts.begin(), texts.end(),
+            [](const Text &a, const Text &b) { return b.value < a.value; });
+    }
+    rows.clear();
+    if (ascending) {
+        for (const Number &n : std::as_const(numbers))
+            rows.append(n.row);
+        for (const Text &t : std::as_const(texts))
+            rows.append(t.row);
+    } else {
+        for (const Text &t : std::as_const(texts))
+            rows.append(t.row);
+        for (const Number &n : std::as_const(numbers))
+            rows.append(n.row);
+    }
+    rows.append(unordered);
+}
+
+void ProxyOrmModel::cancelRunning()
+{
+    // Drops a finished result whose installation is still queued, too.
+    ++m_generation;
+    if (m_cancel) {
+        m_cancel->store(true);
+        // The task's own future: waiting for the installing step would need this thread.
+        m_task.waitForFinished();
+        m_cancel.reset();
+    }
+}
+
+void ProxyOrmModel::dropCaches()
+{
+    QSet<const ISource *> done;
+    for (const ISource *source : std::as_const(m_sources)) {
+        if (!done.contains(source)) {
+            done.insert(source);
+            source->invalidateCache(-1, -1);
+        }
+    }
+}
+
+QList<int> ProxyOrmModel::shownRows() const
+{
+    return m_mapped ? m_rows : identityRows(rowCount());
+}
+
+void ProxyOrmModel::sourceAboutToChange(Forwarding kind, int first, int last, int destination)
+{
+    // A background rebuild reads the source; it must not see the change half-way.
+    cancelRunning();
+    m_forwarding = kind;
+    const QAbstractListModel *model = m_sourceModel.data();
+
+    if (m_mapped) {
+        if (kind == Forwarding::Layout && model) {
+            m_layoutAnchors.clear();
+            m_layoutAnchors.reserve(m_rows.size());
+            for (const int row : std::as_const(m_rows))
+                m_layoutAnchors.append(QPersistentModelIndex(model->index(row, 0)));
+        }
+        return;
+    }
+
+    // While unmapped the proxy passes the source's rows through, so it passes their changes on.
+    switch (kind) {
+    case Forwarding::Insert:
+        beginInsertRows(QModelIndex(), first, last);
+        break;
+    case Forwarding::Remove:
+        beginRemoveRows(QModelIndex(), first, last);
+        break;
+    case Forwarding::Move:
+        if (!beginMoveRows(QModelIndex(), first, last, QModelIndex(), destination))
+            m_forwarding = Forwarding::None;
+        break;
+    case Forwarding::Reset:
+        beginResetModel();
+        break;
+    case Forwarding::Layout:
+        Q_EMIT layoutAboutToBeChanged();
+        m_layoutProxyIndexes = persistentIndexList();
+        m_layoutAnchors.clear();
+        for (const QModelIndex &index : std::as_const(m_layoutProxyIndexes))
+            m_layoutAnchors.append(QPersistentModelIndex(model->index(index.row(), 0)));
+        break;
+    case Forwarding::None:
+        break;
+    }
+}
+
+void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
+{
+    const Forwarding kind = std::exchange(m_forwarding, Forwarding::None);
+
+    if (!m_mapped) {
+        switch (kind) {
+        case Forwarding::Insert:
+            endInsertRows();
+            break;
+        case Forwarding::Remove:
+            endRemoveRows();
+            break;
+        case Forwarding::Move:
+            endMoveRows();
+            break;
+        case Forwarding::Reset:
+            endResetModel();
+            break;
+        case Forwarding::Layout: {
+            QModelIndexList moved;
+            for (const QPersistentModelIndex &anchor : std::as_const(m_layoutAnchors))
+                moved.append(anchor.isValid() ? index(anchor.row(), 0) : QModelIndex());
+            changePersistentIndexList(m_layoutProxyIndexes, moved);
+            m_layoutProxyIndexes.clear();
+            m_layoutAnchors.clear();
+            Q_EMIT layoutChanged();
+            break;
+        }
+        case Forwarding::None:
+            break;
+        }
+    } else {
+        // Keep each proxy row on the same source item until the rebuild replaces the mapping.
+        const int count = last - first + 1;
+        int goneFirst = int(m_rows.size());
+        int goneLast = -1;
+        for (int i = 0; i < m_rows.size(); ++i) {
+            int &row = m_rows[i];
+            if (row < 0)
+                continue;
+            switch (kind) {
+            case Forwarding::Insert:
+                if (row >= first)
+                    row += count;
+                break;
+            case Forwarding::Remove:
+                if (row > last) {
+                    row -= count;
+                } else if (row >= first) {
+                    row = -1;
+                    goneFirst = std::min(goneFirst, i);
+                    goneLast = std::max(goneLast, i);
+                }
+                break;
+            case Forwarding::Move:
+                if (destination > last) {
+                    if (row >= first && row <= last)
+                        row += destination - last - 1;
+                    else if (row > last && row < destination)
+                        row -= count;
+                } else if (destination < first) {
+                    if (row >= first && row <= last)
+                        row -= first - destination;
+                    else if (row >= destination && row < first)
+                        row += count;
+                }
+                break;
+            case Forwarding::Layout: {
+                const QPersistentModelIndex &anchor = m_layoutAnchors.at(i);
+                row = anchor.isValid() ? anchor.row() : -1;
+                break;
+            }
+            case Forwarding::Reset:
+            case Forwarding::None:
+                break;
+            }
+        }
+        m_layoutAnchors.clear();
+        if (kind == Forwarding::Reset)
+            announceIfNoRebuildFollows(0, rowCount() - 1);
+        else
+            announceIfNoRebuildFollows(goneFirst, goneLast);
+    }
+
+    dropCaches();
+    invalidate();
+}
+
+void ProxyOrmModel::sourceDataChanged()
+{
+    announceIfNoRebuildFollows(0, rowCount() - 1);
+    dropCaches();
+    invalidate();
+}
+
+void ProxyOrmModel::announceIfNoRebuildFollows(int first, int last)
+{
+    if ((m_isEnabled && !m_isAsync) || first > last || first < 0 || last >= rowCount())
+        return;
+    Q_EMIT dataChanged(index(first, 0), index(last, 0), {});
+}
+
+void ProxyOrmModel::forgetSource(QObject *source)
+{
+    cancelRunning();
+    QList<int> roles;
+    for (auto it = m_sources.begin(); it != m_sources.end();) {
+        if (static_cast<const QObject *>(it.value()) == source) {
+            roles.append(it.key());
+            it = m_sources.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!roles.isEmpty())
+        sourceChanged(roles);
+}
+
+void ProxyOrmModel::forgetSourceModel()
+{
+    cancelRunning();
+    beginResetModel();
+    m_rows.clear();
+    m_mapped = false;
+    m_forwarding = Forwarding::None;
+    endResetModel();
+}
+
+} // namespace ProxyOrm

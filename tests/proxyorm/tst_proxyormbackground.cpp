@@ -1,0 +1,200 @@
+#include "futurewait.h"
+#include "proxytestroles.h"
+#include "testlistmodel.h"
+#include "viewmirror.h"
+
+#include "proxyorm/aggregatebyrow.h"
+#include "proxyorm/case.h"
+#include "proxyorm/proxyormmodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <QThreadPool>
+
+#include <memory>
+
+using namespace ProxyOrm;
+using namespace ProxyTest;
+
+// Rebuilds on the thread pool over a deliberately slow source model.
+class TestProxyOrmBackground : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+    void returnsAtOnceAndInstallsOnOwnThread();
+    void secondRequestSupersedesFirst();
+    void destroyedWhileRebuilding();
+    void sourceChangeWaitsForRunningRebuild();
+    void viewsReadWhileRebuilding();
+};
+
+namespace {
+
+QList<TestListModel::Row> numbered(int count)
+{
+    QList<TestListModel::Row> rows;
+    for (int i = 0; i < count; ++i)
+        rows << row(i, i % 10, i % 7);
+    return rows;
+}
+
+QVariantList column(const QAbstractItemModel &model, int role)
+{
+    QVariantList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values << model.data(model.index(row, 0), role);
+    return values;
+}
+
+} // namespace
+
+void TestProxyOrmBackground::cleanup()
+{
+    QThreadPool::globalInstance()->waitForDone();
+}
+
+void TestProxyOrmBackground::returnsAtOnceAndInstallsOnOwnThread()
+{
+    TestListModel source;
+    source.resetRows(numbered(400));
+    source.setReadDelayMicroseconds(100);
+    ProxyOrmModel proxy(&source, roleMap());
+    QAbstractItemModelTester tester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ViewMirror mirror(&proxy, Id);
+    QThread *installedOn = nullptr;
+    connect(&proxy, &QAbstractItemModel::rowsRemoved, this,
+        [&installedOn] { installedOn = QThread::currentThread(); });
+
+    proxy.enabledAsync(true);
+    proxy.andWhere(Key, Where(Where::Equal, 3));
+    QElapsedTimer timer;
+    timer.start();
+    proxy.invalidate();
+    // 400 reads of 0.1 ms each would take 40 ms on this thread.
+    QVERIFY(timer.elapsed() < 30);
+    QCOMPARE(proxy.rowCount(), 400);
+
+    QTRY_COMPARE(proxy.rowCount(), 40);
+    QCOMPARE(installedOn, QThread::currentThread());
+    QCOMPARE(mirror.takeLog(), (QStringList { "remove 0-359", "data 0-39" }));
+    QVERIFY(mirror.matches());
+}
+
+void TestProxyOrmBackground::secondRequestSupersedesFirst()
+{
+    TestListModel source;
+    source.resetRows(numbered(2000));
+    source.setReadDelayMicroseconds(50);
+    ProxyOrmModel proxy(&source, roleMap());
+    QAbstractItemModelTester tester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ViewMirror mirror(&proxy, Id);
+    proxy.enabledAsync(true);
+
+    proxy.andWhere(Key, Where(Where::Equal, 3));
+    proxy.invalidate();
+    QTest::qSleep(5);
+    const int readsBefore = source.reads();
+    proxy.andWhere(Key, Where(Where::Less, 5));
+    proxy.invalidate();
+    // The first rebuild stopped early instead of reading all 2000 rows.
+    QVERIFY(source.reads() - readsBefore < 2000);
+
+    QTRY_COMPARE(proxy.rowCount(), 1000);
+    QTest::qWait(20);
+    QCOMPARE(mirror.takeLog(), (QStringList { "remove 0-999", "data 0-999" }));
+    QVERIFY(mirror.matches());
+}
+
+void TestProxyOrmBackground::destroyedWhileRebuilding()
+{
+    TestListModel source;
+    source.resetRows(numbered(1000));
+    source.setReadDelayMicroseconds(50);
+    for (int round = 0; round < 5; ++round) {
+        auto proxy = std::make_unique<ProxyOrmModel>(&source, roleMap());
+        AggregateByRow sum(&source, Key, Value, TypeAggregate::Sum, Extra);
+        proxy->addSource(&sum);
+        proxy->enabledAsync(true);
+        proxy->sort(Extra, Qt::AscendingOrder);
+        proxy->invalidate();
+        QTest::qSleep(round);
+        proxy.reset();
+        // The queued installation of the abandoned rebuild must not reach the destroyed proxy.
+        QTest::qWait(5);
+    }
+    QVERIFY(source.reads() > 0);
+}
+
+void TestProxyOrmBackground::sourceChangeWaitsForRunningRebuild()
+{
+    TestListModel source;
+    source.resetRows(numbered(500));
+    source.setReadDelayMicroseconds(50);
+    ProxyOrmModel proxy(&source, roleMap());
+    QAbstractItemModelTester tester(&proxy, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    ViewMirror mirror(&proxy, Id);
+    proxy.enabledAsync(true);
+    proxy.andWhere(Key, Where(Where::Equal, 3));
+    proxy.sort(Id, Qt::DescendingOrder);
+    proxy.invalidate();
+    QTRY_COMPARE(proxy.rowCount(), 50);
+
+    proxy.andWhere(Key, Where(Where::Equal, 4));
+    proxy.invalidate();
+    source.insertRowAt(0, row(1000, 4));
+    source.removeRowsAt(100, 50);
+    source.moveRowTo(3, 300);
+    QTRY_COMPARE(proxy.rowCount(), 46);
+    QCOMPARE(proxy.data(proxy.index(0, 0), Id), QVariant(1000));
+    QTRY_VERIFY(mirror.matches());
+}
+
+void TestProxyOrmBackground::viewsReadWhileRebuilding()
+{
+    TestListModel source;
+    source.resetRows(numbered(600));
+    source.setReadDelayMicroseconds(20);
+    AggregateByRow sum(&source, Key, Value, TypeAggregate::Sum, Extra);
+    Case label(&source, Key, { { 1, "one" }, { 2, "two" } }, Extra + 1, "many");
+    ProxyOrmModel proxy(&source, roleMap());
+    proxy.addSource(&sum);
+    proxy.addSource(&label);
+    proxy.enabledAsync(true);
+    proxy.sort(Extra, Qt::DescendingOrder);
+    proxy.andWhere(Extra + 1, Where(Where::NotEqual, "many"));
+
+    for (int round = 0; round < 3; ++round) {
+        int one = 0, two = 0;
+        for (const auto &r : source.rows()) {
+            const int key = r.value(Key).toInt();
+            if (key == 1)
+                one += r.value(Value).toInt();
+            else if (key == 2)
+                two += r.value(Value).toInt();
+        }
+        QVariantList expected;
+        for (int i = 0; i < 60; ++i)
+            expected << std::max(one, two);
+        for (int i = 0; i < 60; ++i)
+            expected << std::min(one, two);
+
+        proxy.invalidate();
+        // Reads from this thread fill the same caches the rebuild fills.
+        QElapsedTimer timer;
+        timer.start();
+        while (column(proxy, Extra) != expected && timer.elapsed() < 5000) {
+            for (int row = 0; row < 30; ++row)
+                (void)proxy.data(proxy.index(row, 0), Extra + 1);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(column(proxy, Extra), expected);
+        source.setValue(1 + round * 10, Value, 100 + round);
+    }
+}
+
+QTEST_MAIN(TestProxyOrmBackground)
+#include "tst_proxyormbackground.moc"
