@@ -1,0 +1,260 @@
+#include "proxyorm/proxyormmodel.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QSortFilterProxyModel>
+#include <QTest>
+
+#include <algorithm>
+
+using namespace ProxyOrm;
+
+// ProxyOrmModel against QSortFilterProxyModel doing the same filtering and sorting over the same
+// 100,000-row source, side by side in one run. The ratios (ours / Qt's, lower is better) are
+// printed at the end.
+
+namespace {
+
+constexpr int Rows = 100000;
+constexpr int ValueRole = Qt::UserRole + 1;
+
+// A lean source: one int per row.
+class IntListModel : public QAbstractListModel
+{
+public:
+    explicit IntListModel(QList<int> values)
+        : m_values(std::move(values))
+    { }
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(m_values.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid() || role != ValueRole)
+            return {};
+        return m_values.at(index.row());
+    }
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override
+    {
+        m_values[index.row()] = value.toInt();
+        Q_EMIT dataChanged(index, index, { role });
+        return true;
+    }
+    void insertValue(int at, int value)
+    {
+        beginInsertRows(QModelIndex(), at, at);
+        m_values.insert(at, value);
+        endInsertRows();
+    }
+
+private:
+    QList<int> m_values;
+};
+
+// Keeps the rows whose value is below 500, as the ProxyOrmModel filter does.
+class BelowFilterProxy : public QSortFilterProxyModel
+{
+public:
+    bool filtering = false;
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override
+    {
+        return !filtering
+            || sourceModel()->index(sourceRow, 0, sourceParent).data(ValueRole).toInt() < 500;
+    }
+};
+
+QList<int> valuesFor(const QString &input)
+{
+    QRandomGenerator random(42);
+    QList<int> values(Rows);
+    for (int i = 0; i < Rows; ++i) {
+        if (input == QLatin1String("presorted"))
+            values[i] = i;
+        else if (input == QLatin1String("ties"))
+            values[i] = int(random.bounded(10));
+        else
+            values[i] = int(random.bounded(1000));
+    }
+    return values;
+}
+
+QMap<QString, double> timings;
+
+void note(const QString &name, qint64 nanoseconds)
+{
+    const double ms = double(nanoseconds) / 1e6;
+    timings[name] = timings.contains(name) ? std::min(timings[name], ms) : ms;
+}
+
+} // namespace
+
+class BenchProxyOrm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rebuild_data();
+    void rebuild();
+    void changes_data();
+    void changes();
+    void cleanupTestCase();
+};
+
+void BenchProxyOrm::rebuild_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("filter");
+    QTest::addColumn<bool>("sort");
+    QTest::addColumn<bool>("ours");
+
+    const struct
+    {
+        const char *scenario;
+        const char *input;
+        bool filter;
+        bool sort;
+    } cases[] = {
+        { "filter", "random", true, false },
+        { "sort", "random", false, true },
+        { "filter+sort", "random", true, true },
+        { "presorted sort", "presorted", false, true },
+        { "sort with many ties", "ties", false, true },
+    };
+    for (const auto &c : cases) {
+        for (const bool ours : { true, false }) {
+            const QString tag = QString::fromLatin1(c.scenario)
+                + (ours ? QStringLiteral(" / ProxyOrmModel")
+                        : QStringLiteral(" / QSortFilterProxyModel"));
+            QTest::newRow(qPrintable(tag))
+                << QString::fromLatin1(c.scenario) << QString::fromLatin1(c.input) << c.filter
+                << c.sort << ours;
+        }
+    }
+}
+
+void BenchProxyOrm::rebuild()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QString, input);
+    QFETCH(bool, filter);
+    QFETCH(bool, sort);
+    QFETCH(bool, ours);
+
+    IntListModel source(valuesFor(input));
+    QElapsedTimer timer;
+    if (ours) {
+        ProxyOrmModel proxy(&source, { { ValueRole, ValueRole } });
+        if (filter)
+            proxy.andWhere(ValueRole, Where(Where::Less, 500));
+        if (sort)
+            proxy.sort(ValueRole, Qt::AscendingOrder);
+        QBENCHMARK
+        {
+            timer.start();
+            proxy.invalidate();
+            QVERIFY(proxy.rowCount() > 0);
+            note(scenario + QStringLiteral("|ours"), timer.nsecsElapsed());
+        }
+    } else {
+        BelowFilterProxy proxy;
+        proxy.filtering = filter;
+        proxy.setSortRole(ValueRole);
+        proxy.setSourceModel(&source);
+        if (sort)
+            proxy.sort(0, Qt::AscendingOrder);
+        QBENCHMARK
+        {
+            timer.start();
+            proxy.invalidate();
+            QVERIFY(proxy.rowCount() > 0);
+            note(scenario + QStringLiteral("|qt"), timer.nsecsElapsed());
+        }
+    }
+}
+
+void BenchProxyOrm::changes_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("ours");
+    for (const char *scenario : { "1000 inserts", "1000 inserts, deferred while disabled",
+             "1000 setData on the sort role" }) {
+        for (const bool ours : { true, false }) {
+            if (!ours && QByteArray(scenario).contains("deferred"))
+                continue;
+            const QString tag = QString::fromLatin1(scenario)
+                + (ours ? QStringLiteral(" / ProxyOrmModel")
+                        : QStringLiteral(" / QSortFilterProxyModel"));
+            QTest::newRow(qPrintable(tag)) << QString::fromLatin1(scenario) << ours;
+        }
+    }
+}
+
+void BenchProxyOrm::changes()
+{
+    QFETCH(QString, scenario);
+    QFETCH(bool, ours);
+
+    IntListModel source(valuesFor(QStringLiteral("random")));
+    ProxyOrmModel ormProxy(&source, { { ValueRole, ValueRole } });
+    BelowFilterProxy qtProxy;
+    if (ours) {
+        ormProxy.andWhere(ValueRole, Where(Where::Less, 500));
+        ormProxy.sort(ValueRole, Qt::AscendingOrder);
+        ormProxy.invalidate();
+    } else {
+        qtProxy.filtering = true;
+        qtProxy.setSortRole(ValueRole);
+        qtProxy.setSourceModel(&source);
+        qtProxy.sort(0, Qt::AscendingOrder);
+        (void)qtProxy.rowCount();
+    }
+
+    QRandomGenerator random(7);
+    const bool deferred = scenario.contains(QLatin1String("deferred"));
+    QElapsedTimer timer;
+    QBENCHMARK_ONCE
+    {
+        timer.start();
+        if (deferred)
+            ormProxy.enabled(false);
+        for (int i = 0; i < 1000; ++i) {
+            const int row = int(random.bounded(source.rowCount()));
+            const int value = int(random.bounded(1000));
+            if (scenario.contains(QLatin1String("setData")))
+                source.setData(source.index(row, 0), value, ValueRole);
+            else
+                source.insertValue(row, value);
+        }
+        if (deferred)
+            ormProxy.enabled(true);
+        note(scenario + (ours ? QStringLiteral("|ours") : QStringLiteral("|qt")),
+            timer.nsecsElapsed());
+    }
+    QVERIFY(ours ? ormProxy.rowCount() > 0 : qtProxy.rowCount() > 0);
+}
+
+void BenchProxyOrm::cleanupTestCase()
+{
+    QStringList scenarios;
+    for (auto it = timings.constBegin(); it != timings.constEnd(); ++it) {
+        const QString scenario = it.key().section(QLatin1Char('|'), 0, 0);
+        if (!scenarios.contains(scenario))
+            scenarios << scenario;
+    }
+    const double qtInserts = timings.value(QStringLiteral("1000 inserts|qt"));
+    for (const QString &scenario : std::as_const(scenarios)) {
+        const double ours = timings.value(scenario + QStringLiteral("|ours"));
+        double qt = timings.value(scenario + QStringLiteral("|qt"));
+        if (scenario.contains(QLatin1String("deferred")))
+            qt = qtInserts;
+        qInfo("%-40s ProxyOrmModel %9.2f ms  QSortFilterProxyModel %9.2f ms  ratio %.2f",
+            qPrintable(scenario), ours, qt, qt > 0 ? ours / qt : 0.0);
+    }
+}
+
+QTEST_GUILESS_MAIN(BenchProxyOrm)
+#include "bench_proxyorm.moc"
