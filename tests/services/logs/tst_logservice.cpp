@@ -74,6 +74,7 @@ private Q_SLOTS:
     void thresholdFollowsPushLevel();
     void ticksDuringAnUploadAreSkipped();
     void offlineStopsTheTimerAndOnlineUploadsAtOnce();
+    void stoppedServiceIgnoresOnlineChanges();
     void nonPositivePeriodUsesTheDefault();
     void destructionWaitsForARunningUpload();
     void join_data();
@@ -257,6 +258,22 @@ void TestLogService::offlineStopsTheTimerAndOnlineUploadsAtOnce()
     env->isOnline.set(true);
     QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
     QTRY_COMPARE(unsentIds(), QList<int>());
+}
+
+void TestLogService::stoppedServiceIgnoresOnlineChanges()
+{
+    service->run();
+    TestDatabase::drainThreadPool();
+    service->stop();
+    QVERIFY(addRow(1, "waits for run()"));
+    env->isOnline.set(false);
+    env->isOnline.set(true);
+    TestDatabase::drainThreadPool();
+    QTest::qWait(100);
+    QCOMPARE(server->count(FakeServer::LogsPath), 0);
+
+    service->run();
+    QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
 }
 
 void TestLogService::nonPositivePeriodUsesTheDefault()
