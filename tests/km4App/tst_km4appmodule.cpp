@@ -21,6 +21,7 @@ private slots:
     void initTestCase();
     void everyComponentLoads_data();
     void everyComponentLoads();
+    void imageButtonNeedsASource();
     void mainWindow();
     void typefaceFromResources();
     void assetsAtTheirPaths_data();
@@ -90,6 +91,18 @@ void tst_Km4AppModule::everyComponentLoads()
 
     QVERIFY2(object, qPrintable(component.errorString()));
     QVERIFY2(s_warnings.isEmpty(), qPrintable(s_warnings.join('\n')));
+}
+
+void tst_Km4AppModule::imageButtonNeedsASource()
+{
+    QQmlEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/km4App/KMUI/UIKit/ImageButton.qml")));
+    QTest::ignoreMessage(QtWarningMsg, "QQmlComponent: Component destroyed while completion pending");
+    std::unique_ptr<QObject> object(component.create());
+    QVERIFY(!object);
+    QVERIFY2(component.errorString().contains(QLatin1String("Required property source")),
+             qPrintable(component.errorString()));
 }
 
 void tst_Km4AppModule::mainWindow()

@@ -27,6 +27,7 @@ Rectangle {
     width: DpiSettings.scaling(48)
     height: DpiSettings.scaling(48)
     radius: DpiSettings.scaling(8)
+    border.width: 0
     color: !_root.enabled ? _root.disabledColor
         : _mouseArea.containsPress ? _root.pressedColor : _root.enabledColor
 

@@ -74,6 +74,7 @@ Column {
 
         // qmllint disable unqualified
         cursorDelegate: KMCursor {
+            objectName: "cursor"
             isError: _root.isError
             hostCursorVisible: _field.cursorVisible
         }
