@@ -1,0 +1,254 @@
+import QtQuick
+import QtQuick.Controls.Basic
+
+import "qrc:/km4App/KMUI/UIKit"
+import "qrc:/km4App/KMUI/Shared"
+
+// Every component of the kit in its variants, for a screenshot and pixel checks.
+Rectangle {
+    id: _page
+
+    function openDialog() {
+        _dialog.show(qsTr("Удалить все данные?"), qsTr("Заказы и настройки будут удалены с этого устройства."));
+    }
+
+    width: 1200
+    height: 760
+    color: Theme.colorBackgroundSecondary
+
+    Column {
+        x: 16
+        y: 16
+        spacing: 14
+
+        Flow {
+            width: 1168
+            spacing: 8
+
+            Repeater {
+                model: ["primary", "secondary", "ghost", "stroke", "clear-white", "clear", "attention", "warning", "attention-stroke", "system"]
+
+                TextButton {
+                    required property string modelData
+
+                    objectName: modelData + "Button"
+                    type: modelData
+                    size: "m"
+                    text: modelData
+                }
+            }
+        }
+
+        Flow {
+            width: 1168
+            spacing: 8
+
+            Repeater {
+                model: ["primary", "secondary", "stroke", "attention-stroke"]
+
+                TextButton {
+                    required property string modelData
+
+                    objectName: modelData + "Disabled"
+                    type: modelData
+                    size: "s"
+                    text: modelData
+                    enabled: false
+                }
+            }
+        }
+
+        Row {
+            spacing: 8
+
+            Repeater {
+                model: ["l", "m", "s", "xs"]
+
+                TextButton {
+                    required property string modelData
+
+                    size: modelData
+                    text: qsTr("Размер %1").arg(modelData)
+                }
+            }
+
+            TextButton {
+                objectName: "clearIconButton"
+                type: "clear"
+                size: "m"
+                beforeIcon: "qrc:/icons/trash-white.svg"
+                text: "Техническая поддержка"
+            }
+
+            TextButton {
+                objectName: "logoutButton"
+                type: "attention-stroke"
+                size: "s"
+                beforeIcon: "qrc:/icons/logout-red.svg"
+                afterIcon: "qrc:/icons/arrow-forward-white.svg"
+                text: "Выйти из приложения"
+            }
+        }
+
+        Row {
+            spacing: 12
+
+            ImageButton {
+                objectName: "backButton"
+                size: "xs"
+                width: DpiSettings.scaling(32)
+                height: DpiSettings.scaling(32)
+                source: "qrc:/icons/arrow-back-white.svg"
+            }
+
+            Repeater {
+                model: ["primary", "primary-blue", "clear", "stroke-blue"]
+
+                ImageButton {
+                    required property string modelData
+
+                    type: modelData
+                    size: "l"
+                    source: "qrc:/icons/home-gray.svg"
+                }
+            }
+
+            ImageButton {
+                objectName: "dotButton"
+                size: "xl"
+                source: "qrc:/icons/support-blue.svg"
+                points: 3
+            }
+
+            ImageButton {
+                size: "xl"
+                source: "qrc:/icons/globe-gray.svg"
+                points: 120
+                pointsType: "label"
+            }
+
+            KMNotifyDot {
+                objectName: "notifyLabel"
+                points: 7
+            }
+
+            KMNotifyDot {
+                points: 100
+            }
+
+            KMNotifyDot {
+                type: "dot"
+                points: 1
+            }
+        }
+
+        Row {
+            spacing: 16
+
+            KMTextInput {
+                headerText: "Домен"
+                placeholderText: "Домен"
+                beforeIcon: "qrc:/icons/home-gray.svg"
+                backgroundColor: Theme.colorBackgroundSecondary
+            }
+
+            KMTextInput {
+                objectName: "errorInput"
+                text: ""
+                placeholderText: "Домен"
+                footerText: "Обязательное поле"
+                beforeIcon: "qrc:/icons/home-gray.svg"
+                isError: true
+            }
+
+            KMTextInput {
+                text: "kolmira-cafe"
+                afterIcon: "qrc:/icons/exit-white.svg"
+            }
+
+            KMTextInput {
+                text: "1500"
+                afterText: "₽"
+            }
+        }
+
+        Row {
+            spacing: 24
+
+            Column {
+                width: 260
+                spacing: 8
+
+                KMRadioButton {
+                    width: 260
+                    height: 40
+                    padding: 0
+                    text: "Русский"
+                    checked: true
+                }
+
+                KMDivider {
+                    width: 260
+                }
+
+                KMRadioButton {
+                    width: 260
+                    height: 40
+                    padding: 0
+                    text: "English"
+                }
+
+                KMRadioButton {
+                    width: 260
+                    height: 40
+                    padding: 0
+                    mirror: true
+                    checked: true
+                    text: "Қазақ тілі, очень длинное название"
+                }
+            }
+
+            KMWaiter {
+                objectName: "bigWaiter"
+                width: 120
+                height: 120
+            }
+
+            KMWaiter {
+                width: 60
+                height: 60
+            }
+
+            Column {
+                spacing: 12
+
+                KMTitleValueText {
+                    title: "Домен"
+                    value: "kolmira-cafe"
+                }
+
+                KMTitleValueText {
+                    title: "Версия"
+                    value: "1.0.0-9-stable"
+                }
+            }
+
+            Item {
+                width: 420
+                height: 180
+
+                DialogFooter {
+                    visibleReject: true
+                }
+            }
+        }
+    }
+
+    StatusDialog {
+        id: _dialog
+
+        objectName: "dialog"
+        backgroundItem: _page
+        acceptText: "Удалить"
+    }
+}
