@@ -1,3 +1,5 @@
+#include "fakeserver.h"
+#include "futurewait.h"
 #include "mosquittobroker.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
@@ -7,11 +9,16 @@
 #include "models/receiptitemmodel.h"
 #include "models/receiptmodel.h"
 #include "models/shiftmodel.h"
+#include "services/env/envservice.h"
+#include "services/syncDB/httpsyncdbservice.h"
 #include "services/syncDB/mqttsyncdbservice.h"
+#include "shared/kmapi.h"
 #include "shared/logger.h"
 #include "shared/threadstorage.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -120,6 +127,7 @@ private Q_SLOTS:
     void invalidDomainSubscribesNothing();
     void stopKeepsTheServiceDisconnected();
     void settingsAfterRunAreApplied();
+    void boardPairedFromScratchReceivesPushes();
 
 private:
     SyncConfig brokerConfig(int offlineCheckMs = 60000) const;
@@ -599,6 +607,57 @@ void TestMqttSyncDBService::settingsAfterRunAreApplied()
     QVERIFY(listening(QStringLiteral("acme/point/7")));
     QVERIFY(publish(QStringLiteral("acme/point/7/order"), pushOf(orderRow("o-1", 1))));
     QTRY_VERIFY(m_env->orderModel.byUuid(QStringLiteral("o-1")).isValid());
+}
+
+// The whole road of a first start: the push client is started on the first synchronisation's
+// finish, and the point and broker that synchronisation stored reach it through the settings
+// loader only afterwards.
+void TestMqttSyncDBService::boardPairedFromScratchReceivesPushes()
+{
+    FakeServer server;
+    QVERIFY(server.isListening());
+    KMAPI api;
+    api.useHttps(false);
+    api.setHost(server.host());
+    QVERIFY(waitFor(api.requestToken(server.domain(), deviceUuid)));
+
+    // Only the compiled broker is known, and it does not answer here.
+    SyncConfig compiled = brokerConfig();
+    compiled.mqtt_port = FakeServer::unusedPort();
+    m_env->syncConfig.set(compiled);
+    m_env->domain.set(server.domain());
+    ENVService settings(m_env.get());
+    HttpSyncDBService sync(&api, m_env.get());
+    // As the application core wires them.
+    connect(m_env.get(), &AppEnv::updateEnv, &settings, &ENVService::run);
+    connect(&sync, &HttpSyncDBService::firstSyncFinished, this, [this] {
+        m_env->updateAllModels();
+        m_service->run();
+    });
+    QSignalSpy orderResets(&m_env->orderModel, &QAbstractItemModel::modelReset);
+    QSignalSpy receiptResets(&m_env->receiptModel, &QAbstractItemModel::modelReset);
+    QVERIFY(orderResets.isValid() && receiptResets.isValid());
+
+    QJsonObject broker = brokerConfig().toJSON();
+    broker.insert(QStringLiteral("http_sync_ms"), 600000);
+    const QJsonArray config {
+        QJsonObject { { "key", "point" }, { "value", QJsonObject { { "id", 7 } } } },
+        QJsonObject { { "key", "sync-config" }, { "value", broker } },
+    };
+    server.enqueue(FakeServer::SyncPath,
+        FakeServer::sync({ { "config", config } }, QDateTime::currentSecsSinceEpoch()));
+    sync.run();
+
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->isConnected(), 10000);
+    QCOMPARE(m_env->pointConfig.value().id, 7);
+    // The models have been loaded for the (empty) current shift; pushes come on top.
+    QTRY_VERIFY(!orderResets.isEmpty() && !receiptResets.isEmpty());
+    const QString topic = server.domain() + QStringLiteral("/point/7");
+    QVERIFY(listening(topic));
+    QVERIFY(publish(topic + QStringLiteral("/order"), pushOf(orderRow("o-1", 1))));
+    QTRY_VERIFY(m_env->orderModel.byUuid(QStringLiteral("o-1")).isValid());
+    QTRY_COMPARE(storedRows(QStringLiteral("order"), QStringLiteral("o-1")), 1);
+    sync.stop();
 }
 
 QTEST_GUILESS_MAIN(TestMqttSyncDBService)
