@@ -24,12 +24,16 @@ private slots:
     void iconsTakeTheTextColour();
     void notifyBadge();
     void waiterDrawsThreeOpenArcs();
+    void pressTintOfAnImageButton();
+    void lightThemeTintsImageButtonIcons();
     void dialogBlursAndDarkensTheScreen();
 
 private:
     QQuickItem *item(const char *name) const;
     QColor pixel(QQuickItem *item, QPointF at) const;
     static bool near(QColor actual, QColor expected, int tolerance = 6);
+    int pixelsOfHue(QQuickItem *box, QColor colour) const;
+    int pixelsNear(QQuickItem *box, QColor colour, int tolerance) const;
     QImage grab(const QString &fileName);
 
     QQuickView m_view;
@@ -95,6 +99,30 @@ bool tst_KitPixels::near(QColor actual, QColor expected, int tolerance)
             && qAbs(actual.blue() - expected.blue()) <= tolerance;
 }
 
+// Antialiased thin strokes blend with what lies behind them, so a drawn pixel is judged by its hue.
+int tst_KitPixels::pixelsOfHue(QQuickItem *box, QColor colour) const
+{
+    int count = 0;
+    for (int y = 0; y < int(box->height()); ++y) {
+        for (int x = 0; x < int(box->width()); ++x) {
+            const QColor c = pixel(box, {x + 0.5, y + 0.5});
+            if (c.hslSaturation() > 100 && qAbs(c.hslHue() - colour.hslHue()) < 12)
+                ++count;
+        }
+    }
+    return count;
+}
+
+int tst_KitPixels::pixelsNear(QQuickItem *box, QColor colour, int tolerance) const
+{
+    int count = 0;
+    for (int y = 0; y < int(box->height()); ++y) {
+        for (int x = 0; x < int(box->width()); ++x)
+            count += near(pixel(box, {x + 0.5, y + 0.5}), colour, tolerance);
+    }
+    return count;
+}
+
 void tst_KitPixels::buttonFills_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -138,19 +166,9 @@ void tst_KitPixels::iconsTakeTheTextColour()
     QVERIFY(button);
     auto *box = button->findChild<QQuickItem *>(QStringLiteral("beforeIconBox"));
     QVERIFY(box);
-    // Antialiased thin strokes blend with the page, so a drawn pixel is judged by its hue.
-    int tinted = 0;
-    int own = 0;
-    for (int y = 0; y < int(box->height()); ++y) {
-        for (int x = 0; x < int(box->width()); ++x) {
-            const QColor c = pixel(box, {x + 0.5, y + 0.5});
-            if (c.hslSaturation() > 100 && qAbs(c.hslHue() - tint.hslHue()) < 12)
-                ++tinted;
-            own += near(c, ownColour, 40);
-        }
-    }
+    const int tinted = pixelsOfHue(box, tint);
     QVERIFY2(tinted > 15, qPrintable(QString::number(tinted)));
-    QCOMPARE(own, 0);
+    QCOMPARE(pixelsNear(box, ownColour, 40), 0);
 }
 
 void tst_KitPixels::notifyBadge()
@@ -184,6 +202,53 @@ void tst_KitPixels::waiterDrawsThreeOpenArcs()
         const qreal share = qreal(covered) / samples;
         QVERIFY2(share > 0.6 && share < 0.85, qPrintable(ring.colour.name() + " covers " + QString::number(share)));
     }
+}
+
+void tst_KitPixels::pressTintOfAnImageButton()
+{
+    QQuickItem *button = item("stroke-blueImageButton");
+    QVERIFY(button);
+    auto *box = button->findChild<QQuickItem *>(QStringLiteral("imageBox"));
+    QVERIFY(box);
+    const QColor brand("#009CF3");
+    QCOMPARE(pixelsOfHue(box, brand), 0);
+    QVERIFY(pixelsNear(box, QColor("#9DA4AE"), 30) > 10);
+
+    const QPoint centre = button->mapToScene({button->width() / 2, button->height() / 2}).toPoint();
+    QTest::mousePress(&m_view, Qt::LeftButton, {}, centre);
+    QTest::qWait(100);
+    m_shot = m_view.grabWindow();
+    const int tinted = pixelsOfHue(box, brand);
+    QTest::mouseRelease(&m_view, Qt::LeftButton, {}, centre);
+    QTest::qWait(100);
+    QVERIFY2(tinted > 10, qPrintable(QString::number(tinted)));
+    QCOMPARE(pixelsNear(box, QColor("#9DA4AE"), 30), 0);
+
+    m_shot = m_view.grabWindow();
+    QCOMPARE(pixelsOfHue(box, brand), 0);
+}
+
+void tst_KitPixels::lightThemeTintsImageButtonIcons()
+{
+    QQuickItem *button = item("backButton");
+    QVERIFY(button);
+    auto *box = button->findChild<QQuickItem *>(QStringLiteral("imageBox"));
+    QVERIFY(box);
+    const QColor iconPrimaryLight("#404040");
+    QVERIFY(pixelsNear(box, QColor("#FFFFFF"), 30) > 10);
+    const int darkBefore = pixelsNear(box, iconPrimaryLight, 12);
+
+    QMetaObject::invokeMethod(m_view.rootObject(), "useTheme", Q_ARG(QVariant, QStringLiteral("light")));
+    QTest::qWait(100);
+    m_shot = grab(QStringLiteral("kit-showcase-light.png"));
+    QMetaObject::invokeMethod(m_view.rootObject(), "useTheme", Q_ARG(QVariant, QStringLiteral("dark")));
+    QTest::qWait(100);
+    // On the light fill (white) the white arrow is drawn in the light icon colour.
+    QVERIFY(near(pixel(button, {3, button->height() / 2}), QColor("#FFFFFF")));
+    const int darkInLight = pixelsNear(box, iconPrimaryLight, 12);
+    QVERIFY2(darkInLight > darkBefore + 8,
+             qPrintable(QString::number(darkBefore) + " -> " + QString::number(darkInLight)));
+    m_shot = m_view.grabWindow();
 }
 
 void tst_KitPixels::dialogBlursAndDarkensTheScreen()

@@ -8,6 +8,10 @@ import "qrc:/km4App/KMUI/Shared"
 Rectangle {
     id: _page
 
+    function useTheme(name) {
+        Theme.theme = name;
+    }
+
     function openDialog() {
         _dialog.show(qsTr("Удалить все данные?"), qsTr("Заказы и настройки будут удалены с этого устройства."));
     }
@@ -107,6 +111,7 @@ Rectangle {
                 ImageButton {
                     required property string modelData
 
+                    objectName: modelData + "ImageButton"
                     type: modelData
                     size: "l"
                     source: "qrc:/icons/home-gray.svg"
