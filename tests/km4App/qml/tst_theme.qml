@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 
+import km4App as KM
 import "qrc:/km4App/KMUI/UIKit"
 import "qrc:/km4App/KMUI/Shared"
 
@@ -16,6 +17,13 @@ TestCase {
     function cleanupTestCase() {
         DpiSettings.dpi = Qt.binding(() => Screen.pixelDensity * 25.4);
         Theme.theme = "dark";
+    }
+
+    // The folders' own qmldir files and the module's qmldir must name the same singletons,
+    // or a theme change would reach only half of the screens.
+    function test_oneInstanceWhateverTheImport() {
+        verify(KM.Theme === Theme);
+        verify(KM.DpiSettings === DpiSettings);
     }
 
     function test_darkAtStart() {
