@@ -131,7 +131,6 @@ private Q_SLOTS:
     void stopWaitsForTheChainAndRestartsFirstSync();
     void destructionWaitsForARunningChain();
     void stoppedServiceIgnoresOnlineChanges();
-    void reverseGivesTheElementsBackwards();
 
 private:
     void startChain();
@@ -577,12 +576,6 @@ void TestHttpSyncDBService::stoppedServiceIgnoresOnlineChanges()
     QTest::qWait(100);
     QVERIFY(log->entries.isEmpty());
     QCOMPARE(server->count(FakeServer::SyncPath), 0);
-}
-
-void TestHttpSyncDBService::reverseGivesTheElementsBackwards()
-{
-    QCOMPARE(service->reverse({ 1, 2, 3 }), QJsonArray({ 3, 2, 1 }));
-    QCOMPARE(service->reverse({}), QJsonArray());
 }
 
 QTEST_GUILESS_MAIN(TestHttpSyncDBService)
