@@ -124,7 +124,9 @@ private Q_SLOTS:
     void disabledMqttDoesNotConnect();
     void rePairingMovesTheSubscription_data();
     void rePairingMovesTheSubscription();
+    void invalidDomainSubscribesNothing_data();
     void invalidDomainSubscribesNothing();
+    void portOutOfRangeIsNotTruncated();
     void stopKeepsTheServiceDisconnected();
     void settingsAfterRunAreApplied();
     void boardPairedFromScratchReceivesPushes();
@@ -551,16 +553,43 @@ void TestMqttSyncDBService::rePairingMovesTheSubscription()
     }
 }
 
+void TestMqttSyncDBService::invalidDomainSubscribesNothing_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::newRow("plus") << "ac+me";
+    QTest::newRow("hash") << "ac#me";
+    QTest::newRow("whole level wildcard") << "+";
+}
+
 void TestMqttSyncDBService::invalidDomainSubscribesNothing()
 {
-    pair(QStringLiteral("ac+me"), 7, brokerConfig());
+    QFETCH(QString, domain);
+
+    pair(domain, 7, brokerConfig());
     m_service->run();
     QTRY_VERIFY(m_service->isConnected());
-    QTRY_VERIFY(!loggedWarnings.filter(QStringLiteral("ac+me/point/7/#")).isEmpty());
+    QTRY_VERIFY(!loggedWarnings.filter(domain + QStringLiteral("/point/7/#")).isEmpty());
+    // Nothing of another account reaches the board, even where "+" would have matched it.
+    QVERIFY(publish(QStringLiteral("other/point/7/order"), pushOf(orderRow("o-x", 1))));
 
     // A valid domain later on is subscribed without a new run().
     m_env->domain.set(QStringLiteral("acme"));
     QVERIFY(listening(pointTopic()));
+    QCOMPARE(m_env->orderModel.rowCount({}), 0);
+}
+
+void TestMqttSyncDBService::portOutOfRangeIsNotTruncated()
+{
+    // 70000 would become port 4464 as a 16-bit number.
+    SyncConfig config = brokerConfig(60000);
+    config.mqtt_port = 65536 + m_broker.port();
+    pair(QStringLiteral("acme"), 7, config);
+    QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
+    QVERIFY(changed.isValid());
+    m_service->run();
+    QTRY_COMPARE(changed.size(), 2);
+    QVERIFY(!m_service->isConnected());
+    QVERIFY(!loggedWarnings.filter(QStringLiteral("mqtt port out of range")).isEmpty());
 }
 
 void TestMqttSyncDBService::stopKeepsTheServiceDisconnected()

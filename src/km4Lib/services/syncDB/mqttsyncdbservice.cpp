@@ -12,6 +12,7 @@
 #include "models/shiftmodel.h"
 #include "shared/logger.h"
 #include "shared/mqtt/mqttsubscription.h"
+#include "shared/mqtt/mqtttopicname.h"
 
 #include <QFuture>
 #include <QJsonDocument>
@@ -122,7 +123,9 @@ void MqttSyncDBService::subscribe()
         KM4_LOG(0, "no domain, nothing subscribed");
         return;
     }
-    if (!topicFilter.isValid()) {
+    // A wildcard in the domain would still make a valid filter, one that reaches into every
+    // account's points: the point's own topic must be a plain topic name.
+    if (!MqttTopicName(topic).isValid() || !topicFilter.isValid()) {
         KM4_LOG(2, "mqtt topic filter is not valid, nothing subscribed:", topicFilter.filter());
         return;
     }
