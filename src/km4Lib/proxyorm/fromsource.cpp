@@ -13,6 +13,8 @@ FromSource::FromSource(const QAbstractListModel *model, QMap<int, int> roleMap)
     connect(model, &QAbstractItemModel::modelReset, this, announce);
     connect(model, &QAbstractItemModel::rowsInserted, this, announce);
     connect(model, &QAbstractItemModel::rowsRemoved, this, announce);
+    connect(model, &QAbstractItemModel::rowsMoved, this, announce);
+    connect(model, &QAbstractItemModel::layoutChanged, this, announce);
     connect(model, &QAbstractItemModel::dataChanged, this, announce);
 }
 
