@@ -92,7 +92,7 @@ void TestAppEnv::initTestCase()
 {
     TestEnvironment::init();
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    qApp->setProperty("VERSION_CODE", QStringLiteral("9"));
+    QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
 }
 
 void TestAppEnv::init()

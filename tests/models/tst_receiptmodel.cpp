@@ -122,6 +122,13 @@ void TestReceiptModel::pushesNeverRemove()
     // The deleted receipts leave with the next reload.
     QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
     QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r2"));
+
+    LogCapture log;
+    ReceiptItem other;
+    const VoidFuture refused = model->insert(&other);
+    QVERIFY(refused.isFinished());
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(log.atLevel(3).size(), 1);
 }
 
 void TestReceiptModel::listInsertHandsFailureToCaller()
