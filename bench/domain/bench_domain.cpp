@@ -110,13 +110,15 @@ bool insertPrepared(const QList<Order> &orders)
     QStringList marks;
     for (qsizetype i = 0; i < columns.size(); ++i)
         marks.append(QStringLiteral("?"));
-    if (!query.prepare(QStringLiteral("INSERT INTO 'order' (%1) VALUES (%2)")
-                           .arg(columns.join(QLatin1String(", ")), marks.join(QLatin1String(", "))))) {
+    if (!query.prepare(
+            QStringLiteral("INSERT INTO 'order' (%1) VALUES (%2)")
+                .arg(columns.join(QLatin1String(", ")), marks.join(QLatin1String(", "))))) {
         db.rollback();
         return false;
     }
     auto orNull = [](qint64 value) { return value == 0 ? QVariant() : QVariant(value); };
-    auto textOrNull = [](const QString &text) { return text.isEmpty() ? QVariant() : QVariant(text); };
+    auto textOrNull
+        = [](const QString &text) { return text.isEmpty() ? QVariant() : QVariant(text); };
     for (const Order &o : orders) {
         const QVariantList values { orNull(o.id), o.uuid, orNull(o.shift_id), o.shift_uuid,
             o.number, o.number_guests, o.status, orNull(o.table_id), o.type, int(o.is_paid),
@@ -204,7 +206,8 @@ void BenchDomain::cleanupTestCase()
 void BenchDomain::reloadOrders()
 {
     OrderModel model;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         QVERIFY(wait(model.update(shiftUuid)));
     }
     QCOMPARE(model.rowCount(), orderCount);
@@ -213,7 +216,8 @@ void BenchDomain::reloadOrders()
 void BenchDomain::reloadReceipts()
 {
     ReceiptModel model;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         QVERIFY(wait(model.update(shiftUuid)));
     }
     QCOMPARE(model.rowCount(), receiptCount);
@@ -222,7 +226,8 @@ void BenchDomain::reloadReceipts()
 void BenchDomain::reloadReceiptItems()
 {
     ReceiptItemModel model;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         QVERIFY(wait(model.update(shiftUuid)));
     }
     QCOMPARE(model.rowCount(), itemCount);
@@ -231,7 +236,8 @@ void BenchDomain::reloadReceiptItems()
 void BenchDomain::reloadShifts()
 {
     ShiftModel model;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         QVERIFY(wait(model.update()));
     }
     QCOMPARE(model.rowCount(), 30);
@@ -243,7 +249,8 @@ void BenchDomain::pushOrder()
     QVERIFY(wait(model.update(shiftUuid)));
     int round = 0;
     // Each push changes an order near the end of the list, the worst case of the row walk.
-    QBENCHMARK {
+    QBENCHMARK
+    {
         Order pushed = makeOrder(orderCount - 1 - (round++ % 10));
         pushed.status = QStringLiteral("packaged");
         QVERIFY(wait(model.insert(&pushed)));
@@ -256,7 +263,8 @@ void BenchDomain::pushReceiptItem()
     ReceiptItemModel model;
     QVERIFY(wait(model.update(shiftUuid)));
     int round = 0;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         ReceiptItem pushed = makeItem(itemCount - 1 - (round++ % 10));
         pushed.in_work = !pushed.in_work;
         QVERIFY(wait(model.insert(&pushed)));

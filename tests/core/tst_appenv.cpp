@@ -53,7 +53,8 @@ bool storeShiftContent(const QString &shiftUuid)
 QString shiftContent(const AppEnv &env)
 {
     auto first = [](const QAbstractItemModel &model, int role) {
-        return model.rowCount() == 0 ? QStringLiteral("-") : model.index(0, 0).data(role).toString();
+        return model.rowCount() == 0 ? QStringLiteral("-")
+                                     : model.index(0, 0).data(role).toString();
     };
     return first(env.orderModel, OrderModel::uuidRole) + QLatin1Char('/')
         + first(env.receiptModel, ReceiptModel::uuidRole) + QLatin1Char('/')
@@ -141,7 +142,8 @@ void TestAppEnv::currencyAnnouncesEveryWrite()
     QCOMPARE(spy.count(), 2);
     QCOMPARE(env->property("currency").toString(), QStringLiteral("$"));
 
-    env->networkInfo = QJsonArray { QJsonObject { { QStringLiteral("name"), QStringLiteral("lo") } } };
+    env->networkInfo
+        = QJsonArray { QJsonObject { { QStringLiteral("name"), QStringLiteral("lo") } } };
     QCOMPARE(env->property("networkInfo").toJsonArray(), env->networkInfo);
 }
 

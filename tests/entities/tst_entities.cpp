@@ -209,8 +209,8 @@ void TestEntities::orderFromJson_data()
     QTest::addColumn<QVariant>("expected");
 
     QTest::newRow("integer") << QByteArray(R"({"id": 5})") << "id" << QVariant(5);
-    QTest::newRow("integer negative") << QByteArray(R"({"id": -2147483648})") << "id"
-                                      << QVariant(-2147483647 - 1);
+    QTest::newRow("integer negative")
+        << QByteArray(R"({"id": -2147483648})") << "id" << QVariant(-2147483647 - 1);
     QTest::newRow("integer as string") << QByteArray(R"({"id": "5"})") << "id" << QVariant(0);
     QTest::newRow("integer fraction") << QByteArray(R"({"id": 1.5})") << "id" << QVariant(0);
     QTest::newRow("integer whole double") << QByteArray(R"({"id": 6.0})") << "id" << QVariant(6);
@@ -218,22 +218,21 @@ void TestEntities::orderFromJson_data()
         << QByteArray(R"({"id": 2147483648})") << "id" << QVariant(0);
     QTest::newRow("integer null") << QByteArray(R"({"id": null})") << "id" << QVariant(0);
     QTest::newRow("integer bool") << QByteArray(R"({"id": true})") << "id" << QVariant(0);
-    QTest::newRow("time beyond 2038") << QByteArray(R"({"created_at": 4102444800})")
-                                      << "created_at" << QVariant(qint64(4102444800));
-    QTest::newRow("time fraction") << QByteArray(R"({"created_at": 1.5})") << "created_at"
-                                   << QVariant(qint64(0));
-    QTest::newRow("time beyond 64 bits") << QByteArray(R"({"created_at": 1e19})")
-                                         << "created_at" << QVariant(qint64(0));
-    QTest::newRow("flag true") << QByteArray(R"({"is_paid": true})") << "is_paid"
-                               << QVariant(true);
-    QTest::newRow("flag as number") << QByteArray(R"({"is_paid": 1})") << "is_paid"
-                                    << QVariant(false);
-    QTest::newRow("flag as string") << QByteArray(R"({"is_paid": "true"})") << "is_paid"
-                                    << QVariant(false);
+    QTest::newRow("time beyond 2038") << QByteArray(R"({"created_at": 4102444800})") << "created_at"
+                                      << QVariant(qint64(4102444800));
+    QTest::newRow("time fraction")
+        << QByteArray(R"({"created_at": 1.5})") << "created_at" << QVariant(qint64(0));
+    QTest::newRow("time beyond 64 bits")
+        << QByteArray(R"({"created_at": 1e19})") << "created_at" << QVariant(qint64(0));
+    QTest::newRow("flag true") << QByteArray(R"({"is_paid": true})") << "is_paid" << QVariant(true);
+    QTest::newRow("flag as number")
+        << QByteArray(R"({"is_paid": 1})") << "is_paid" << QVariant(false);
+    QTest::newRow("flag as string")
+        << QByteArray(R"({"is_paid": "true"})") << "is_paid" << QVariant(false);
     QTest::newRow("text") << QByteArray(R"({"comment": "it's"})") << "comment"
                           << QVariant(QStringLiteral("it's"));
-    QTest::newRow("text as number") << QByteArray(R"({"comment": 5})") << "comment"
-                                    << QVariant(QString());
+    QTest::newRow("text as number")
+        << QByteArray(R"({"comment": 5})") << "comment" << QVariant(QString());
 }
 
 void TestEntities::orderFromJson()

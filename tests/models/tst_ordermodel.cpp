@@ -107,8 +107,8 @@ void TestOrderModel::reloadFiltersByShiftAndDeletion()
     closed.closed_at = 1700000100;
     Order deleted = makeOrder(QStringLiteral("a3"), QStringLiteral("A"), 3);
     deleted.deleted_at = 1700000200;
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1), closed,
-        deleted, makeOrder(QStringLiteral("b1"), QStringLiteral("B"), 4) }));
+    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1), closed, deleted,
+        makeOrder(QStringLiteral("b1"), QStringLiteral("B"), 4) }));
 
     QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
     QCOMPARE(resets->count(), 1);
@@ -406,8 +406,8 @@ void TestOrderModel::removeOldEntity()
         order(QStringLiteral("shift recent"), QStringLiteral("recent"), daysAgo(3), daysAgo(4), 0),
         order(QStringLiteral("open"), QStringLiteral("old"), 0, daysAgo(4), 0),
         order(QStringLiteral("gone deleted"), QStringLiteral("open"), 0, daysAgo(3), daysAgo(1)),
-        order(QStringLiteral("deleted recently"), QStringLiteral("open"), 0, daysAgo(1),
-            daysAgo(1)),
+        order(
+            QStringLiteral("deleted recently"), QStringLiteral("open"), 0, daysAgo(1), daysAgo(1)),
     }));
     QVERIFY(finishedCleanly(model->update(QStringLiteral("old"))));
     const int rowsBefore = model->rowCount();

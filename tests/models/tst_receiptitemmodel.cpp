@@ -41,8 +41,8 @@ bool storeShiftsAndReceipts()
         && QSqlQuery().exec(QStringLiteral(
             "INSERT INTO receipt (uuid, shift_uuid, order_uuid) VALUES ('r', 'S', 'o'), "
             "('x', 'T', 'o'), ('r''q', 'it''s', 'o')"))
-        && QSqlQuery().exec(QStringLiteral(
-            "INSERT INTO shift (uuid, type, number, created_at) VALUES ('it''s', 'general', 3, 1)"));
+        && QSqlQuery().exec(QStringLiteral("INSERT INTO shift (uuid, type, number, created_at) "
+                                           "VALUES ('it''s', 'general', 3, 1)"));
 }
 
 class ProbeItemModel : public ReceiptItemModel
@@ -288,8 +288,8 @@ void TestReceiptItemModel::pushDuringReloadIsKept()
     ReceiptItem deleted = makeItem(QStringLiteral("i2"), QStringLiteral("r"), 2);
     deleted.deleted_at = 9;
     ReceiptItem added = makeItem(QStringLiteral("i3"), QStringLiteral("r"), 3);
-    const VoidFuture writes[] = { model->insert(&done), model->insert(&deleted),
-        model->insert(&added) };
+    const VoidFuture writes[]
+        = { model->insert(&done), model->insert(&deleted), model->insert(&added) };
     QVERIFY(finishedCleanly(reload));
     for (const VoidFuture &write : writes)
         QVERIFY(finishedCleanly(write));

@@ -88,11 +88,12 @@ void TestReceiptModel::cleanup()
 
 void TestReceiptModel::reloadFiltersByShiftAndDeletion()
 {
-    Receipt deleted = makeReceipt(QStringLiteral("r2"), QStringLiteral("it's"), QStringLiteral("o"));
+    Receipt deleted
+        = makeReceipt(QStringLiteral("r2"), QStringLiteral("it's"), QStringLiteral("o"));
     deleted.deleted_at = 5;
-    QVERIFY(storeReceipts({ makeReceipt(QStringLiteral("r1"), QStringLiteral("it's"),
-                                QStringLiteral("o")),
-        deleted, makeReceipt(QStringLiteral("r3"), QStringLiteral("other"), QStringLiteral("o")) }));
+    QVERIFY(storeReceipts(
+        { makeReceipt(QStringLiteral("r1"), QStringLiteral("it's"), QStringLiteral("o")), deleted,
+            makeReceipt(QStringLiteral("r3"), QStringLiteral("other"), QStringLiteral("o")) }));
     QVERIFY(finishedCleanly(model->update(QStringLiteral("it's"))));
     QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r1"));
     QVERIFY(finishedCleanly(model->update(QStringLiteral("none"))));
@@ -102,9 +103,9 @@ void TestReceiptModel::reloadFiltersByShiftAndDeletion()
 
 void TestReceiptModel::pushesNeverRemove()
 {
-    QVERIFY(storeReceipts({ makeReceipt(QStringLiteral("r1"), QStringLiteral("S"),
-                                QStringLiteral("o1")),
-        makeReceipt(QStringLiteral("r2"), QStringLiteral("S"), QStringLiteral("o2")) }));
+    QVERIFY(storeReceipts(
+        { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o1")),
+            makeReceipt(QStringLiteral("r2"), QStringLiteral("S"), QStringLiteral("o2")) }));
     QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
 
     Receipt deleted = makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o1"));
@@ -215,8 +216,8 @@ void TestReceiptModel::lookups()
 
 void TestReceiptModel::failedReloadKeepsRows()
 {
-    QVERIFY(storeReceipts({ makeReceipt(QStringLiteral("r1"), QStringLiteral("S"),
-        QStringLiteral("o")) }));
+    QVERIFY(storeReceipts(
+        { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o")) }));
     QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
     QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE receipt")));
     LogCapture log;
@@ -229,15 +230,16 @@ void TestReceiptModel::failedReloadKeepsRows()
 
 void TestReceiptModel::removeOldEntity()
 {
-    QVERIFY(QSqlQuery().exec(QStringLiteral(
-        "INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o1', 'S')")));
-    Receipt orphan = makeReceipt(QStringLiteral("orphan"), QStringLiteral("S"), QStringLiteral("gone"));
-    Receipt oldDeleted = makeReceipt(QStringLiteral("old deleted"), QStringLiteral("S"),
-        QStringLiteral("o1"));
+    QVERIFY(QSqlQuery().exec(
+        QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o1', 'S')")));
+    Receipt orphan
+        = makeReceipt(QStringLiteral("orphan"), QStringLiteral("S"), QStringLiteral("gone"));
+    Receipt oldDeleted
+        = makeReceipt(QStringLiteral("old deleted"), QStringLiteral("S"), QStringLiteral("o1"));
     oldDeleted.created_at = daysAgo(3);
     oldDeleted.deleted_at = daysAgo(1);
-    Receipt newDeleted = makeReceipt(QStringLiteral("new deleted"), QStringLiteral("S"),
-        QStringLiteral("o1"));
+    Receipt newDeleted
+        = makeReceipt(QStringLiteral("new deleted"), QStringLiteral("S"), QStringLiteral("o1"));
     newDeleted.created_at = daysAgo(1);
     newDeleted.deleted_at = daysAgo(1);
     Receipt kept = makeReceipt(QStringLiteral("kept"), QStringLiteral("S"), QStringLiteral("o1"));
@@ -255,8 +257,8 @@ void TestReceiptModel::removeOldEntity()
 
 void TestReceiptModel::pushDuringReloadIsKept()
 {
-    QVERIFY(storeReceipts({ makeReceipt(QStringLiteral("r1"), QStringLiteral("S"),
-        QStringLiteral("o")) }));
+    QVERIFY(storeReceipts(
+        { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o")) }));
     const SerialPool serial;
     const VoidFuture reload = model->update(QStringLiteral("S"));
     Receipt added = makeReceipt(QStringLiteral("r2"), QStringLiteral("S"), QStringLiteral("o"));

@@ -55,8 +55,8 @@ void TestReloadTracker::pushesToReplay()
     QVERIFY(tracker.finish(reload, true, &missed));
     // A write that ended before the reload started is in its rows; the others may not be.
     QCOMPARE(missed,
-        (QList<QString> { QStringLiteral("still writing"), QStringLiteral("during"),
-            QStringLiteral("too") }));
+        (QList<QString> {
+            QStringLiteral("still writing"), QStringLiteral("during"), QStringLiteral("too") }));
 }
 
 void TestReloadTracker::settledPushesAreForgotten()

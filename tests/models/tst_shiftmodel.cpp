@@ -243,8 +243,8 @@ void TestShiftModel::removeOldEntity()
         makeShift(QStringLiteral("recent"), QStringLiteral("general"), 12, daysAgo(1)),
         makeShift(QStringLiteral("open"), QStringLiteral("general"), 13) }));
     if (withOldGeneral)
-        QVERIFY(storeShifts({ makeShift(QStringLiteral("g11b"), QStringLiteral("cash"), 11,
-            daysAgo(3)) }));
+        QVERIFY(storeShifts(
+            { makeShift(QStringLiteral("g11b"), QStringLiteral("cash"), 11, daysAgo(3)) }));
     QVERIFY(finishedCleanly(model->removeOldEntity(2)));
     QStringList uuids;
     QSqlQuery query(QStringLiteral("SELECT uuid FROM shift ORDER BY uuid"));

@@ -22,7 +22,8 @@ AppEnv::AppEnv(QObject *parent)
     , versionCode(applicationVersionCode())
 {
     isOnline.set(true);
-    connect(&shiftUuid, &PrivateEnvVariable::changed, &shiftUuid,
+    connect(
+        &shiftUuid, &PrivateEnvVariable::changed, &shiftUuid,
         [this] {
             if (isShiftOpen.value() && modelsLoaded)
                 reloadShiftModels();

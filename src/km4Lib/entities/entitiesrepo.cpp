@@ -30,7 +30,7 @@ VoidFuture insertAll(const QList<Entity *> &list, const QString &statementTempla
     const QString sql = SqlRow::fill(statementTemplate,
         { first->tableName(), first->columns().join(QLatin1String(", ")),
             rows.join(QLatin1String(", ")) });
-    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { });
+    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) {});
 }
 
 } // namespace

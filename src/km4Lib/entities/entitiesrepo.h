@@ -3,8 +3,8 @@
 #include "order.h"
 #include "receipt.h"
 #include "receiptitem.h"
-#include "shift.h"
 #include "shared/voidfuture.h"
+#include "shift.h"
 
 #include <QList>
 #include <QObject>

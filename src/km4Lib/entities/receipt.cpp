@@ -51,10 +51,10 @@ QString Receipt::toRow() const
                                        "%12, %13, %14)"),
         { SqlRow::numberOrNull(id), SqlRow::escaped(uuid), SqlRow::numberOrNull(shift_id),
             SqlRow::escaped(shift_uuid), SqlRow::numberOrNull(closed_at),
-            SqlRow::number(created_by), SqlRow::escaped(order_uuid),
-            SqlRow::numberOrNull(order_id), SqlRow::escaped(type), SqlRow::flag(is_paid),
-            SqlRow::flag(is_printed), SqlRow::numberOrNull(created_at),
-            SqlRow::numberOrNull(updated_at), SqlRow::numberOrNull(deleted_at) });
+            SqlRow::number(created_by), SqlRow::escaped(order_uuid), SqlRow::numberOrNull(order_id),
+            SqlRow::escaped(type), SqlRow::flag(is_paid), SqlRow::flag(is_printed),
+            SqlRow::numberOrNull(created_at), SqlRow::numberOrNull(updated_at),
+            SqlRow::numberOrNull(deleted_at) });
 }
 
 QJsonObject Receipt::toJson() const

@@ -42,10 +42,9 @@ QStringList Shift::columns() const
     return { QStringLiteral("id"), QStringLiteral("uuid"), QStringLiteral("parent_uuid"),
         QStringLiteral("type"), QStringLiteral("number"), QStringLiteral("user_id"),
         QStringLiteral("is_fiscal"), QStringLiteral("closed_comment"),
-        QStringLiteral("closed_amount"), QStringLiteral("created_by"),
-        QStringLiteral("created_at"), QStringLiteral("created_comment"),
-        QStringLiteral("created_amount"), QStringLiteral("updated_at"),
-        QStringLiteral("closed_at") };
+        QStringLiteral("closed_amount"), QStringLiteral("created_by"), QStringLiteral("created_at"),
+        QStringLiteral("created_comment"), QStringLiteral("created_amount"),
+        QStringLiteral("updated_at"), QStringLiteral("closed_at") };
 }
 
 QString Shift::toRow() const
@@ -54,11 +53,10 @@ QString Shift::toRow() const
                                        "'%12', %13, %14, %15)"),
         { SqlRow::numberOrNull(id), SqlRow::escaped(uuid), SqlRow::escaped(parent_uuid),
             SqlRow::escaped(type), SqlRow::number(number), SqlRow::numberOrNull(user_id),
-            SqlRow::flag(is_fiscal), SqlRow::escaped(closed_comment),
-            SqlRow::number(closed_amount), SqlRow::number(created_by),
-            SqlRow::numberOrNull(created_at), SqlRow::escaped(created_comment),
-            SqlRow::number(created_amount), SqlRow::numberOrNull(updated_at),
-            SqlRow::numberOrNull(closed_at) });
+            SqlRow::flag(is_fiscal), SqlRow::escaped(closed_comment), SqlRow::number(closed_amount),
+            SqlRow::number(created_by), SqlRow::numberOrNull(created_at),
+            SqlRow::escaped(created_comment), SqlRow::number(created_amount),
+            SqlRow::numberOrNull(updated_at), SqlRow::numberOrNull(closed_at) });
 }
 
 QJsonObject Shift::toJson() const

@@ -2,6 +2,7 @@
 
 #include "entities/entitiesrepo.h"
 #include "entities/sqlrow.h"
+#include "models/modelhandover.h"
 #include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
@@ -137,33 +138,30 @@ VoidFuture OrderModel::update(QString shiftUuid)
         QStringLiteral("SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
         { SqlRow::escaped(shiftUuid) });
     const quint64 generation = reloads.start();
-    return AsyncSQLQuery::read(sql,
-        [](QSqlQuery &query) {
-            KM4_LOG_SCOPE();
-            return EntityRows<Order>::read(query);
-        })
-        .then(this,
-            [this, generation](QFuture<EntityRows<Order>> read) {
-                QList<Order> missed;
-                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-                const bool apply = reloads.finish(generation, succeeded, &missed);
-                if (!succeeded) {
-                    read.waitForFinished(); // hands a failure on to the handler below
-                    return;
-                }
-                if (!apply)
-                    return; // a reload that started later has been applied already
-                EntityRows<Order> fresh = read.takeResult();
-                beginResetModel();
-                rows = std::move(fresh.rows);
-                indexUuid = std::move(fresh.index);
-                for (const Order &order : std::as_const(missed))
-                    upsert(order);
-                endResetModel();
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    const QFuture<EntityRows<Order>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<Order>::read(query);
+    });
+    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Order>> read) {
+        QList<Order> missed;
+        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+        const bool apply = reloads.finish(generation, succeeded, &missed);
+        if (!succeeded) {
+            read.waitForFinished(); // hands a failure on to the handler below
+            return;
+        }
+        if (!apply)
+            return; // a reload that started later has been applied already
+        EntityRows<Order> fresh = read.takeResult();
+        beginResetModel();
+        rows = std::move(fresh.rows);
+        indexUuid = std::move(fresh.index);
+        for (const Order &order : std::as_const(missed))
+            upsert(order);
+        endResetModel();
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture OrderModel::removeOldEntity(int day)
@@ -178,9 +176,11 @@ VoidFuture OrderModel::removeOldEntity(int day)
         + QStringLiteral(" day') AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', "
                          "'now', '-")
         + days + QStringLiteral(" day')) AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return AsyncSQLQuery::exec(sql)
+        .then([](QSqlQuery) {})
+        .onFailed([](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture OrderModel::insert(BaseEntity *entityPtr)

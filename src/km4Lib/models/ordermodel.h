@@ -1,7 +1,7 @@
 #pragma once
 
-#include "entitymodel.h"
 #include "entities/order.h"
+#include "entitymodel.h"
 #include "entityrows.h"
 #include "reloadtracker.h"
 

@@ -3,6 +3,7 @@
 #include "entities/entitiesrepo.h"
 #include "entities/sqlrow.h"
 #include "entityrows.h"
+#include "models/modelhandover.h"
 #include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
@@ -114,30 +115,29 @@ VoidFuture ReceiptItemModel::update(QString shiftUuid)
                        "'%1' AND o.deleted_at IS NULL"),
         { SqlRow::escaped(shiftUuid) });
     const quint64 generation = reloads.start();
-    return AsyncSQLQuery::read(sql,
-        [](QSqlQuery &query) {
-            KM4_LOG_SCOPE();
-            return EntityRows<ReceiptItem>::read(query);
+    const QFuture<EntityRows<ReceiptItem>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<ReceiptItem>::read(query);
+    });
+    return ModelHandOver::run(read, this,
+        [this, generation](QFuture<EntityRows<ReceiptItem>> read) {
+            QList<ReceiptItem> missed;
+            const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+            const bool apply = reloads.finish(generation, succeeded, &missed);
+            if (!succeeded) {
+                read.waitForFinished(); // hands a failure on to the handler below
+                return;
+            }
+            if (!apply)
+                return; // a reload that started later has been applied already
+            EntityRows<ReceiptItem> fresh = read.takeResult();
+            beginResetModel();
+            rows = std::move(fresh.rows);
+            indexUuid = std::move(fresh.index);
+            for (const ReceiptItem &item : std::as_const(missed))
+                upsert(item);
+            endResetModel();
         })
-        .then(this,
-            [this, generation](QFuture<EntityRows<ReceiptItem>> read) {
-                QList<ReceiptItem> missed;
-                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-                const bool apply = reloads.finish(generation, succeeded, &missed);
-                if (!succeeded) {
-                    read.waitForFinished(); // hands a failure on to the handler below
-                    return;
-                }
-                if (!apply)
-                    return; // a reload that started later has been applied already
-                EntityRows<ReceiptItem> fresh = read.takeResult();
-                beginResetModel();
-                rows = std::move(fresh.rows);
-                indexUuid = std::move(fresh.index);
-                for (const ReceiptItem &item : std::as_const(missed))
-                    upsert(item);
-                endResetModel();
-            })
         .onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
@@ -179,7 +179,7 @@ VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
     return AsyncSQLQuery::exec(QStringLiteral(" DELETE FROM receipt_item WHERE receipt_uuid NOT IN "
                                               "( SELECT uuid FROM receipt) OR deleted_at IS NOT "
                                               "NULL;"))
-        .then([](QSqlQuery) { })
+        .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
@@ -190,8 +190,8 @@ VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
     KM4_LOG_SCOPE();
     auto *item = dynamic_cast<ReceiptItem *>(entityPtr);
     if (!item) {
-        KM4_LOG(3, "not a receipt item:",
-            entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+        KM4_LOG(
+            3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
     beginResetModel();

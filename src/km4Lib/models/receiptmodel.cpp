@@ -3,6 +3,7 @@
 #include "entities/entitiesrepo.h"
 #include "entities/sqlrow.h"
 #include "entityrows.h"
+#include "models/modelhandover.h"
 #include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
@@ -122,33 +123,30 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
         QStringLiteral("SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
         { SqlRow::escaped(shiftUuid) });
     const quint64 generation = reloads.start();
-    return AsyncSQLQuery::read(sql,
-        [](QSqlQuery &query) {
-            KM4_LOG_SCOPE();
-            return EntityRows<Receipt>::read(query);
-        })
-        .then(this,
-            [this, generation](QFuture<EntityRows<Receipt>> read) {
-                QList<Receipt> missed;
-                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-                const bool apply = reloads.finish(generation, succeeded, &missed);
-                if (!succeeded) {
-                    read.waitForFinished(); // hands a failure on to the handler below
-                    return;
-                }
-                if (!apply)
-                    return; // a reload that started later has been applied already
-                EntityRows<Receipt> fresh = read.takeResult();
-                beginResetModel();
-                rows = std::move(fresh.rows);
-                indexUuid = std::move(fresh.index);
-                for (const Receipt &receipt : std::as_const(missed))
-                    upsert(receipt);
-                endResetModel();
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    const QFuture<EntityRows<Receipt>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<Receipt>::read(query);
+    });
+    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Receipt>> read) {
+        QList<Receipt> missed;
+        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+        const bool apply = reloads.finish(generation, succeeded, &missed);
+        if (!succeeded) {
+            read.waitForFinished(); // hands a failure on to the handler below
+            return;
+        }
+        if (!apply)
+            return; // a reload that started later has been applied already
+        EntityRows<Receipt> fresh = read.takeResult();
+        beginResetModel();
+        rows = std::move(fresh.rows);
+        indexUuid = std::move(fresh.index);
+        for (const Receipt &receipt : std::as_const(missed))
+            upsert(receipt);
+        endResetModel();
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
@@ -166,11 +164,12 @@ VoidFuture ReceiptModel::removeOldEntity(int dayOld)
 {
     const QString sql = QStringLiteral("DELETE FROM receipt  WHERE order_uuid NOT IN ( SELECT uuid "
                                        "FROM `order` )  OR (created_at < strftime('%s', 'now', '-")
-        + QString::number(dayOld)
-        + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+        + QString::number(dayOld) + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql)
+        .then([](QSqlQuery) {})
+        .onFailed([](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "entitymodel.h"
 #include "entities/receipt.h"
+#include "entitymodel.h"
 #include "reloadtracker.h"
 
 #include <QHash>

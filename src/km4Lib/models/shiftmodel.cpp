@@ -2,6 +2,7 @@
 
 #include "entities/entitiesrepo.h"
 #include "entityrows.h"
+#include "models/modelhandover.h"
 #include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
@@ -103,32 +104,30 @@ VoidFuture ShiftModel::update(QString shiftUuid)
     Q_UNUSED(shiftUuid)
     KM4_LOG_SCOPE();
     const quint64 generation = reloads.start();
-    return AsyncSQLQuery::read(QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"),
-        [](QSqlQuery &query) {
+    const QFuture<EntityRows<Shift>> read = AsyncSQLQuery::read(
+        QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), [](QSqlQuery &query) {
             KM4_LOG_SCOPE();
             return EntityRows<Shift>::read(query);
-        })
-        .then(this,
-            [this, generation](QFuture<EntityRows<Shift>> read) {
-                QList<Shift> missed;
-                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-                const bool apply = reloads.finish(generation, succeeded, &missed);
-                if (!succeeded) {
-                    read.waitForFinished(); // hands a failure on to the handler below
-                    return;
-                }
-                if (!apply)
-                    return; // a reload that started later has been applied already
-                EntityRows<Shift> fresh = read.takeResult();
-                beginResetModel();
-                rows = std::move(fresh.rows);
-                for (const Shift &shift : std::as_const(missed))
-                    upsert(shift);
-                endResetModel();
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
         });
+    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Shift>> read) {
+        QList<Shift> missed;
+        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+        const bool apply = reloads.finish(generation, succeeded, &missed);
+        if (!succeeded) {
+            read.waitForFinished(); // hands a failure on to the handler below
+            return;
+        }
+        if (!apply)
+            return; // a reload that started later has been applied already
+        EntityRows<Shift> fresh = read.takeResult();
+        beginResetModel();
+        rows = std::move(fresh.rows);
+        for (const Shift &shift : std::as_const(missed))
+            upsert(shift);
+        endResetModel();
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
@@ -139,9 +138,11 @@ VoidFuture ShiftModel::removeOldEntity(int dayOld)
         + QStringLiteral(" day') AND closed_at IS NOT NULL AND number != (SELECT MAX(number) FROM "
                          "shift WHERE closed_at < strftime('%s', 'now', '-")
         + days + QStringLiteral(" day') AND type = 'general' AND closed_at IS NOT NULL);");
-    return AsyncSQLQuery::exec(sql).then([](QSqlQuery) { }).onFailed([](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return AsyncSQLQuery::exec(sql)
+        .then([](QSqlQuery) {})
+        .onFailed([](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
