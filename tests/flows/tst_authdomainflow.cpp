@@ -1,0 +1,193 @@
+#include "fakeserver.h"
+#include "jscallback.h"
+#include "shared/asynchttpreply.h"
+#include "shared/networkexception.h"
+#include "testcore.h"
+#include "testenvironment.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+// Pairing through the real point connection service against the server double.
+class tst_AuthDomainFlow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void storedDomainLogsIn_data();
+    void storedDomainLogsIn();
+    void unreachableServerWithoutOfflineAllowance();
+    void unreachableServerWithOfflineAllowance();
+    void newDeviceAsksForRegistration();
+    void registrationAlreadySent();
+    void alreadyRegisteredSwitchesToLogin();
+    void registrationTimesOut();
+    void emptyDomainAsksNothing_data();
+    void emptyDomainAsksNothing();
+
+private:
+    QVariantList dispatch(const QString &domain);
+
+    std::unique_ptr<FakeServer> server;
+    std::unique_ptr<TestCore> core;
+};
+
+void tst_AuthDomainFlow::initTestCase()
+{
+    TestEnvironment::init();
+}
+
+void tst_AuthDomainFlow::init()
+{
+    server = std::make_unique<FakeServer>();
+    QVERIFY(server->isListening());
+    core = std::make_unique<TestCore>(*server);
+}
+
+void tst_AuthDomainFlow::cleanup()
+{
+    core.reset();
+    server.reset();
+    AsyncHttpReply::setTimeoutMs(AsyncHttpReply::defaultTimeoutMs);
+}
+
+QVariantList tst_AuthDomainFlow::dispatch(const QString &domain)
+{
+    JsCallback callback;
+    (*core)->dispatch(QStringLiteral("auth_domain"),
+        QJsonObject { { QStringLiteral("domain"), domain } }, callback.function());
+    if (!callback.waitForCalls(1))
+        return { QStringLiteral("no answer") };
+    if (callback.thread() != QThread::currentThread())
+        return { QStringLiteral("answered on another thread") };
+    return callback.arguments();
+}
+
+void tst_AuthDomainFlow::storedDomainLogsIn_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("same domain") << "127";
+    QTest::newRow("domain changed in the field") << "old-cafe";
+}
+
+void tst_AuthDomainFlow::storedDomainLogsIn()
+{
+    QFETCH(QString, stored);
+    core->env()->domain.set(stored);
+    QSignalSpy logged(core->kmApiService(), &KMApiService::logged);
+    QVERIFY(logged.isValid());
+
+    QCOMPARE(dispatch(server->domain()), QVariantList { false });
+    QCOMPARE(server->count(FakeServer::TokenPath), 1);
+    QCOMPARE(server->count(FakeServer::RegistrationPath), 0);
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), server->domain());
+    QCOMPARE(logged.count(), 1);
+    // The login starts the first synchronisation.
+    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+}
+
+void tst_AuthDomainFlow::unreachableServerWithoutOfflineAllowance()
+{
+    core->env()->domain.set(server->domain());
+    server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+
+    QCOMPARE(dispatch(server->domain()),
+        (QVariantList { QStringLiteral("Не удалось подключиться к северу."),
+            QStringLiteral("Работа в режиме онлайн невозможна.") }));
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), QString());
+}
+
+void tst_AuthDomainFlow::unreachableServerWithOfflineAllowance()
+{
+    core->env()->domain.set(server->domain());
+    core->env()->lastUpdate.set(QDateTime::currentSecsSinceEpoch() - 60);
+    server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+
+    QCOMPARE(dispatch(server->domain()), QVariantList { false });
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), server->domain());
+    QCOMPARE(core->env()->isOnline.value(), false);
+}
+
+void tst_AuthDomainFlow::newDeviceAsksForRegistration()
+{
+    QSignalSpy domainChanged(&core->env()->domain, &PrivateEnvVariable::changed);
+    QVERIFY(domainChanged.isValid());
+
+    QCOMPARE(dispatch(server->domain()),
+        QVariantList { QStringLiteral("Запрос на регистрацию отправлен") });
+    QCOMPARE(server->count(FakeServer::RegistrationPath), 1);
+    QCOMPARE(server->count(FakeServer::TokenPath), 0);
+    QCOMPARE(core->env()->domain.value(), QString());
+    QCOMPARE(domainChanged.count(), 0);
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), QString());
+}
+
+void tst_AuthDomainFlow::registrationAlreadySent()
+{
+    server->setAnswer(FakeServer::RegistrationPath,
+        FakeServer::error(400, 1002, QStringLiteral("registration pending")));
+
+    const QString text = QStringLiteral("Запрос на регистрацию уже отправлен");
+    QCOMPARE(dispatch(server->domain()), QVariantList { text });
+    QCOMPARE(server->count(FakeServer::TokenPath), 0);
+    // Logged as critical, the way Qt's debug stream writes a string.
+    QTRY_COMPARE(TestCore::scalar(QStringLiteral("SELECT COUNT(*) FROM logs WHERE level = 3 AND "
+                                                 "message LIKE '%\"%1\"%'")
+                                      .arg(text))
+                     .toInt(),
+        1);
+}
+
+void tst_AuthDomainFlow::alreadyRegisteredSwitchesToLogin()
+{
+    server->setAnswer(FakeServer::RegistrationPath,
+        FakeServer::error(400, 1003, QStringLiteral("already registered")));
+    QList<QThread *> changedOn;
+    QObject receiver;
+    connect(&core->env()->domain, &PrivateEnvVariable::changed, &receiver,
+        [&changedOn] { changedOn.append(QThread::currentThread()); }, Qt::DirectConnection);
+
+    QCOMPARE(dispatch(server->domain()), QVariantList { false });
+    QCOMPARE(core->env()->domain.value(), server->domain());
+    QCOMPARE(changedOn, QList<QThread *> { QThread::currentThread() });
+    QCOMPARE(server->count(FakeServer::RegistrationPath), 1);
+    QCOMPARE(server->count(FakeServer::TokenPath), 1);
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), server->domain());
+}
+
+void tst_AuthDomainFlow::registrationTimesOut()
+{
+    AsyncHttpReply::setTimeoutMs(300);
+    server->setAnswer(FakeServer::RegistrationPath, FakeServer::silence());
+    QCOMPARE(dispatch(server->domain()),
+        QVariantList { NetworkException(QNetworkReply::TimeoutError).message() });
+}
+
+void tst_AuthDomainFlow::emptyDomainAsksNothing_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QString>("domain");
+    QTest::newRow("new device, empty") << false << "";
+    QTest::newRow("new device, blanks") << false << "  ";
+    QTest::newRow("paired device, empty") << true << "";
+}
+
+void tst_AuthDomainFlow::emptyDomainAsksNothing()
+{
+    QFETCH(bool, stored);
+    QFETCH(QString, domain);
+    if (stored)
+        core->env()->domain.set(server->domain());
+    QCOMPARE(dispatch(domain), QVariantList { QStringLiteral("Введите домен") });
+    QTest::qWait(200);
+    QCOMPARE(server->requests().size(), 0);
+}
+
+QTEST_MAIN(tst_AuthDomainFlow)
+#include "tst_authdomainflow.moc"

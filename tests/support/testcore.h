@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/appcore.h"
+#include "fakeserver.h"
+#include "services/kmapi/timezoneapi.h"
+#include "shared/threadstorage.h"
+#include "testdatabase.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThreadPool>
+#include <QVariant>
+
+#include <memory>
+
+// A whole core over a fresh database file, pointed at the loopback server double before anything
+// can reach the network: the device identifier, the server host and plain HTTP are decided once
+// per environment, so these settings win over whatever the command line would say.
+// TestEnvironment::init() must have run.
+class TestCore
+{
+public:
+    explicit TestCore(FakeServer &server)
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        QFile::remove(TestDatabase::path());
+        TimezoneApi::setServiceHost(server.timeZoneHost());
+        core = std::make_unique<AppCore>();
+        AppEnv *env = core->appEnv();
+        env->uuid.set(QStringLiteral("board-device-1"));
+        env->host.set(server.host());
+        env->useHttps.set(false);
+    }
+
+    ~TestCore()
+    {
+        core.reset();
+        QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
+        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+    }
+
+    TestCore(const TestCore &) = delete;
+    TestCore &operator=(const TestCore &) = delete;
+
+    AppCore *operator->() { return core.get(); }
+    AppCore &operator*() { return *core; }
+    AppEnv *env() { return core->appEnv(); }
+    KMApiService *kmApiService() { return core->kmApiService(); }
+    HttpSyncDBService *httpSyncDBService() { return core->httpSyncDBService(); }
+    MqttSyncDBService *mqttSyncDBService() { return core->mqttSyncDBService(); }
+
+    // One value of the GUI thread's connection; an invalid variant when the statement fails.
+    static QVariant scalar(const QString &sql)
+    {
+        QSqlQuery query(ThreadStorage::instance()->database());
+        if (!query.exec(sql) || !query.next())
+            return {};
+        return query.value(0);
+    }
+
+    static int count(const QString &table)
+    {
+        const QVariant value = scalar(QStringLiteral("SELECT COUNT(*) FROM '%1'").arg(table));
+        return value.isValid() ? value.toInt() : -1;
+    }
+
+    // The stored value of a settings key; a null string when there is none.
+    static QString setting(const QString &key)
+    {
+        return scalar(QStringLiteral("SELECT value FROM config WHERE key = '%1'").arg(key))
+            .toString();
+    }
+
+private:
+    std::unique_ptr<AppCore> core;
+};
