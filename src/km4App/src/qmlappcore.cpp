@@ -1,0 +1,15 @@
+#include "qmlappcore.h"
+
+QmlAppCore::QmlAppCore(QObject *parent)
+    : AppCore(parent)
+    , m_authPage(&env, &syncDBService, &mqttService)
+    , m_ordersPage(&env)
+    , m_qmlEnv(&env)
+{ }
+
+QmlAppCore::~QmlAppCore()
+{
+    // The pages go before the core's members; pool work that could still report to them must
+    // be over first.
+    waitForBackgroundWork();
+}

@@ -1,0 +1,50 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The program as a user starts it: it comes up, shows its window and keeps running.
+class tst_ProgramEntry : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startsWithItsIdentityAndKeepsRunning();
+};
+
+void tst_ProgramEntry::startsWithItsIdentityAndKeepsRunning()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(home.path());
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(QStringLiteral(KM4APP_EXECUTABLE), QStringList());
+    QVERIFY(program.waitForStarted());
+    const bool ended = program.waitForFinished(4000);
+    const QByteArray output = program.readAll();
+    if (!ended) {
+        program.terminate();
+        program.waitForFinished();
+    }
+    QVERIFY2(!ended, output.constData());
+    QVERIFY2(!output.contains("cannot load the main window"), output.constData());
+    QVERIFY2(!output.contains("ReferenceError"), output.constData());
+    QVERIFY2(!output.contains("is not defined"), output.constData());
+
+    // The database lies where the organisation and application names put it.
+    QVERIFY(QFile::exists(home.filePath(QStringLiteral("data/Kolmira/Kolmira Queue/point.db"))));
+}
+
+QTEST_GUILESS_MAIN(tst_ProgramEntry)
+#include "tst_programentry.moc"
