@@ -3,6 +3,7 @@
 #include "testcore.h"
 #include "testenvironment.h"
 
+#include <QMetaMethod>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -17,6 +18,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void qmlSeesDispatchAndNothingElse();
     void startUpCreatesTheSchemaAndSendsNothing();
     void loginStartsTheFirstSynchronisationAndThenTheServices();
     void offlineLoginRunsTheCoreBeforeSyncReturns();
@@ -44,6 +46,22 @@ void tst_AppCore::cleanup()
 {
     core.reset();
     server.reset();
+}
+
+void tst_AppCore::qmlSeesDispatchAndNothingElse()
+{
+    const QMetaObject &meta = AppCore::staticMetaObject;
+    QCOMPARE(QByteArray(meta.className()), QByteArray("AppCore"));
+    QList<QByteArray> methods;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        methods.append(meta.method(i).methodSignature());
+    QCOMPARE(methods,
+        (QList<QByteArray> { "sync()", "run()", "dispatch(QString,QJsonObject,QJSValue)",
+            "dispatch(QString,QJsonObject)", "dispatch(QString)" }));
+    QCOMPARE(meta.method(meta.methodOffset()).access(), QMetaMethod::Private);
+    QCOMPARE(meta.method(meta.methodOffset() + 1).access(), QMetaMethod::Private);
+    QCOMPARE(meta.method(meta.methodOffset() + 2).parameterNames(),
+        (QList<QByteArray> { "name", "args", "callback" }));
 }
 
 void tst_AppCore::startUpCreatesTheSchemaAndSendsNothing()

@@ -37,14 +37,14 @@ public:
     HttpSyncDBService *httpSyncDBService() { return &syncDBService; }
     MqttSyncDBService *mqttSyncDBService() { return &mqttService; }
 
+private Q_SLOTS:
+    void sync();
+    void run();
+
 public Q_SLOTS:
     // Runs the flow called `name`; its result list becomes the arguments of `callback`, which is
     // called exactly once, on the application object's thread.
     void dispatch(QString name, QJsonObject args = QJsonObject(), QJSValue callback = QJSValue());
-
-private Q_SLOTS:
-    void sync();
-    void run();
 
 protected:
     AppEnv env;
