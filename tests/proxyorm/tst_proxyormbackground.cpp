@@ -5,6 +5,7 @@
 
 #include "proxyorm/aggregatebyrow.h"
 #include "proxyorm/case.h"
+#include "proxyorm/join.h"
 #include "proxyorm/proxyormmodel.h"
 
 #include <QAbstractItemModelTester>
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void destroyedWhileRebuilding();
     void sourceChangeWaitsForRunningRebuild();
     void viewsReadWhileRebuilding();
+    void dataChangeDuringRebuildLeavesNoStaleCache();
 };
 
 namespace {
@@ -194,6 +196,33 @@ void TestProxyOrmBackground::viewsReadWhileRebuilding()
         QCOMPARE(column(proxy, Extra), expected);
         source.setValue(1 + round * 10, Value, 100 + round);
     }
+}
+
+void TestProxyOrmBackground::dataChangeDuringRebuildLeavesNoStaleCache()
+{
+    // A dataChanged arrives only after the change, so a running rebuild may still be computing a
+    // join value from the old key, and cache it after the proxy dropped the caches for the change.
+    TestListModel source;
+    // Row 0's old key is the last of the names, so the scan for it takes a while.
+    source.resetRows({ row(0, 19), row(1, 2), row(2, 3) });
+    TestListModel names;
+    QList<TestListModel::Row> nameRows;
+    for (int i = 0; i < 20; ++i)
+        nameRows << row(100 + i, i, QString::number(i));
+    names.resetRows(nameRows);
+    names.setReadDelayMicroseconds(1000);
+    Join join(&source, Key, &names, Key, { { Extra, Value } });
+    ProxyOrmModel proxy(&source, roleMap());
+    proxy.addSource(&join);
+    proxy.enabledAsync(true);
+    proxy.andWhere(Extra, Where(Where::Equal, "7"));
+    proxy.invalidate();
+    // The rebuild is now scanning the names for row 0's old key.
+    QTest::qSleep(10);
+    source.setValue(0, Key, 7);
+    QTRY_COMPARE(column(proxy, Id), QVariantList { 0 });
+    QTest::qWait(50);
+    QCOMPARE(column(proxy, Id), QVariantList { 0 });
 }
 
 QTEST_MAIN(TestProxyOrmBackground)

@@ -225,16 +225,27 @@ void ProxyOrmModel::invalidate()
     auto cancel = std::make_shared<std::atomic_bool>(false);
     m_cancel = cancel;
     const quint64 generation = m_generation;
-    m_task = QtConcurrent::run([input = plan(), cancel] { return buildRows(input, *cancel); });
-    m_task.then(this, [this, generation](QList<int> rows) {
-        if (generation != m_generation)
+    m_task = QtConcurrent::run([this, input = plan(), cancel, generation] {
+        const QList<int> rows = buildRows(input, *cancel);
+        if (cancel->load())
             return;
-        m_cancel.reset();
-        beginSoftResetModel();
-        m_nextRows = std::move(rows);
-        m_hasNextRows = true;
-        endSoftResetModel();
+        // The destructor waits for this task, so the object is alive here; a posted call still
+        // pending when it is destroyed is discarded with it.
+        QMetaObject::invokeMethod(
+            this, [this, generation, rows] { installRows(generation, rows); },
+            Qt::QueuedConnection);
     });
+}
+
+void ProxyOrmModel::installRows(quint64 generation, const QList<int> &rows)
+{
+    if (generation != m_generation)
+        return;
+    m_cancel.reset();
+    beginSoftResetModel();
+    m_nextRows = rows;
+    m_hasNextRows = true;
+    endSoftResetModel();
 }
 
 void ProxyOrmModel::performInvalidate()
@@ -390,6 +401,9 @@ void ProxyOrmModel::cancelRunning()
         // The task's own future: waiting for the installing step would need this thread.
         m_task.waitForFinished();
         m_cancel.reset();
+        // A model may have changed while the task read it (dataChanged comes only after the
+        // change), and the task may have cached what it read after the change's own clearing.
+        dropCaches();
     }
 }
 
@@ -557,7 +571,6 @@ void ProxyOrmModel::announceIfNoRebuildFollows(int first, int last)
 
 void ProxyOrmModel::forgetSource(QObject *source)
 {
-    cancelRunning();
     QList<int> roles;
     for (auto it = m_sources.begin(); it != m_sources.end();) {
         if (static_cast<const QObject *>(it.value()) == source) {
@@ -567,6 +580,8 @@ void ProxyOrmModel::forgetSource(QObject *source)
             ++it;
         }
     }
+    // After the removal, so that dropping caches does not reach the destroyed source.
+    cancelRunning();
     if (!roles.isEmpty())
         sourceChanged(roles);
 }

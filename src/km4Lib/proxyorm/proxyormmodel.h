@@ -77,6 +77,7 @@ private:
     static void sortRows(const Plan &plan, QList<int> &rows);
 
     void connectSourceModel(const QAbstractListModel *model);
+    void installRows(quint64 generation, const QList<int> &rows);
     void cancelRunning();
     void dropCaches();
     void sourceAboutToChange(Forwarding kind, int first = 0, int last = -1, int destination = 0);
@@ -105,7 +106,7 @@ private:
     QList<int> m_nextRows;
     bool m_hasNextRows = false;
 
-    QFuture<QList<int>> m_task;
+    QFuture<void> m_task;
     std::shared_ptr<std::atomic_bool> m_cancel;
     quint64 m_generation = 0;
 

@@ -107,14 +107,25 @@ void ProxyOrmValue::invalidate()
     auto cancel = std::make_shared<std::atomic_bool>(false);
     m_cancel = cancel;
     const quint64 generation = m_generation;
-    m_task = QtConcurrent::run([input = plan(), cancel] { return compute(input, *cancel); });
-    m_task.then(this, [this, generation](const Outcome &outcome) {
-        if (generation != m_generation)
+    m_task = QtConcurrent::run([this, input = plan(), cancel, generation] {
+        const Outcome outcome = compute(input, *cancel);
+        if (cancel->load())
             return;
-        m_cancel.reset();
-        m_currentValue = finish(outcome);
-        Q_EMIT changed();
+        // The destructor waits for this task, so the object is alive here; a posted call still
+        // pending when it is destroyed is discarded with it.
+        QMetaObject::invokeMethod(
+            this, [this, generation, outcome] { publish(generation, outcome); },
+            Qt::QueuedConnection);
     });
+}
+
+void ProxyOrmValue::publish(quint64 generation, const Outcome &outcome)
+{
+    if (generation != m_generation)
+        return;
+    m_cancel.reset();
+    m_currentValue = finish(outcome);
+    Q_EMIT changed();
 }
 
 ProxyOrmValue::Plan ProxyOrmValue::plan() const

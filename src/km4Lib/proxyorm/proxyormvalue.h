@@ -65,6 +65,7 @@ private:
     Plan plan() const;
     static Outcome compute(const Plan &plan, const std::atomic_bool &cancelled);
     QVariant finish(const Outcome &outcome);
+    void publish(quint64 generation, const Outcome &outcome);
     void cancelRunning();
 
     QPointer<const QAbstractItemModel> m_model;
@@ -76,7 +77,7 @@ private:
     bool m_invalidatePending = false;
     bool m_isAsync = false;
 
-    QFuture<Outcome> m_task;
+    QFuture<void> m_task;
     std::shared_ptr<std::atomic_bool> m_cancel;
     quint64 m_generation = 0;
 };
