@@ -281,9 +281,8 @@ ProxyOrmModel::Plan ProxyOrmModel::plan() const
     return input;
 }
 
-QVariant ProxyOrmModel::read(const Plan &plan, int sourceRow, int role)
+QVariant ProxyOrmModel::read(const ISource *source, int sourceRow, int role)
 {
-    const ISource *source = plan.sources.value(role);
     if (!source) {
         qWarning() << "No source found for role:" << role;
         return {};
@@ -296,10 +295,19 @@ QList<int> ProxyOrmModel::buildRows(const Plan &plan, const std::atomic_bool &ca
     const int count = plan.model ? plan.model->rowCount() : 0;
     QList<int> rows;
     rows.reserve(count);
+    struct Filter
+    {
+        int role;
+        const ISource *source;
+        const OrWhere *where;
+    };
+    QList<Filter> filters;
+    for (auto it = plan.wheres.constBegin(); it != plan.wheres.constEnd(); ++it)
+        filters.append({ it.key(), plan.sources.value(it.key()), &it.value() });
     for (int i = 0; i < count && !cancelled.load(std::memory_order_relaxed); ++i) {
         bool accepted = true;
-        for (auto it = plan.wheres.constBegin(); it != plan.wheres.constEnd(); ++it)
-            accepted = it.value().isAccepted(read(plan, i, it.key())) && accepted;
+        for (const Filter &filter : std::as_const(filters))
+            accepted = filter.where->isAccepted(read(filter.source, i, filter.role)) && accepted;
         if (accepted)
             rows.append(i);
     }
@@ -309,8 +317,9 @@ QList<int> ProxyOrmModel::buildRows(const Plan &plan, const std::atomic_bool &ca
     if (plan.groupRole != -1) {
         QSet<QString> seen;
         QList<int> firsts;
+        const ISource *source = plan.sources.value(plan.groupRole);
         for (const int row : std::as_const(rows)) {
-            const QString key = read(plan, row, plan.groupRole).toString();
+            const QString key = read(source, row, plan.groupRole).toString();
             if (!seen.contains(key)) {
                 seen.insert(key);
                 firsts.append(row);
@@ -341,8 +350,9 @@ void ProxyOrmModel::sortRows(const Plan &plan, QList<int> &rows)
     QList<Number> numbers;
     QList<Text> texts;
     QList<int> unordered;
+    const ISource *source = plan.sources.value(plan.sortRole);
     for (const int row : std::as_const(rows)) {
-        const QVariant value = read(plan, row, plan.sortRole);
+        const QVariant value = read(source, row, plan.sortRole);
         switch (value.typeId()) {
         case QMetaType::Int:
         case QMetaType::Float:

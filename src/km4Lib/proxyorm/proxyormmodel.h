@@ -73,7 +73,7 @@ private:
 
     Plan plan() const;
     static QList<int> buildRows(const Plan &plan, const std::atomic_bool &cancelled);
-    static QVariant read(const Plan &plan, int sourceRow, int role);
+    static QVariant read(const ISource *source, int sourceRow, int role);
     static void sortRows(const Plan &plan, QList<int> &rows);
 
     void connectSourceModel(const QAbstractListModel *model);
