@@ -56,7 +56,7 @@ private:
 void tst_BridgeObjects::initTestCase()
 {
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    qApp->setProperty("VERSION_CODE", QStringLiteral("9"));
+    QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
     TestEnvironment::init();
 }
 

@@ -35,7 +35,7 @@ private:
 void tst_QmlAppCore::initTestCase()
 {
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    qApp->setProperty("VERSION_CODE", QStringLiteral("9"));
+    QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
     TestEnvironment::init();
     QFile::remove(TestDatabase::path());
     server = std::make_unique<FakeServer>();
