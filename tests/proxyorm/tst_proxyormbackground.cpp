@@ -1,4 +1,3 @@
-#include "futurewait.h"
 #include "proxytestroles.h"
 #include "testlistmodel.h"
 #include "viewmirror.h"
