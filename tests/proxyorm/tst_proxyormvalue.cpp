@@ -67,6 +67,7 @@ private Q_SLOTS:
     void followsModel_data();
     void followsModel();
     void disabledDefers();
+    void destroyedModelCountsAsNoRows();
     void backgroundSecondRequestSupersedesFirst();
     void backgroundDestroyedMidRun();
     void backgroundModelChangeWaits();
@@ -250,6 +251,21 @@ void TestProxyOrmValue::disabledDefers()
     QCOMPARE(value.value(), QVariant(13.0));
     value.enabled(true);
     QCOMPARE(spy.size(), 1);
+}
+
+void TestProxyOrmValue::destroyedModelCountsAsNoRows()
+{
+    auto model = std::make_unique<TestListModel>();
+    model->resetRows(valued({ 1, 2 }));
+    ProxyOrmValue count(model.get(), ProxyOrmValue::Count, Value);
+    ProxyOrmValue max(model.get(), ProxyOrmValue::Max, Value);
+    QMetaObject::invokeMethod(&count, "invalidate");
+    QCOMPARE(count.value(), QVariant(qlonglong(2)));
+    model.reset();
+    QMetaObject::invokeMethod(&count, "invalidate");
+    QMetaObject::invokeMethod(&max, "invalidate");
+    QCOMPARE(count.value(), QVariant(qlonglong(0)));
+    QCOMPARE(max.value(), QVariant());
 }
 
 void TestProxyOrmValue::backgroundSecondRequestSupersedesFirst()
