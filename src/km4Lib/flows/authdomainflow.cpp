@@ -23,7 +23,7 @@ QFuture<QList<QJSValue>> AuthDomainFlow::run()
 {
     KM4_LOG_SCOPE();
     // Without a domain there is nothing to ask the server, and the already-registered answer
-    // could not lead to a login: the registration would be asked again and again.
+    // could not end in a login: the registration would be asked again and again.
     if (domain.trimmed().isEmpty())
         return ready({ QJSValue(QObject::tr("Введите домен")) });
     if (!env->domain.value().isEmpty())
