@@ -112,6 +112,7 @@ private Q_SLOTS:
     void storedRowIsReplacedWhole();
     void laterDuplicateInOneListWins();
     void failingListStoresNothing();
+    void rapidWritesLandInCallOrder();
 
 private:
     std::unique_ptr<TestDatabase> database;
@@ -285,6 +286,29 @@ void TestEntitiesRepo::failingListStoresNothing()
     QVERIFY(failedWithDBException(EntitiesRepo::insertShift({ &good, &bad })));
     QVERIFY(readAll<Shift>().isEmpty());
     QCOMPARE(failLines.size(), 1);
+
+    // A failed write does not hold up the ones queued after it.
+    QVERIFY(!failedWithDBException(EntitiesRepo::insertShift({ &good })));
+    QCOMPARE(readAll<Shift>().size(), 1);
+}
+
+// Pushes of one order arrive one after another; each is written by its own call. The newest push
+// must be what stays stored, and none of the writes may fail on a busy database.
+void TestEntitiesRepo::rapidWritesLandInCallOrder()
+{
+    constexpr int pushes = 300;
+    QList<VoidFuture> writes;
+    for (int number = 1; number <= pushes; ++number) {
+        Order pushed = order(QStringLiteral("same"));
+        pushed.number = number;
+        writes.append(EntitiesRepo::insertOrder({ &pushed }));
+    }
+    for (const VoidFuture &write : std::as_const(writes))
+        QVERIFY(!failedWithDBException(write));
+    const QList<Order> stored = readAll<Order>();
+    QCOMPARE(stored.size(), 1);
+    QCOMPARE(stored[0].number, pushes);
+    QVERIFY(failLines.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEntitiesRepo)

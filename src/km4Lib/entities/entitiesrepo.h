@@ -9,7 +9,8 @@
 #include <QList>
 #include <QObject>
 
-// Writes lists of entity records with one multi-row INSERT on a pool thread. The tables replace a
+// Writes lists of entity records with one multi-row INSERT on a pool thread, one write after
+// another in the order they were asked for. The tables replace a
 // row whose uuid is already stored, so an insert is the system's upsert. The statement is built
 // before an operation returns: the caller's records only have to live until then. A failed
 // statement stores none of the rows and reaches the caller as the future's DBException.
