@@ -1,6 +1,9 @@
 #pragma once
 
 #include "entities/baseentity.h"
+#include "models/entityrows.h"
+#include "models/modelhandover.h"
+#include "models/reloadtracker.h"
 #include "shared/voidfuture.h"
 
 #include <QAbstractListModel>
@@ -21,4 +24,30 @@ public Q_SLOTS:
     virtual VoidFuture update(QString shiftUuid = QString()) = 0;
     virtual VoidFuture insert(BaseEntity *entityPtr) = 0;
     virtual VoidFuture removeOldEntity(int day) = 0;
+
+protected:
+    // Hands the rows of the reload `generation`, read on a pool thread, to this model's thread
+    // and installs them there in one reset, unless the read failed or a reload that started later
+    // has been applied already. install(fresh, missed) takes the fresh rows and replays the
+    // pushes the reload may have missed onto them. The future carries the read's failure.
+    template <typename Entity, typename Install>
+    [[nodiscard]] VoidFuture applyReload(QFuture<EntityRows<Entity>> read,
+        ReloadTracker<Entity> &reloads, quint64 generation, Install install)
+    {
+        return ModelHandOver::run(
+            read, this, [this, &reloads, generation, install](QFuture<EntityRows<Entity>> read) {
+                QList<Entity> missed;
+                const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
+                const bool apply = reloads.finish(generation, succeeded, &missed);
+                if (!succeeded) {
+                    read.waitForFinished(); // hands a failure on to the caller
+                    return;
+                }
+                if (!apply)
+                    return; // a reload that started later has been applied already
+                beginResetModel();
+                install(read.takeResult(), missed);
+                endResetModel();
+            });
+    }
 };

@@ -142,26 +142,16 @@ VoidFuture OrderModel::update(QString shiftUuid)
         KM4_LOG_SCOPE();
         return EntityRows<Order>::read(query);
     });
-    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Order>> read) {
-        QList<Order> missed;
-        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-        const bool apply = reloads.finish(generation, succeeded, &missed);
-        if (!succeeded) {
-            read.waitForFinished(); // hands a failure on to the handler below
-            return;
-        }
-        if (!apply)
-            return; // a reload that started later has been applied already
-        EntityRows<Order> fresh = read.takeResult();
-        beginResetModel();
-        rows = std::move(fresh.rows);
-        indexUuid = std::move(fresh.index);
-        for (const Order &order : std::as_const(missed))
-            upsert(order);
-        endResetModel();
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return applyReload(read, reloads, generation,
+        [this](EntityRows<Order> fresh, const QList<Order> &missed) {
+            rows = std::move(fresh.rows);
+            indexUuid = std::move(fresh.index);
+            for (const Order &order : missed)
+                upsert(order);
+        })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture OrderModel::removeOldEntity(int day)

@@ -119,24 +119,12 @@ VoidFuture ReceiptItemModel::update(QString shiftUuid)
         KM4_LOG_SCOPE();
         return EntityRows<ReceiptItem>::read(query);
     });
-    return ModelHandOver::run(read, this,
-        [this, generation](QFuture<EntityRows<ReceiptItem>> read) {
-            QList<ReceiptItem> missed;
-            const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-            const bool apply = reloads.finish(generation, succeeded, &missed);
-            if (!succeeded) {
-                read.waitForFinished(); // hands a failure on to the handler below
-                return;
-            }
-            if (!apply)
-                return; // a reload that started later has been applied already
-            EntityRows<ReceiptItem> fresh = read.takeResult();
-            beginResetModel();
+    return applyReload(read, reloads, generation,
+        [this](EntityRows<ReceiptItem> fresh, const QList<ReceiptItem> &missed) {
             rows = std::move(fresh.rows);
             indexUuid = std::move(fresh.index);
-            for (const ReceiptItem &item : std::as_const(missed))
+            for (const ReceiptItem &item : missed)
                 upsert(item);
-            endResetModel();
         })
         .onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());

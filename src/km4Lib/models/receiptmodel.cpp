@@ -127,26 +127,16 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
         KM4_LOG_SCOPE();
         return EntityRows<Receipt>::read(query);
     });
-    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Receipt>> read) {
-        QList<Receipt> missed;
-        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-        const bool apply = reloads.finish(generation, succeeded, &missed);
-        if (!succeeded) {
-            read.waitForFinished(); // hands a failure on to the handler below
-            return;
-        }
-        if (!apply)
-            return; // a reload that started later has been applied already
-        EntityRows<Receipt> fresh = read.takeResult();
-        beginResetModel();
-        rows = std::move(fresh.rows);
-        indexUuid = std::move(fresh.index);
-        for (const Receipt &receipt : std::as_const(missed))
-            upsert(receipt);
-        endResetModel();
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return applyReload(read, reloads, generation,
+        [this](EntityRows<Receipt> fresh, const QList<Receipt> &missed) {
+            rows = std::move(fresh.rows);
+            indexUuid = std::move(fresh.index);
+            for (const Receipt &receipt : missed)
+                upsert(receipt);
+        })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)

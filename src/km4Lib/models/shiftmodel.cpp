@@ -109,25 +109,15 @@ VoidFuture ShiftModel::update(QString shiftUuid)
             KM4_LOG_SCOPE();
             return EntityRows<Shift>::read(query);
         });
-    return ModelHandOver::run(read, this, [this, generation](QFuture<EntityRows<Shift>> read) {
-        QList<Shift> missed;
-        const bool succeeded = !read.isCanceled() && read.resultCount() > 0;
-        const bool apply = reloads.finish(generation, succeeded, &missed);
-        if (!succeeded) {
-            read.waitForFinished(); // hands a failure on to the handler below
-            return;
-        }
-        if (!apply)
-            return; // a reload that started later has been applied already
-        EntityRows<Shift> fresh = read.takeResult();
-        beginResetModel();
-        rows = std::move(fresh.rows);
-        for (const Shift &shift : std::as_const(missed))
-            upsert(shift);
-        endResetModel();
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return applyReload(read, reloads, generation,
+        [this](EntityRows<Shift> fresh, const QList<Shift> &missed) {
+            rows = std::move(fresh.rows);
+            for (const Shift &shift : missed)
+                upsert(shift);
+        })
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
