@@ -3,8 +3,11 @@
 #include "services/db/dbservice.h"
 #include "testenvironment.h"
 
+#include <QDebug>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QThreadPool>
 
 TestDatabase::TestDatabase(bool migrate)
@@ -32,4 +35,32 @@ QString TestDatabase::path()
 void TestDatabase::drainThreadPool()
 {
     QThreadPool::globalInstance()->waitForDone();
+}
+
+bool TestDatabase::exec(const QString &sql)
+{
+    QSqlQuery query;
+    if (query.exec(sql))
+        return true;
+    qWarning() << sql << query.lastError().text();
+    return false;
+}
+
+QVariantList TestDatabase::column(const QString &sql)
+{
+    QVariantList values;
+    QSqlQuery query;
+    if (!query.exec(sql))
+        qWarning() << sql << query.lastError().text();
+    while (query.next())
+        values.append(query.value(0));
+    return values;
+}
+
+QStringList TestDatabase::textColumn(const QString &sql)
+{
+    QStringList texts;
+    for (const QVariant &value : column(sql))
+        texts.append(value.toString());
+    return texts;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <QVariantList>
 
 #include <memory>
 
@@ -27,6 +29,13 @@ public:
 
     // Ends every thread of the global pool once its work is done; their connections go with them.
     static void drainThreadPool();
+
+    // Statements of a test on the calling thread's connection; a failure is printed with the
+    // statement and the database's error.
+    static bool exec(const QString &sql);
+    // The first column of every row of a SELECT, as values or as texts.
+    static QVariantList column(const QString &sql);
+    static QStringList textColumn(const QString &sql);
 
 private:
     std::unique_ptr<DBService> m_service;

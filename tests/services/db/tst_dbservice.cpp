@@ -13,35 +13,16 @@
 
 namespace {
 
-QStringList column(const QString &sql)
-{
-    QStringList values;
-    QSqlQuery query;
-    if (!query.exec(sql))
-        qWarning() << sql << query.lastError().text();
-    while (query.next())
-        values.append(query.value(0).toString());
-    return values;
-}
-
 QStringList tables()
 {
-    return column(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name "
-                                 "NOT LIKE 'sqlite_%' ORDER BY name"));
-}
-
-bool exec(const QString &sql)
-{
-    QSqlQuery query;
-    if (query.exec(sql))
-        return true;
-    qWarning() << sql << query.lastError().text();
-    return false;
+    return TestDatabase::textColumn(
+        QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND name "
+                       "NOT LIKE 'sqlite_%' ORDER BY name"));
 }
 
 int count(const QString &table)
 {
-    return column(QStringLiteral("SELECT COUNT(*) FROM ") + table)
+    return TestDatabase::textColumn(QStringLiteral("SELECT COUNT(*) FROM ") + table)
         .value(0, QStringLiteral("-1"))
         .toInt();
 }
@@ -87,7 +68,7 @@ void TestDBService::freshFileGetsWholeSchemaOnce()
     TestDatabase db;
     QVERIFY(QFile::exists(TestDatabase::path()));
     QCOMPARE(tables(), allTables);
-    QCOMPARE(column(QStringLiteral("SELECT name FROM migrations")),
+    QCOMPARE(TestDatabase::textColumn(QStringLiteral("SELECT name FROM migrations")),
         QStringList { QStringLiteral("InitMigration") });
 
     db.service().run();
@@ -135,26 +116,30 @@ void TestDBService::uniqueKeysReplaceRows()
     QFETCH(QString, second);
     TestDatabase db;
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)");
-    QVERIFY(exec(insert.arg(table, columns, first)));
-    QVERIFY(exec(insert.arg(table, columns, second)));
+    QVERIFY(TestDatabase::exec(insert.arg(table, columns, first)));
+    QVERIFY(TestDatabase::exec(insert.arg(table, columns, second)));
     QCOMPARE(count(table), 1);
-    QCOMPARE(column(QStringLiteral("SELECT %1 FROM %2").arg(columns, table)).join(QLatin1Char(',')),
-        column(QStringLiteral("SELECT %1").arg(second)).join(QLatin1Char(',')));
+    QCOMPARE(TestDatabase::textColumn(QStringLiteral("SELECT %1 FROM %2").arg(columns, table))
+                 .join(QLatin1Char(',')),
+        TestDatabase::textColumn(QStringLiteral("SELECT %1").arg(second)).join(QLatin1Char(',')));
 }
 
 void TestDBService::columnDefaults()
 {
     TestDatabase db;
-    QVERIFY(exec(QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o', 's')")));
-    QCOMPARE(column(QStringLiteral("SELECT status || is_closed || is_shipped || is_paid FROM "
-                                   "'order'")),
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o', 's')")));
+    QCOMPARE(TestDatabase::textColumn(
+                 QStringLiteral("SELECT status || is_closed || is_shipped || is_paid FROM "
+                                "'order'")),
         QStringList { QStringLiteral("created000") });
-    QVERIFY(
-        exec(QStringLiteral("INSERT INTO receipt_item (uuid, receipt_uuid) VALUES ('i', 'r')")));
-    QCOMPARE(column(QStringLiteral("SELECT status || quantity || in_work FROM receipt_item")),
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO receipt_item (uuid, receipt_uuid) VALUES ('i', 'r')")));
+    QCOMPARE(TestDatabase::textColumn(
+                 QStringLiteral("SELECT status || quantity || in_work FROM receipt_item")),
         QStringList { QStringLiteral("pending10") });
-    QVERIFY(exec(QStringLiteral("INSERT INTO order_status (name) VALUES ('n')")));
-    QCOMPARE(column(QStringLiteral("SELECT is_active FROM order_status")),
+    QVERIFY(TestDatabase::exec(QStringLiteral("INSERT INTO order_status (name) VALUES ('n')")));
+    QCOMPARE(TestDatabase::textColumn(QStringLiteral("SELECT is_active FROM order_status")),
         QStringList { QStringLiteral("1") });
     // Columns that must be given.
     QVERIFY(!QSqlQuery().exec(QStringLiteral("INSERT INTO shift (uuid, type) VALUES ('s', 'g')")));
@@ -165,9 +150,9 @@ void TestDBService::columnDefaults()
 void TestDBService::nameInOtherCaseIsAppliedAgain()
 {
     TestDatabase db;
-    QVERIFY(exec(QStringLiteral("UPDATE migrations SET name = 'initmigration'")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("UPDATE migrations SET name = 'initmigration'")));
     db.service().run();
-    QCOMPARE(column(QStringLiteral("SELECT name FROM migrations ORDER BY id")),
+    QCOMPARE(TestDatabase::textColumn(QStringLiteral("SELECT name FROM migrations ORDER BY id")),
         (QStringList { QStringLiteral("initmigration"), QStringLiteral("InitMigration") }));
 }
 
@@ -175,8 +160,8 @@ void TestDBService::failedMigrationIsUndone()
 {
     TestDatabase db(false);
     // An index holding the name of the fifth table makes its CREATE fail.
-    QVERIFY(exec(QStringLiteral("CREATE TABLE other (a INTEGER)")));
-    QVERIFY(exec(QStringLiteral("CREATE INDEX order_status ON other (a)")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("CREATE TABLE other (a INTEGER)")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("CREATE INDEX order_status ON other (a)")));
 
     QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(QStringLiteral("there is already an index named "
@@ -188,17 +173,22 @@ void TestDBService::failedMigrationIsUndone()
 void TestDBService::removeAndRerunKeepsHistoryTables()
 {
     TestDatabase db;
-    QVERIFY(exec(QStringLiteral("INSERT INTO 'config' (key, value) VALUES ('domain', 'cafe')")));
-    QVERIFY(exec(QStringLiteral("INSERT INTO shift (uuid, type, number, created_at) VALUES "
-                                "('s', 'general', 1, 1)")));
-    QVERIFY(exec(QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o', 's')")));
-    QVERIFY(exec(QStringLiteral("INSERT INTO order_status (name) VALUES ('ready')")));
-    QVERIFY(exec(QStringLiteral("INSERT INTO logs (timestamp, level, message, line, function, "
-                                "is_sync) VALUES (1, 3, 'm', 1, 'f', 0)")));
-    QVERIFY(exec(QStringLiteral("INSERT INTO receipt (uuid, shift_uuid, order_uuid) VALUES "
-                                "('r', 's', 'o')")));
-    QVERIFY(
-        exec(QStringLiteral("INSERT INTO receipt_item (uuid, receipt_uuid) VALUES ('i', 'r')")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO 'config' (key, value) VALUES ('domain', 'cafe')")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO shift (uuid, type, number, created_at) VALUES "
+                       "('s', 'general', 1, 1)")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o', 's')")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("INSERT INTO order_status (name) VALUES ('ready')")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO logs (timestamp, level, message, line, function, "
+                       "is_sync) VALUES (1, 3, 'm', 1, 'f', 0)")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO receipt (uuid, shift_uuid, order_uuid) VALUES "
+                       "('r', 's', 'o')")));
+    QVERIFY(TestDatabase::exec(
+        QStringLiteral("INSERT INTO receipt_item (uuid, receipt_uuid) VALUES ('i', 'r')")));
 
     db.service().downAllMigrations();
     QCOMPARE(tables(),
@@ -219,7 +209,8 @@ void TestDBService::stopLeavesDatabaseUsable()
 {
     TestDatabase db;
     db.service().stop();
-    QVERIFY(exec(QStringLiteral("INSERT INTO 'config' (key, value) VALUES ('k', 'v')")));
+    QVERIFY(
+        TestDatabase::exec(QStringLiteral("INSERT INTO 'config' (key, value) VALUES ('k', 'v')")));
     // Pool threads open the same file from the template the service set.
     const QFuture<QList<QSqlRecord>> select
         = AsyncSQLQuery::select(QStringLiteral("SELECT value FROM 'config'"));

@@ -17,40 +17,22 @@
 
 namespace {
 
-bool exec(const QString &sql)
-{
-    QSqlQuery query;
-    if (query.exec(sql))
-        return true;
-    qWarning() << sql << query.lastError().text();
-    return false;
-}
-
-QVariantList column(const QString &sql)
-{
-    QVariantList values;
-    QSqlQuery query;
-    if (!query.exec(sql))
-        qWarning() << sql << query.lastError().text();
-    while (query.next())
-        values.append(query.value(0));
-    return values;
-}
-
 bool addRow(int id, const QString &message)
 {
-    return exec(QStringLiteral("INSERT INTO logs (id, timestamp, level, message, file, line, "
-                               "function, is_sync) VALUES (%1, '2026-03-01 10:00:%2', 3, '%3', "
-                               "'kmapi.cpp', %1, 'requestSyncDB', 0)")
-                    .arg(id)
-                    .arg(id % 60, 2, 10, QLatin1Char('0'))
-                    .arg(message));
+    return TestDatabase::exec(
+        QStringLiteral("INSERT INTO logs (id, timestamp, level, message, file, line, "
+                       "function, is_sync) VALUES (%1, '2026-03-01 10:00:%2', 3, '%3', "
+                       "'kmapi.cpp', %1, 'requestSyncDB', 0)")
+            .arg(id)
+            .arg(id % 60, 2, 10, QLatin1Char('0'))
+            .arg(message));
 }
 
 QList<int> unsentIds()
 {
     QList<int> ids;
-    for (const QVariant &id : column("SELECT id FROM logs WHERE is_sync = 0 ORDER BY id"))
+    for (const QVariant &id :
+        TestDatabase::column("SELECT id FROM logs WHERE is_sync = 0 ORDER BY id"))
         ids.append(id.toInt());
     return ids;
 }
@@ -128,8 +110,9 @@ void TestLogService::uploadSendsRowsAndMarksThem()
     QVERIFY(addRow(5, "first"));
     QVERIFY(addRow(6, "it''s \"quoted\""));
     QVERIFY(addRow(9, "third"));
-    QVERIFY(exec("INSERT INTO logs (id, timestamp, level, message, file, line, function, is_sync) "
-                 "VALUES (7, '2026-03-01 09:00:00', 2, 'sent before', 'f', 1, 'g', 1)"));
+    QVERIFY(TestDatabase::exec(
+        "INSERT INTO logs (id, timestamp, level, message, file, line, function, is_sync) "
+        "VALUES (7, '2026-03-01 09:00:00', 2, 'sent before', 'f', 1, 'g', 1)"));
 
     service->run();
     QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));

@@ -58,17 +58,6 @@ public:
     QStringList errors;
 };
 
-QVariantList column(const QString &sql)
-{
-    QVariantList values;
-    QSqlQuery query;
-    if (!query.exec(sql))
-        qWarning() << sql << query.lastError().text();
-    while (query.next())
-        values.append(query.value(0));
-    return values;
-}
-
 QJsonArray statusRows(int count, const QString &titlePrefix, int firstId = 1)
 {
     QJsonArray rows;
@@ -225,29 +214,40 @@ void TestHttpSyncDBService::firstSyncAsksForElevenTablesAndWritesThem()
             "syncing receipt", "synced receipt 1", "syncing receipt_item", "synced receipt_item 1",
             "syncing shift", "synced shift 1", "firstSyncFinished", "syncFinished" }));
 
-    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2500);
-    QCOMPARE(column("SELECT title FROM order_status WHERE id = 2500").value(0).toString(),
+    QCOMPARE(TestDatabase::column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2500);
+    QCOMPARE(
+        TestDatabase::column("SELECT title FROM order_status WHERE id = 2500").value(0).toString(),
         QStringLiteral("title 2500"));
-    QCOMPARE(column("SELECT is_active FROM order_status WHERE id = 1").value(0).toInt(), 1);
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'currency'").value(0).toString(),
+    QCOMPARE(
+        TestDatabase::column("SELECT is_active FROM order_status WHERE id = 1").value(0).toInt(),
+        1);
+    QCOMPARE(
+        TestDatabase::column("SELECT value FROM config WHERE key = 'currency'").value(0).toString(),
         QStringLiteral("$"));
     // Entity rows follow the records' rules: an empty comment and unset times are NULL, a receipt
     // item keeps created_at 0.
-    QCOMPARE(column("SELECT number FROM 'order' WHERE uuid = 'o-1' AND comment IS NULL AND "
-                    "deleted_at IS NULL")
+    QCOMPARE(TestDatabase::column(
+                 "SELECT number FROM 'order' WHERE uuid = 'o-1' AND comment IS NULL AND "
+                 "deleted_at IS NULL")
                  .value(0)
                  .toInt(),
         17);
-    QCOMPARE(column("SELECT number FROM shift WHERE uuid = 's-1'").value(0).toInt(), 3);
-    QCOMPARE(column("SELECT created_by FROM receipt WHERE uuid = 'r-1'").value(0).toInt(), 7);
-    QCOMPARE(column("SELECT created_at FROM receipt_item WHERE uuid = 'i-1' AND updated_at IS "
-                    "NULL")
+    QCOMPARE(
+        TestDatabase::column("SELECT number FROM shift WHERE uuid = 's-1'").value(0).toInt(), 3);
+    QCOMPARE(
+        TestDatabase::column("SELECT created_by FROM receipt WHERE uuid = 'r-1'").value(0).toInt(),
+        7);
+    QCOMPARE(TestDatabase::column(
+                 "SELECT created_at FROM receipt_item WHERE uuid = 'i-1' AND updated_at IS "
+                 "NULL")
                  .value(0)
                  .toInt(),
         0);
 
-    QCOMPARE(
-        column("SELECT value FROM config WHERE key = 'last_update'").value(0).toLongLong(), now);
+    QCOMPARE(TestDatabase::column("SELECT value FROM config WHERE key = 'last_update'")
+                 .value(0)
+                 .toLongLong(),
+        now);
     QTRY_COMPARE(env->lastUpdate.value(), now);
     QVERIFY(log->pushes.isEmpty());
     QVERIFY(log->errors.isEmpty());
@@ -277,10 +277,13 @@ void TestHttpSyncDBService::laterSyncAsksForReferenceTablesAndStoresTimestamp()
     // Reference tables are written on every synchronisation, entity tables only on the first.
     QCOMPARE(log->entries,
         QStringList({ "syncing order_status", "synced order_status 3", "syncFinished" }));
-    QCOMPARE(column("SELECT title FROM order_status WHERE id = 3").value(0).toString(),
+    QCOMPARE(
+        TestDatabase::column("SELECT title FROM order_status WHERE id = 3").value(0).toString(),
         QStringLiteral("later 3"));
-    QCOMPARE(column("SELECT COUNT(*) FROM 'order'").value(0).toInt(), 0);
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'last_update'").value(0).toLongLong(),
+    QCOMPARE(TestDatabase::column("SELECT COUNT(*) FROM 'order'").value(0).toInt(), 0);
+    QCOMPARE(TestDatabase::column("SELECT value FROM config WHERE key = 'last_update'")
+                 .value(0)
+                 .toLongLong(),
         first + 5);
     QTRY_COMPARE(env->lastUpdate.value(), first + 5);
 }
@@ -300,7 +303,7 @@ void TestHttpSyncDBService::storedOrderStatusRowsDoNotFailARestart()
     QVERIFY(waitForEntry("syncFinished"));
     QCOMPARE(log->count("firstSyncFinished"), 1);
     QVERIFY(log->pushes.isEmpty());
-    QCOMPARE(column("SELECT title FROM order_status ORDER BY id"),
+    QCOMPARE(TestDatabase::column("SELECT title FROM order_status ORDER BY id"),
         QVariantList({ "new 1", "new 2", "new 3" }));
 }
 
@@ -318,13 +321,18 @@ void TestHttpSyncDBService::nestedValuesAreStoredAsJsonText()
 
     service->run();
     QVERIFY(waitForEntry("syncFinished"));
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'sync-config'").value(0).toString(),
+    QCOMPARE(TestDatabase::column("SELECT value FROM config WHERE key = 'sync-config'")
+                 .value(0)
+                 .toString(),
         QString::fromUtf8(QJsonDocument(syncConfig).toJson(QJsonDocument::Compact)));
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'list'").value(0).toString(),
+    QCOMPARE(
+        TestDatabase::column("SELECT value FROM config WHERE key = 'list'").value(0).toString(),
         QStringLiteral("[1,\"two\"]"));
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'flag'").value(0).toString(),
+    QCOMPARE(
+        TestDatabase::column("SELECT value FROM config WHERE key = 'flag'").value(0).toString(),
         QStringLiteral("0"));
-    QVERIFY(column("SELECT updated_at FROM config WHERE key = 'flag'").value(0).isNull());
+    QVERIFY(
+        TestDatabase::column("SELECT updated_at FROM config WHERE key = 'flag'").value(0).isNull());
 }
 
 // A row the local table rejects fails its own statement only: the statements before it stay
@@ -346,12 +354,15 @@ void TestHttpSyncDBService::rowsAreWrittenInChunksOfAThousand()
     QVERIFY(QTest::qWaitFor([this] { return log->count("syncing config") == 1; }));
     TestDatabase::drainThreadPool();
     QTest::qWait(50);
-    QCOMPARE(column("SELECT COUNT(*) FROM config WHERE key LIKE 'k%'").value(0).toInt(), 2000);
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'k1999'").value(0).toString(),
+    QCOMPARE(
+        TestDatabase::column("SELECT COUNT(*) FROM config WHERE key LIKE 'k%'").value(0).toInt(),
+        2000);
+    QCOMPARE(
+        TestDatabase::column("SELECT value FROM config WHERE key = 'k1999'").value(0).toString(),
         QStringLiteral("1999"));
     // The failed write fails the chain: nothing after it is announced or stored.
     QCOMPARE(log->entries, QStringList { "syncing config" });
-    QVERIFY(column("SELECT value FROM config WHERE key = 'last_update'").isEmpty());
+    QVERIFY(TestDatabase::column("SELECT value FROM config WHERE key = 'last_update'").isEmpty());
 }
 
 // One shift the local table cannot hold must not keep every first synchronisation failing.
@@ -367,7 +378,7 @@ void TestHttpSyncDBService::shiftsWithoutCreationTimeAreSkipped()
 
     service->run();
     QVERIFY(waitForEntry("syncFinished"));
-    QCOMPARE(column("SELECT uuid FROM shift"), QVariantList { "s-ok" });
+    QCOMPARE(TestDatabase::column("SELECT uuid FROM shift"), QVariantList { "s-ok" });
     QCOMPARE(log->count("firstSyncFinished"), 1);
 }
 
@@ -393,7 +404,9 @@ void TestHttpSyncDBService::answerWithoutUsableTimestampFails()
     TestDatabase::drainThreadPool();
     QTest::qWait(50);
     QVERIFY(log->entries.isEmpty());
-    QCOMPARE(column("SELECT value FROM config WHERE key = 'last_update'").value(0).toString(),
+    QCOMPARE(TestDatabase::column("SELECT value FROM config WHERE key = 'last_update'")
+                 .value(0)
+                 .toString(),
         QStringLiteral("1700000000"));
     QCOMPARE(env->lastUpdate.value(), 0);
 }
@@ -537,7 +550,7 @@ void TestHttpSyncDBService::stopWaitsForTheChainAndRestartsFirstSync()
     QVERIFY2(elapsed.elapsed() > 1000, "stop() returned before the chain ended");
     // The chain ended its writes, but a stopped service announces nothing more and hands no
     // time stamp to the environment.
-    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
+    QCOMPARE(TestDatabase::column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
     QTest::qWait(100);
     QCOMPARE(log->count("firstSyncFinished"), 0);
     QCOMPARE(log->count("syncFinished"), 0);
@@ -562,7 +575,7 @@ void TestHttpSyncDBService::destructionWaitsForARunningChain()
     elapsed.start();
     service.reset();
     QVERIFY2(elapsed.elapsed() > 500, "the service went while its chain was running");
-    QCOMPARE(column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
+    QCOMPARE(TestDatabase::column("SELECT COUNT(*) FROM order_status").value(0).toInt(), 2);
     QTest::qWait(50);
     QCOMPARE(log->count("firstSyncFinished"), 0);
     QCOMPARE(log->count("syncFinished"), 0);
