@@ -21,8 +21,7 @@ private Q_SLOTS:
     void qmlSeesDispatchAndNothingElse();
     void startUpCreatesTheSchemaAndSendsNothing();
     void loginStartsTheFirstSynchronisationAndThenTheServices();
-    void offlineLoginRunsTheCoreBeforeSyncReturns();
-    void wipingAndPairingAgainRunsTheCoreAgain();
+    void offlineLoginRunsTheCoreOnceUntilTheDataIsWiped();
     void destroyingTheCoreWaitsForASynchronisationUnderWay();
 
 private:
@@ -91,7 +90,7 @@ void tst_AppCore::loginStartsTheFirstSynchronisationAndThenTheServices()
     QCOMPARE(first.count(), 1);
 }
 
-void tst_AppCore::offlineLoginRunsTheCoreBeforeSyncReturns()
+void tst_AppCore::offlineLoginRunsTheCoreOnceUntilTheDataIsWiped()
 {
     QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
     QSignalSpy finished(core->httpSyncDBService(), &HttpSyncDBService::syncFinished);
@@ -102,6 +101,7 @@ void tst_AppCore::offlineLoginRunsTheCoreBeforeSyncReturns()
     core->env()->isOnline.set(false);
     QCOMPARE(first.count(), 0);
 
+    // The core runs before the (offline) synchronisation returns.
     Q_EMIT core->kmApiService()->logged();
     QCOMPARE(first.count(), 1);
     QCOMPARE(updateEnv.count(), 1);
@@ -113,17 +113,8 @@ void tst_AppCore::offlineLoginRunsTheCoreBeforeSyncReturns()
     QCOMPARE(updateEnv.count(), 1);
     QTest::qWait(200);
     QCOMPARE(server->count(FakeServer::SyncPath), 0);
-}
 
-void tst_AppCore::wipingAndPairingAgainRunsTheCoreAgain()
-{
-    QSignalSpy updateEnv(core->env(), &AppEnv::updateEnv);
-    QVERIFY(updateEnv.isValid());
-    core->httpSyncDBService()->stop();
-    core->env()->isOnline.set(false);
-    Q_EMIT core->kmApiService()->logged();
-    QCOMPARE(updateEnv.count(), 1);
-
+    // Wiping the local data and pairing again runs the core again.
     (*core)->dispatch(QStringLiteral("remove_db"));
     core->env()->isOnline.set(false);
     Q_EMIT core->kmApiService()->logged();

@@ -2,41 +2,17 @@
 
 #include "entities/entitiesrepo.h"
 #include "futurewait.h"
+#include "testdatabase.h"
 
 #include <QAbstractItemModel>
+#include <QAbstractItemModelTester>
 #include <QDateTime>
-#include <QSqlQuery>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QThreadPool>
 
 // Shared steps of the entity model tests.
 namespace ModelHelpers {
-
-// Stores records through the repository and waits for the write.
-template <typename Entity, typename Insert> bool store(QList<Entity> records, Insert insert)
-{
-    QList<Entity *> pointers;
-    for (Entity &record : records)
-        pointers.append(&record);
-    const VoidFuture future = insert(pointers);
-    if (!waitFor(future))
-        return false;
-    try {
-        VoidFuture(future).waitForFinished();
-    } catch (...) {
-        return false;
-    }
-    return true;
-}
-
-// One role of every row, joined by blanks: a model's state at a glance.
-inline QString column(const QAbstractItemModel &model, int role)
-{
-    QStringList values;
-    for (int row = 0; row < model.rowCount(); ++row)
-        values.append(model.index(row, 0).data(role).toString());
-    return values.join(QLatin1Char(' '));
-}
 
 // Waits for the future and tells whether it finished without an exception.
 inline bool finishedCleanly(const VoidFuture &future)
@@ -51,18 +27,82 @@ inline bool finishedCleanly(const VoidFuture &future)
     return !future.isCanceled();
 }
 
+// Stores records through the repository and waits for the write.
+template <typename Entity, typename Insert> bool store(QList<Entity> records, Insert insert)
+{
+    QList<Entity *> pointers;
+    for (Entity &record : records)
+        pointers.append(&record);
+    return finishedCleanly(insert(pointers));
+}
+
+// One role of every row, joined by blanks: a model's state at a glance.
+inline QString column(const QAbstractItemModel &model, int role)
+{
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values.append(model.index(row, 0).data(role).toString());
+    return values.join(QLatin1Char(' '));
+}
+
+// The uuids stored in a table, sorted and joined by commas.
+inline QString storedUuids(const QString &table)
+{
+    return TestDatabase::textColumn(
+        QStringLiteral("SELECT uuid FROM '%1' ORDER BY uuid").arg(table))
+        .join(QLatin1Char(','));
+}
+
 inline qint64 daysAgo(int days)
 {
     return QDateTime::currentSecsSinceEpoch() - qint64(days) * 86400;
 }
 
-inline int countRows(const QString &table)
+// A model that also reaches indexes outside its rows, which index() never hands out.
+template <typename Model> class Probe : public Model
 {
-    QSqlQuery query;
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM '%1'").arg(table)) || !query.next())
-        return -1;
-    return query.value(0).toInt();
+public:
+    QModelIndex rowIndex(int row) const { return this->createIndex(row, 0); }
+};
+
+// Every role from Qt::UserRole to one past the last named one, read from the first row, as
+// "name=type:value" (the number stands for a role without a name): names, types and values of a
+// row at a glance. A role that answers outside the rows is reported as such.
+template <typename Model> QString firstRowRoles(const Probe<Model> &model)
+{
+    const QHash<int, QByteArray> names = model.roleNames();
+    const int last = *std::max_element(names.keyBegin(), names.keyEnd()) + 1;
+    QStringList parts;
+    for (int role = Qt::UserRole; role <= last; ++role) {
+        for (const QModelIndex &outside :
+            { QModelIndex(), model.rowIndex(-1), model.rowIndex(model.rowCount()) }) {
+            if (model.data(outside, role).isValid())
+                parts.append(QStringLiteral("answers outside the rows"));
+        }
+        const QVariant value = model.index(0, 0).data(role);
+        parts.append(QString::fromLatin1(names.value(role, QByteArray::number(role)))
+            + QLatin1Char('=') + QLatin1String(value.typeName()) + QLatin1Char(':')
+            + value.toString());
+    }
+    return parts.join(QLatin1Char(' '));
 }
+
+// A fresh migrated database and the model under test, with its resets counted. The item model
+// tester is attached only where the model allows it.
+template <typename Model> struct ModelFixture
+{
+    explicit ModelFixture(bool withTester)
+    {
+        if (withTester)
+            tester = std::make_unique<QAbstractItemModelTester>(
+                &model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    }
+
+    TestDatabase database;
+    Probe<Model> model;
+    std::unique_ptr<QAbstractItemModelTester> tester;
+    QSignalSpy resets { &model, &QAbstractItemModel::modelReset };
+};
 
 // Runs pool tasks one at a time in the order they were started while it exists, so a reload's
 // SELECT surely runs before a write started after it.

@@ -2,11 +2,8 @@
 
 #include "logcapture.h"
 #include "modelhelpers.h"
-#include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 #include <QThread>
 
@@ -26,12 +23,14 @@ Order makeOrder(const QString &uuid, const QString &shiftUuid, int number)
     return order;
 }
 
-// Reaches indexes outside the rows, which index() never hands out.
-class ProbeOrderModel : public OrderModel
+// Orders "a0".."a<count-1>" of shift A, numbered after their index.
+QList<Order> ordersOfA(int count)
 {
-public:
-    QModelIndex rowIndex(int row) const { return createIndex(row, 0); }
-};
+    QList<Order> orders;
+    for (int i = 0; i < count; ++i)
+        orders.append(makeOrder(QStringLiteral("a%1").arg(i), QStringLiteral("A"), i));
+    return orders;
+}
 
 bool storeOrders(const QList<Order> &orders)
 {
@@ -53,31 +52,23 @@ private Q_SLOTS:
     void cleanup();
 
     void reloadFiltersByShiftAndDeletion();
-    void reloadOfShiftWithoutOrdersIsEmpty_data();
-    void reloadOfShiftWithoutOrdersIsEmpty();
     void reloadKeepsTrickyValues();
     void resetHappensOnModelThread();
-    void roles_data();
     void roles();
-    void roleNames();
     void pushReplacesRowInPlace();
     void pushDeletedRemovesRowAndRenumbersIndex();
     void pushUnknownAppends_data();
     void pushUnknownAppends();
     void pushOfAnotherEntityIsRefused();
     void lookups();
-    void previousByUuid();
     void failedReloadKeepsRows();
     void failedWriteKeepsPushedRow();
     void removeOldEntity();
-    void pushDuringReloadIsKept();
-    void deletionPushedDuringReloadIsKept();
+    void pushesDuringReloadAreKept();
     void staleReloadDoesNotOverwriteNewer();
 
 private:
-    std::unique_ptr<TestDatabase> database;
-    std::unique_ptr<ProbeOrderModel> model;
-    std::unique_ptr<QSignalSpy> resets;
+    std::unique_ptr<ModelFixture<OrderModel>> fx;
 };
 
 void TestOrderModel::initTestCase()
@@ -87,17 +78,13 @@ void TestOrderModel::initTestCase()
 
 void TestOrderModel::init()
 {
-    database = std::make_unique<TestDatabase>();
-    model = std::make_unique<ProbeOrderModel>();
-    resets = std::make_unique<QSignalSpy>(model.get(), &QAbstractItemModel::modelReset);
-    QVERIFY(resets->isValid());
+    fx = std::make_unique<ModelFixture<OrderModel>>(false);
+    QVERIFY(fx->resets.isValid());
 }
 
 void TestOrderModel::cleanup()
 {
-    resets.reset();
-    model.reset();
-    database.reset();
+    fx.reset();
 }
 
 void TestOrderModel::reloadFiltersByShiftAndDeletion()
@@ -110,33 +97,21 @@ void TestOrderModel::reloadFiltersByShiftAndDeletion()
     QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1), closed, deleted,
         makeOrder(QStringLiteral("b1"), QStringLiteral("B"), 4) }));
 
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a1 a2"));
-    QCOMPARE(model->indexOf(QStringLiteral("a2")), 1);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a1 a2"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a2")), 1);
 
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("B"))));
-    QCOMPARE(resets->count(), 2);
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("b1"));
-    QCOMPARE(model->indexOf(QStringLiteral("a1")), -1);
-}
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("B"))));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("b1"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a1")), -1);
 
-void TestOrderModel::reloadOfShiftWithoutOrdersIsEmpty_data()
-{
-    QTest::addColumn<QString>("shiftUuid");
-    QTest::newRow("unknown shift") << QStringLiteral("none");
-    QTest::newRow("empty uuid") << QString();
-}
-
-void TestOrderModel::reloadOfShiftWithoutOrdersIsEmpty()
-{
-    QFETCH(QString, shiftUuid);
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(model->rowCount(), 1);
-    QVERIFY(finishedCleanly(model->update(shiftUuid)));
-    QCOMPARE(resets->count(), 2);
-    QCOMPARE(model->rowCount(), 0);
+    // A shift without orders, or no shift at all, empties the model.
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("none"))));
+    QCOMPARE(fx->model.rowCount(), 0);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("B"))));
+    QVERIFY(finishedCleanly(fx->model.update(QString())));
+    QCOMPARE(fx->model.rowCount(), 0);
+    QCOMPARE(fx->resets.count(), 5);
 }
 
 void TestOrderModel::reloadKeepsTrickyValues()
@@ -149,61 +124,27 @@ void TestOrderModel::reloadKeepsTrickyValues()
     order.created_by = -1;
     QVERIFY(storeOrders({ order, makeOrder(QStringLiteral("x"), QStringLiteral("it"), 1) }));
 
-    QVERIFY(finishedCleanly(model->update(shift)));
-    QCOMPARE(model->rowCount(), 1);
-    const Order loaded = model->byUuid(QStringLiteral("o'1"));
-    QCOMPARE(loaded.toJson(), order.toJson());
+    QVERIFY(finishedCleanly(fx->model.update(shift)));
+    QCOMPARE(fx->model.rowCount(), 1);
+    QCOMPARE(fx->model.byUuid(QStringLiteral("o'1")).toJson(), order.toJson());
 }
 
 void TestOrderModel::resetHappensOnModelThread()
 {
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
+    QVERIFY(storeOrders(ordersOfA(1)));
     QThread *resetThread = nullptr;
     int rowsAtReset = -1;
-    connect(model.get(), &QAbstractItemModel::modelReset, model.get(), [&] {
+    connect(&fx->model, &QAbstractItemModel::modelReset, &fx->model, [&] {
         resetThread = QThread::currentThread();
-        rowsAtReset = model->rowCount();
+        rowsAtReset = fx->model.rowCount();
     });
-    const VoidFuture reload = model->update(QStringLiteral("A"));
-    QVERIFY(finishedCleanly(reload));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
     QCOMPARE(resetThread, QThread::currentThread());
     QCOMPARE(rowsAtReset, 1);
 }
 
-void TestOrderModel::roles_data()
-{
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("id") << 257 << QVariant(11);
-    QTest::newRow("uuid") << 258 << QVariant(QStringLiteral("o1"));
-    QTest::newRow("number") << 259 << QVariant(11);
-    QTest::newRow("no field 260") << 260 << QVariant(QString());
-    QTest::newRow("shift uuid") << 261 << QVariant(QStringLiteral("A"));
-    QTest::newRow("no field 262") << 262 << QVariant(QString());
-    QTest::newRow("open date") << 263 << QVariant(qlonglong(4102444800));
-    QTest::newRow("close date") << 264 << QVariant(qlonglong(1700000500));
-    QTest::newRow("user") << 265 << QVariant(6);
-    QTest::newRow("client id") << 266 << QVariant(8);
-    QTest::newRow("client uuid") << 267 << QVariant(QStringLiteral("c"));
-    QTest::newRow("status") << 268 << QVariant(QStringLiteral("packaged"));
-    QTest::newRow("comment") << 269 << QVariant(QStringLiteral("hot"));
-    QTest::newRow("table") << 270 << QVariant(4);
-    QTest::newRow("guests") << 271 << QVariant(3);
-    QTest::newRow("paid") << 272 << QVariant(true);
-    QTest::newRow("closed, by number only") << 273 << QVariant(true);
-    QTest::newRow("no field 274") << 274 << QVariant(QString());
-    QTest::newRow("no field 275") << 275 << QVariant(QString());
-    QTest::newRow("deleted") << 276 << QVariant(qlonglong(0));
-    QTest::newRow("above") << 300 << QVariant(QString());
-    QTest::newRow("display") << int(Qt::DisplayRole) << QVariant(QString());
-}
-
 void TestOrderModel::roles()
 {
-    QFETCH(int, role);
-    QFETCH(QVariant, expected);
-
     Order order = makeOrder(QStringLiteral("o1"), QStringLiteral("A"), 11);
     order.created_at = 4102444800;
     order.closed_at = 1700000500;
@@ -216,73 +157,60 @@ void TestOrderModel::roles()
     order.number_guests = 3;
     order.is_paid = true;
     order.is_closed = true;
-    QVERIFY(finishedCleanly(model->insert(&order)));
+    QVERIFY(finishedCleanly(fx->model.insert(&order)));
 
-    const QVariant value = model->index(0, 0).data(role);
-    QCOMPARE(value, expected);
-    QCOMPARE(value.typeId(), expected.typeId());
-    // Outside the rows every role is invalid.
-    QVERIFY(!model->data(QModelIndex(), role).isValid());
-    QVERIFY(!model->data(model->rowIndex(-1), role).isValid());
-    QVERIFY(!model->data(model->rowIndex(1), role).isValid());
-}
-
-void TestOrderModel::roleNames()
-{
-    const QHash<int, QByteArray> names = model->roleNames();
-    QCOMPARE(names.size(), 15);
-    QCOMPARE(names.value(257), QByteArray("idRole"));
-    QCOMPARE(names.value(268), QByteArray("statusNameRole"));
-    QCOMPARE(names.value(276), QByteArray("deleteAtRole"));
-    QVERIFY(!names.contains(273));
-    QVERIFY(!names.contains(260));
+    // Whether the order is closed is readable by number only.
+    QCOMPARE(firstRowRoles(fx->model),
+        QStringLiteral("256=QString: idRole=int:11 uuidRole=QString:o1 numberRole=int:11 "
+                       "260=QString: shiftUuidRole=QString:A 262=QString: "
+                       "openDateRole=qlonglong:4102444800 closeDateRole=qlonglong:1700000500 "
+                       "userIdRole=int:6 clientIdRole=int:8 clientUuidRole=QString:c "
+                       "statusNameRole=QString:packaged commentRole=QString:hot "
+                       "tableIdRole=int:4 guestsRole=int:3 isPaidRole=bool:true 273=bool:true "
+                       "274=QString: 275=QString: deleteAtRole=qlonglong:0 277=QString:"));
+    QCOMPARE(fx->model.index(0, 0).data(Qt::DisplayRole), QVariant(QString()));
 }
 
 void TestOrderModel::pushReplacesRowInPlace()
 {
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1),
-        makeOrder(QStringLiteral("a2"), QStringLiteral("A"), 2) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
+    QVERIFY(storeOrders(ordersOfA(2)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
 
-    Order pushed = makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 9);
+    Order pushed = makeOrder(QStringLiteral("a0"), QStringLiteral("A"), 9);
     pushed.status = QStringLiteral("given");
     pushed.comment = QStringLiteral("it's");
-    QVERIFY(finishedCleanly(model->insert(&pushed)));
-    QCOMPARE(resets->count(), 2);
-    QCOMPARE(column(*model, OrderModel::numberRole), QStringLiteral("9 2"));
-    QCOMPARE(model->byUuid(QStringLiteral("a1")).toJson(), pushed.toJson());
-    QCOMPARE(model->indexOf(QStringLiteral("a1")), 0);
-    QCOMPARE(model->indexOf(QStringLiteral("a2")), 1);
+    QVERIFY(finishedCleanly(fx->model.insert(&pushed)));
+    QCOMPARE(fx->resets.count(), 2);
+    QCOMPARE(column(fx->model, OrderModel::numberRole), QStringLiteral("9 1"));
+    QCOMPARE(fx->model.byUuid(QStringLiteral("a0")).toJson(), pushed.toJson());
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a1")), 1);
 
     // The write reached the table.
-    QSqlQuery query(QStringLiteral("SELECT number, comment FROM 'order' WHERE uuid = 'a1'"));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toInt(), 9);
-    QCOMPARE(query.value(1).toString(), QStringLiteral("it's"));
+    QCOMPARE(TestDatabase::textColumn(
+                 QStringLiteral("SELECT number || comment FROM 'order' WHERE uuid = 'a0'")),
+        QStringList { QStringLiteral("9it's") });
 }
 
 void TestOrderModel::pushDeletedRemovesRowAndRenumbersIndex()
 {
-    QList<Order> orders;
-    for (int i = 0; i < 5; ++i)
-        orders.append(makeOrder(QStringLiteral("a%1").arg(i), QStringLiteral("A"), i));
+    const QList<Order> orders = ordersOfA(5);
     QVERIFY(storeOrders(orders));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
 
     Order deleted = orders[1];
     deleted.deleted_at = 1700000999;
-    QVERIFY(finishedCleanly(model->insert(&deleted)));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a0 a2 a3 a4"));
-    QCOMPARE(model->indexOf(QStringLiteral("a1")), -1);
-    QVERIFY(!model->byUuid(QStringLiteral("a1")).isValid());
-    for (int row = 0; row < model->rowCount(); ++row) {
-        const QString uuid = model->at(row).uuid;
-        QCOMPARE(model->indexOf(uuid), row);
-        QCOMPARE(model->byUuid(uuid).uuid, uuid);
+    QVERIFY(finishedCleanly(fx->model.insert(&deleted)));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0 a2 a3 a4"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a1")), -1);
+    QVERIFY(!fx->model.byUuid(QStringLiteral("a1")).isValid());
+    for (int row = 0; row < fx->model.rowCount(); ++row) {
+        const QString uuid = fx->model.at(row).uuid;
+        QCOMPARE(fx->model.indexOf(uuid), row);
+        QCOMPARE(fx->model.byUuid(uuid).uuid, uuid);
     }
     // The deletion is stored, so the next reload leaves the order out too.
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a0 a2 a3 a4"));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0 a2 a3 a4"));
 }
 
 void TestOrderModel::pushUnknownAppends_data()
@@ -298,15 +226,15 @@ void TestOrderModel::pushUnknownAppends()
 {
     QFETCH(QString, shiftUuid);
     QFETCH(qint64, deletedAt);
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
+    QVERIFY(storeOrders(ordersOfA(1)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
 
     Order pushed = makeOrder(QStringLiteral("new"), shiftUuid, 50);
     pushed.deleted_at = deletedAt;
-    QVERIFY(finishedCleanly(model->insert(&pushed)));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a1 new"));
-    QCOMPARE(model->indexOf(QStringLiteral("new")), 1);
-    QCOMPARE(countRows(QStringLiteral("order")), 2);
+    QVERIFY(finishedCleanly(fx->model.insert(&pushed)));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0 new"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("new")), 1);
+    QCOMPARE(storedUuids(QStringLiteral("order")), QStringLiteral("a0,new"));
 }
 
 void TestOrderModel::pushOfAnotherEntityIsRefused()
@@ -314,58 +242,44 @@ void TestOrderModel::pushOfAnotherEntityIsRefused()
     LogCapture log;
     Shift shift;
     shift.uuid = QStringLiteral("s");
-    const VoidFuture refused = model->insert(&shift);
+    const VoidFuture refused = fx->model.insert(&shift);
     QVERIFY(refused.isFinished());
     QVERIFY(finishedCleanly(refused));
-    QVERIFY(finishedCleanly(model->insert(nullptr)));
-    QCOMPARE(resets->count(), 0);
-    QCOMPARE(model->rowCount(), 0);
+    QVERIFY(finishedCleanly(fx->model.insert(nullptr)));
+    QCOMPARE(fx->resets.count(), 0);
+    QCOMPARE(fx->model.rowCount(), 0);
     QCOMPARE(log.atLevel(3).size(), 2);
-    QCOMPARE(countRows(QStringLiteral("order")), 0);
+    QCOMPARE(storedUuids(QStringLiteral("order")), QString());
 }
 
 void TestOrderModel::lookups()
 {
-    QVERIFY(!model->byUuid(QStringLiteral("x")).isValid());
-    QCOMPARE(model->indexOf(QStringLiteral("x")), -1);
-    QVERIFY(!model->at(0).isValid());
+    QVERIFY(!fx->model.at(0).isValid());
+    QVERIFY(storeOrders(ordersOfA(1)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QVERIFY(!fx->model.getPreviousByUuid(QStringLiteral("a0")).isValid());
+    QVERIFY(!fx->model.at(-1).isValid());
+    QVERIFY(!fx->model.at(1).isValid());
+    QVERIFY(!fx->model.byUuid(QStringLiteral("A0")).isValid());
 
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(model->at(0).uuid, QStringLiteral("a1"));
-    QVERIFY(!model->at(-1).isValid());
-    QVERIFY(!model->at(model->rowCount()).isValid());
-    QVERIFY(!model->byUuid(QStringLiteral("A1")).isValid());
-    QCOMPARE(OrderModel::tableName(), QStringLiteral("order"));
-}
-
-void TestOrderModel::previousByUuid()
-{
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a0"), QStringLiteral("A"), 0) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QVERIFY(!model->getPreviousByUuid(QStringLiteral("a0")).isValid());
-
-    QList<Order> orders;
-    for (int i = 1; i < 5; ++i)
-        orders.append(makeOrder(QStringLiteral("a%1").arg(i), QStringLiteral("A"), i));
-    QVERIFY(storeOrders(orders));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(model->getPreviousByUuid(QStringLiteral("a0")).uuid, QStringLiteral("a1"));
-    QCOMPARE(model->getPreviousByUuid(QStringLiteral("a3")).uuid, QStringLiteral("a2"));
-    QVERIFY(!model->getPreviousByUuid(QStringLiteral("zz")).isValid());
+    QVERIFY(storeOrders(ordersOfA(5)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QCOMPARE(fx->model.getPreviousByUuid(QStringLiteral("a0")).uuid, QStringLiteral("a1"));
+    QCOMPARE(fx->model.getPreviousByUuid(QStringLiteral("a3")).uuid, QStringLiteral("a2"));
+    QVERIFY(!fx->model.getPreviousByUuid(QStringLiteral("zz")).isValid());
 }
 
 void TestOrderModel::failedReloadKeepsRows()
 {
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE 'order'")));
+    QVERIFY(storeOrders(ordersOfA(1)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE 'order'")));
 
     LogCapture log;
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a1"));
-    QCOMPARE(model->indexOf(QStringLiteral("a1")), 0);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
+    QCOMPARE(fx->resets.count(), 1);
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a0")), 0);
     const QList<LogCapture::Entry> critical = log.atLevel(3);
     QCOMPARE(critical.size(), 1);
     QCOMPARE(critical.first().file, QStringLiteral("ordermodel.cpp"));
@@ -375,23 +289,22 @@ void TestOrderModel::failedReloadKeepsRows()
 
 void TestOrderModel::failedWriteKeepsPushedRow()
 {
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE 'order'")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE 'order'")));
     LogCapture log;
     Order pushed = makeOrder(QStringLiteral("p"), QStringLiteral("A"), 1);
-    QVERIFY(finishedCleanly(model->insert(&pushed)));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("p"));
+    QVERIFY(finishedCleanly(fx->model.insert(&pushed)));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("p"));
     QCOMPARE(log.atLevel(3).size(), 1);
 }
 
 void TestOrderModel::removeOldEntity()
 {
-    QSqlQuery query;
-    QVERIFY(query.exec(QStringLiteral("INSERT INTO shift (uuid, type, number, created_at, "
-                                      "closed_at) VALUES ('old', 'general', 1, 1, %1), "
-                                      "('recent', 'general', 2, 1, %2), ('open', 'general', 3, "
-                                      "1, NULL)")
-                           .arg(daysAgo(3))
-                           .arg(daysAgo(1))));
+    QVERIFY(TestDatabase::exec(QStringLiteral("INSERT INTO shift (uuid, type, number, created_at, "
+                                              "closed_at) VALUES ('old', 'general', 1, 1, %1), "
+                                              "('recent', 'general', 2, 1, %2), ('open', "
+                                              "'general', 3, 1, NULL)")
+                                   .arg(daysAgo(3))
+                                   .arg(daysAgo(1))));
     auto order = [](const QString &uuid, const QString &shift, qint64 closedAt, qint64 createdAt,
                      qint64 deletedAt) {
         Order o = makeOrder(uuid, shift, 1);
@@ -409,70 +322,49 @@ void TestOrderModel::removeOldEntity()
         order(
             QStringLiteral("deleted recently"), QStringLiteral("open"), 0, daysAgo(1), daysAgo(1)),
     }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("old"))));
-    const int rowsBefore = model->rowCount();
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("old"))));
+    const int rowsBefore = fx->model.rowCount();
 
-    QVERIFY(finishedCleanly(model->removeOldEntity(2)));
-    QStringList left;
-    QVERIFY(query.exec(QStringLiteral("SELECT uuid FROM 'order' ORDER BY uuid")));
-    while (query.next())
-        left.append(query.value(0).toString());
-    QCOMPARE(left.join(QLatin1Char(',')),
+    QVERIFY(finishedCleanly(fx->model.removeOldEntity(2)));
+    QCOMPARE(storedUuids(QStringLiteral("order")),
         QStringLiteral("closed recently,deleted recently,open,shift recent"));
     // The model is not touched.
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(model->rowCount(), rowsBefore);
+    QCOMPARE(fx->resets.count(), 1);
+    QCOMPARE(fx->model.rowCount(), rowsBefore);
 }
 
-void TestOrderModel::pushDuringReloadIsKept()
+void TestOrderModel::pushesDuringReloadAreKept()
 {
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
+    QVERIFY(storeOrders(ordersOfA(2)));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("A"))));
 
     const SerialPool serial;
-    const VoidFuture reload = model->update(QStringLiteral("A"));
-    Order changed = makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 77);
-    Order added = makeOrder(QStringLiteral("a2"), QStringLiteral("A"), 2);
-    const VoidFuture first = model->insert(&changed);
-    const VoidFuture second = model->insert(&added);
-    QVERIFY(finishedCleanly(reload));
-    QVERIFY(finishedCleanly(first));
-    QVERIFY(finishedCleanly(second));
-
-    QCOMPARE(column(*model, OrderModel::numberRole), QStringLiteral("77 2"));
-    QCOMPARE(model->indexOf(QStringLiteral("a2")), 1);
-}
-
-void TestOrderModel::deletionPushedDuringReloadIsKept()
-{
-    QVERIFY(storeOrders({ makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1),
-        makeOrder(QStringLiteral("a2"), QStringLiteral("A"), 2) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("A"))));
-
-    const SerialPool serial;
-    const VoidFuture reload = model->update(QStringLiteral("A"));
+    const VoidFuture reload = fx->model.update(QStringLiteral("A"));
+    Order changed = makeOrder(QStringLiteral("a0"), QStringLiteral("A"), 77);
     Order deleted = makeOrder(QStringLiteral("a1"), QStringLiteral("A"), 1);
     deleted.deleted_at = 1700000999;
-    QVERIFY(finishedCleanly(model->insert(&deleted)));
+    Order added = makeOrder(QStringLiteral("a2"), QStringLiteral("A"), 2);
+    const VoidFuture writes[]
+        = { fx->model.insert(&changed), fx->model.insert(&deleted), fx->model.insert(&added) };
     QVERIFY(finishedCleanly(reload));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("a2"));
-    QCOMPARE(model->indexOf(QStringLiteral("a2")), 0);
+    for (const VoidFuture &write : writes)
+        QVERIFY(finishedCleanly(write));
+
+    QCOMPARE(column(fx->model, OrderModel::numberRole), QStringLiteral("77 2"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a2")), 1);
 }
 
 void TestOrderModel::staleReloadDoesNotOverwriteNewer()
 {
     // Shift A is large enough that its rows usually arrive after those of shift B.
-    QList<Order> many;
-    for (int i = 0; i < 3000; ++i)
-        many.append(makeOrder(QStringLiteral("a%1").arg(i), QStringLiteral("A"), i));
-    QVERIFY(storeOrders(many));
+    QVERIFY(storeOrders(ordersOfA(3000)));
     QVERIFY(storeOrders({ makeOrder(QStringLiteral("b1"), QStringLiteral("B"), 1) }));
 
-    const VoidFuture older = model->update(QStringLiteral("A"));
-    const VoidFuture newer = model->update(QStringLiteral("B"));
+    const VoidFuture older = fx->model.update(QStringLiteral("A"));
+    const VoidFuture newer = fx->model.update(QStringLiteral("B"));
     QVERIFY(finishedCleanly(newer));
     QVERIFY(finishedCleanly(older));
-    QCOMPARE(column(*model, OrderModel::uuidRole), QStringLiteral("b1"));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("b1"));
 }
 
 QTEST_GUILESS_MAIN(TestOrderModel)

@@ -3,11 +3,8 @@
 #include "logcapture.h"
 #include "modelhelpers.h"
 #include "shared/dbexception.h"
-#include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 
 using namespace ModelHelpers;
@@ -30,12 +27,6 @@ bool storeReceipts(const QList<Receipt> &receipts)
     return store(receipts, &EntitiesRepo::insertReceipt);
 }
 
-class ProbeReceiptModel : public ReceiptModel
-{
-public:
-    QModelIndex rowIndex(int row) const { return createIndex(row, 0); }
-};
-
 } // namespace
 
 // The receipt model: reload of one shift, pushes that never remove, lookups and retention.
@@ -53,7 +44,6 @@ private Q_SLOTS:
     void reloadFiltersByShiftAndDeletion();
     void pushesNeverRemove();
     void listInsertHandsFailureToCaller();
-    void roles_data();
     void roles();
     void lookups();
     void failedReloadKeepsRows();
@@ -61,9 +51,7 @@ private Q_SLOTS:
     void pushDuringReloadIsKept();
 
 private:
-    std::unique_ptr<TestDatabase> database;
-    std::unique_ptr<ProbeReceiptModel> model;
-    std::unique_ptr<QSignalSpy> resets;
+    std::unique_ptr<ModelFixture<ReceiptModel>> fx;
 };
 
 void TestReceiptModel::initTestCase()
@@ -73,17 +61,13 @@ void TestReceiptModel::initTestCase()
 
 void TestReceiptModel::init()
 {
-    database = std::make_unique<TestDatabase>();
-    model = std::make_unique<ProbeReceiptModel>();
-    resets = std::make_unique<QSignalSpy>(model.get(), &QAbstractItemModel::modelReset);
-    QVERIFY(resets->isValid());
+    fx = std::make_unique<ModelFixture<ReceiptModel>>(false);
+    QVERIFY(fx->resets.isValid());
 }
 
 void TestReceiptModel::cleanup()
 {
-    resets.reset();
-    model.reset();
-    database.reset();
+    fx.reset();
 }
 
 void TestReceiptModel::reloadFiltersByShiftAndDeletion()
@@ -94,11 +78,11 @@ void TestReceiptModel::reloadFiltersByShiftAndDeletion()
     QVERIFY(storeReceipts(
         { makeReceipt(QStringLiteral("r1"), QStringLiteral("it's"), QStringLiteral("o")), deleted,
             makeReceipt(QStringLiteral("r3"), QStringLiteral("other"), QStringLiteral("o")) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("it's"))));
-    QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r1"));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("none"))));
-    QCOMPARE(model->rowCount(), 0);
-    QCOMPARE(resets->count(), 2);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("it's"))));
+    QCOMPARE(column(fx->model, ReceiptModel::uuidRole), QStringLiteral("r1"));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("none"))));
+    QCOMPARE(fx->model.rowCount(), 0);
+    QCOMPARE(fx->resets.count(), 2);
 }
 
 void TestReceiptModel::pushesNeverRemove()
@@ -106,29 +90,29 @@ void TestReceiptModel::pushesNeverRemove()
     QVERIFY(storeReceipts(
         { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o1")),
             makeReceipt(QStringLiteral("r2"), QStringLiteral("S"), QStringLiteral("o2")) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
 
     Receipt deleted = makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o1"));
     deleted.deleted_at = 1700000999;
-    QVERIFY(finishedCleanly(model->insert(&deleted)));
-    QCOMPARE(column(*model, ReceiptModel::deleteAtRole), QStringLiteral("1700000999 0"));
-    QCOMPARE(model->indexOf(QStringLiteral("r1")), 0);
+    QVERIFY(finishedCleanly(fx->model.insert(&deleted)));
+    QCOMPARE(column(fx->model, ReceiptModel::deleteAtRole), QStringLiteral("1700000999 0"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("r1")), 0);
 
     Receipt added = makeReceipt(QStringLiteral("r3"), QStringLiteral("S"), QStringLiteral("o1"));
     added.deleted_at = 1700000999;
-    QVERIFY(finishedCleanly(model->insert(&added)));
-    QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r1 r2 r3"));
-    QCOMPARE(model->indexOf(QStringLiteral("r3")), 2);
+    QVERIFY(finishedCleanly(fx->model.insert(&added)));
+    QCOMPARE(column(fx->model, ReceiptModel::uuidRole), QStringLiteral("r1 r2 r3"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("r3")), 2);
 
     // The deleted receipts leave with the next reload.
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
-    QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r2"));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
+    QCOMPARE(column(fx->model, ReceiptModel::uuidRole), QStringLiteral("r2"));
 
     LogCapture log;
     ReceiptItem other;
-    const VoidFuture refused = model->insert(&other);
+    const VoidFuture refused = fx->model.insert(&other);
     QVERIFY(refused.isFinished());
-    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(fx->model.rowCount(), 1);
     QCOMPARE(log.atLevel(3).size(), 1);
 }
 
@@ -136,101 +120,81 @@ void TestReceiptModel::listInsertHandsFailureToCaller()
 {
     Receipt a = makeReceipt(QStringLiteral("a"), QStringLiteral("S"), QStringLiteral("o"));
     Receipt b = makeReceipt(QStringLiteral("b"), QStringLiteral("S"), QStringLiteral("o"));
-    QVERIFY(finishedCleanly(model->insert(QList<Receipt *> { &a, &b })));
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(countRows(QStringLiteral("receipt")), 2);
+    QVERIFY(finishedCleanly(fx->model.insert(QList<Receipt *> { &a, &b })));
+    QCOMPARE(fx->resets.count(), 1);
+    QCOMPARE(storedUuids(QStringLiteral("receipt")), QStringLiteral("a,b"));
 
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE receipt")));
+    QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE receipt")));
     LogCapture log;
     Receipt c = makeReceipt(QStringLiteral("c"), QStringLiteral("S"), QStringLiteral("o"));
-    VoidFuture failing = model->insert(QList<Receipt *> { &c });
+    VoidFuture failing = fx->model.insert(QList<Receipt *> { &c });
     QVERIFY(waitFor(failing));
     QVERIFY_THROWS_EXCEPTION(DBException, failing.waitForFinished());
-    QCOMPARE(model->rowCount(), 3);
+    QCOMPARE(fx->model.rowCount(), 3);
     QVERIFY(log.atLevel(3).isEmpty());
-}
-
-void TestReceiptModel::roles_data()
-{
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QVariant>("expected");
-    QTest::newRow("id") << 257 << QVariant(1);
-    QTest::newRow("uuid") << 258 << QVariant(QStringLiteral("r"));
-    QTest::newRow("no field 259") << 259 << QVariant(QString());
-    QTest::newRow("shift") << 260 << QVariant(QStringLiteral("S"));
-    QTest::newRow("order") << 261 << QVariant(QStringLiteral("o"));
-    QTest::newRow("no field 262") << 262 << QVariant(QString());
-    QTest::newRow("open date") << 263 << QVariant(qlonglong(1700000000));
-    QTest::newRow("close date") << 264 << QVariant(qlonglong(4102444800));
-    QTest::newRow("deleted") << 265 << QVariant(qlonglong(0));
-    QTest::newRow("user") << 266 << QVariant(-3);
-    QTest::newRow("paid") << 267 << QVariant(true);
-    QTest::newRow("above") << 300 << QVariant(QString());
 }
 
 void TestReceiptModel::roles()
 {
-    QFETCH(int, role);
-    QFETCH(QVariant, expected);
     Receipt receipt = makeReceipt(QStringLiteral("r"), QStringLiteral("S"), QStringLiteral("o"));
     receipt.closed_at = 4102444800;
     receipt.created_by = -3;
     receipt.is_paid = true;
-    QVERIFY(finishedCleanly(model->insert(&receipt)));
-    const QVariant value = model->index(0, 0).data(role);
-    QCOMPARE(value, expected);
-    QCOMPARE(value.typeId(), expected.typeId());
-    QVERIFY(!model->data(model->rowIndex(-1), role).isValid());
-    QVERIFY(!model->data(model->rowIndex(1), role).isValid());
-    QCOMPARE(model->roleNames().size(), 9);
+    QVERIFY(finishedCleanly(fx->model.insert(&receipt)));
+    QCOMPARE(firstRowRoles(fx->model),
+        QStringLiteral("256=QString: idRole=int:1 uuidRole=QString:r 259=QString: "
+                       "shiftUuidRole=QString:S orderUuidRole=QString:o 262=QString: "
+                       "openDateRole=qlonglong:1700000000 closeDateRole=qlonglong:4102444800 "
+                       "deleteAtRole=qlonglong:0 userIdRole=int:-3 isPaidRole=bool:true "
+                       "268=QString:"));
 }
 
 void TestReceiptModel::lookups()
 {
-    QVERIFY(!model->getPreviosByUuid(QStringLiteral("r1")).isValid());
+    QVERIFY(!fx->model.getPreviosByUuid(QStringLiteral("r1")).isValid());
     QList<Receipt> receipts;
     for (int i = 0; i < 4; ++i)
         receipts.append(makeReceipt(QStringLiteral("r%1").arg(i), QStringLiteral("S"),
             i < 3 ? QStringLiteral("o1") : QStringLiteral("o2")));
     QVERIFY(storeReceipts(receipts.mid(0, 1)));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
-    QVERIFY(!model->getPreviosByUuid(QStringLiteral("r0")).isValid());
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
+    QVERIFY(!fx->model.getPreviosByUuid(QStringLiteral("r0")).isValid());
 
     QVERIFY(storeReceipts(receipts));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
-    QCOMPARE(model->getPreviosByUuid(QStringLiteral("r0")).uuid, QStringLiteral("r1"));
-    QCOMPARE(model->getPreviosByUuid(QStringLiteral("r2")).uuid, QStringLiteral("r1"));
-    QCOMPARE(model->firstInOrder(QStringLiteral("o2")).uuid, QStringLiteral("r3"));
-    QVERIFY(!model->firstInOrder(QStringLiteral("o3")).isValid());
-    QCOMPARE(model->listReceiptByOrder(QStringLiteral("o1")).size(), 3);
-    QVERIFY(model->listReceiptByOrder(QStringLiteral("O1")).isEmpty());
-    QVERIFY(!model->byUuid(QStringLiteral("x")).isValid());
-    QCOMPARE(model->indexOf(QStringLiteral("x")), -1);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
+    QCOMPARE(fx->model.getPreviosByUuid(QStringLiteral("r0")).uuid, QStringLiteral("r1"));
+    QCOMPARE(fx->model.getPreviosByUuid(QStringLiteral("r2")).uuid, QStringLiteral("r1"));
+    QCOMPARE(fx->model.firstInOrder(QStringLiteral("o2")).uuid, QStringLiteral("r3"));
+    QVERIFY(!fx->model.firstInOrder(QStringLiteral("o3")).isValid());
+    QCOMPARE(fx->model.listReceiptByOrder(QStringLiteral("o1")).size(), 3);
+    QVERIFY(fx->model.listReceiptByOrder(QStringLiteral("O1")).isEmpty());
+    QVERIFY(!fx->model.byUuid(QStringLiteral("x")).isValid());
+    QCOMPARE(fx->model.indexOf(QStringLiteral("x")), -1);
 
     // A deleted receipt is not found as the anchor of the previous one.
     Receipt deleted = receipts[2];
     deleted.deleted_at = 9;
-    QVERIFY(finishedCleanly(model->insert(&deleted)));
-    QVERIFY(!model->getPreviosByUuid(QStringLiteral("r2")).isValid());
+    QVERIFY(finishedCleanly(fx->model.insert(&deleted)));
+    QVERIFY(!fx->model.getPreviosByUuid(QStringLiteral("r2")).isValid());
 }
 
 void TestReceiptModel::failedReloadKeepsRows()
 {
     QVERIFY(storeReceipts(
         { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o")) }));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE receipt")));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
+    QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE receipt")));
     LogCapture log;
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("S"))));
-    QCOMPARE(model->indexOf(QStringLiteral("r1")), 0);
-    QCOMPARE(resets->count(), 1);
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("S"))));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("r1")), 0);
+    QCOMPARE(fx->resets.count(), 1);
     QCOMPARE(log.atLevel(3).size(), 1);
     QCOMPARE(log.atLevel(3).first().file, QStringLiteral("receiptmodel.cpp"));
 }
 
 void TestReceiptModel::removeOldEntity()
 {
-    QVERIFY(QSqlQuery().exec(
+    QVERIFY(TestDatabase::exec(
         QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('o1', 'S')")));
     Receipt orphan
         = makeReceipt(QStringLiteral("orphan"), QStringLiteral("S"), QStringLiteral("gone"));
@@ -246,13 +210,9 @@ void TestReceiptModel::removeOldEntity()
     kept.created_at = daysAgo(3);
     QVERIFY(storeReceipts({ orphan, oldDeleted, newDeleted, kept }));
 
-    QVERIFY(finishedCleanly(model->removeOldEntity(2)));
-    QStringList uuids;
-    QSqlQuery query(QStringLiteral("SELECT uuid FROM receipt ORDER BY uuid"));
-    while (query.next())
-        uuids.append(query.value(0).toString());
-    QCOMPARE(uuids.join(QLatin1Char(',')), QStringLiteral("kept,new deleted"));
-    QCOMPARE(resets->count(), 0);
+    QVERIFY(finishedCleanly(fx->model.removeOldEntity(2)));
+    QCOMPARE(storedUuids(QStringLiteral("receipt")), QStringLiteral("kept,new deleted"));
+    QCOMPARE(fx->resets.count(), 0);
 }
 
 void TestReceiptModel::pushDuringReloadIsKept()
@@ -260,12 +220,12 @@ void TestReceiptModel::pushDuringReloadIsKept()
     QVERIFY(storeReceipts(
         { makeReceipt(QStringLiteral("r1"), QStringLiteral("S"), QStringLiteral("o")) }));
     const SerialPool serial;
-    const VoidFuture reload = model->update(QStringLiteral("S"));
+    const VoidFuture reload = fx->model.update(QStringLiteral("S"));
     Receipt added = makeReceipt(QStringLiteral("r2"), QStringLiteral("S"), QStringLiteral("o"));
-    QVERIFY(finishedCleanly(model->insert(&added)));
+    QVERIFY(finishedCleanly(fx->model.insert(&added)));
     QVERIFY(finishedCleanly(reload));
-    QCOMPARE(column(*model, ReceiptModel::uuidRole), QStringLiteral("r1 r2"));
-    QCOMPARE(model->indexOf(QStringLiteral("r2")), 1);
+    QCOMPARE(column(fx->model, ReceiptModel::uuidRole), QStringLiteral("r1 r2"));
+    QCOMPARE(fx->model.indexOf(QStringLiteral("r2")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestReceiptModel)

@@ -2,12 +2,8 @@
 
 #include "logcapture.h"
 #include "modelhelpers.h"
-#include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QAbstractItemModelTester>
-#include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 
 using namespace ModelHelpers;
@@ -31,12 +27,6 @@ bool storeShifts(const QList<Shift> &shifts)
     return store(shifts, &EntitiesRepo::insertShift);
 }
 
-class ProbeShiftModel : public ShiftModel
-{
-public:
-    QModelIndex rowIndex(int row) const { return createIndex(row, 0); }
-};
-
 } // namespace
 
 // The shift model: every shift by number, the newest general shift, pushes and retention.
@@ -53,7 +43,6 @@ private Q_SLOTS:
     void lastGeneralShift();
     void pushedShiftIsAppendedOrReplaced();
     void listInsert();
-    void roles_data();
     void roles();
     void failedReloadKeepsRows();
     void removeOldEntity_data();
@@ -61,10 +50,7 @@ private Q_SLOTS:
     void pushDuringReloadIsKept();
 
 private:
-    std::unique_ptr<TestDatabase> database;
-    std::unique_ptr<ProbeShiftModel> model;
-    std::unique_ptr<QAbstractItemModelTester> tester;
-    std::unique_ptr<QSignalSpy> resets;
+    std::unique_ptr<ModelFixture<ShiftModel>> fx;
 };
 
 void TestShiftModel::initTestCase()
@@ -74,20 +60,13 @@ void TestShiftModel::initTestCase()
 
 void TestShiftModel::init()
 {
-    database = std::make_unique<TestDatabase>();
-    model = std::make_unique<ProbeShiftModel>();
-    tester = std::make_unique<QAbstractItemModelTester>(
-        model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    resets = std::make_unique<QSignalSpy>(model.get(), &QAbstractItemModel::modelReset);
-    QVERIFY(resets->isValid());
+    fx = std::make_unique<ModelFixture<ShiftModel>>(true);
+    QVERIFY(fx->resets.isValid());
 }
 
 void TestShiftModel::cleanup()
 {
-    resets.reset();
-    tester.reset();
-    model.reset();
-    database.reset();
+    fx.reset();
 }
 
 void TestShiftModel::reloadSortsByNumberWhateverTheArgument()
@@ -95,105 +74,82 @@ void TestShiftModel::reloadSortsByNumberWhateverTheArgument()
     QVERIFY(storeShifts({ makeShift(QStringLiteral("s5"), QStringLiteral("general"), 5, 10),
         makeShift(QStringLiteral("s9"), QStringLiteral("cash"), 9),
         makeShift(QStringLiteral("s7"), QStringLiteral("general"), 7) }));
-    QVERIFY(finishedCleanly(model->update()));
-    QCOMPARE(column(*model, ShiftModel::numberRole), QStringLiteral("9 7 5"));
-    QVERIFY(finishedCleanly(model->update(QStringLiteral("s5"))));
-    QCOMPARE(column(*model, ShiftModel::numberRole), QStringLiteral("9 7 5"));
-    QCOMPARE(resets->count(), 2);
+    QVERIFY(finishedCleanly(fx->model.update()));
+    QCOMPARE(column(fx->model, ShiftModel::numberRole), QStringLiteral("9 7 5"));
+    QVERIFY(finishedCleanly(fx->model.update(QStringLiteral("s5"))));
+    QCOMPARE(column(fx->model, ShiftModel::numberRole), QStringLiteral("9 7 5"));
+    QCOMPARE(fx->resets.count(), 2);
 }
 
 void TestShiftModel::lastGeneralShift()
 {
-    QVERIFY(!model->lastGeneralShift().isValid());
+    QVERIFY(!fx->model.lastGeneralShift().isValid());
     QVERIFY(storeShifts({ makeShift(QStringLiteral("s5"), QStringLiteral("general"), 5),
         makeShift(QStringLiteral("s9"), QStringLiteral("cash"), 9),
         makeShift(QStringLiteral("s8"), QStringLiteral("General"), 8),
         makeShift(QStringLiteral("s7"), QStringLiteral("general"), 7) }));
-    QVERIFY(finishedCleanly(model->update()));
-    QCOMPARE(model->lastGeneralShift().number, 7);
+    QVERIFY(finishedCleanly(fx->model.update()));
+    QCOMPARE(fx->model.lastGeneralShift().number, 7);
 
     // A pushed newer general shift is appended, so it counts only after the next reload.
     Shift pushed = makeShift(QStringLiteral("s10"), QStringLiteral("general"), 10);
-    QVERIFY(finishedCleanly(model->insert(&pushed)));
-    QCOMPARE(model->lastGeneralShift().number, 7);
-    QVERIFY(finishedCleanly(model->update()));
-    QCOMPARE(model->lastGeneralShift().uuid, QStringLiteral("s10"));
-    QCOMPARE(model->byUuid(QStringLiteral("s8")).number, 8);
-    QVERIFY(!model->byUuid(QStringLiteral("nope")).isValid());
+    QVERIFY(finishedCleanly(fx->model.insert(&pushed)));
+    QCOMPARE(fx->model.lastGeneralShift().number, 7);
+    QVERIFY(finishedCleanly(fx->model.update()));
+    QCOMPARE(fx->model.lastGeneralShift().uuid, QStringLiteral("s10"));
+    QCOMPARE(fx->model.byUuid(QStringLiteral("s8")).number, 8);
+    QVERIFY(!fx->model.byUuid(QStringLiteral("nope")).isValid());
 }
 
 void TestShiftModel::pushedShiftIsAppendedOrReplaced()
 {
     QVERIFY(storeShifts({ makeShift(QStringLiteral("s1"), QStringLiteral("general"), 1),
         makeShift(QStringLiteral("s2"), QStringLiteral("general"), 2) }));
-    QVERIFY(finishedCleanly(model->update()));
+    QVERIFY(finishedCleanly(fx->model.update()));
 
     Shift closed = makeShift(QStringLiteral("s1"), QStringLiteral("general"), 1, 1700009999);
-    QVERIFY(finishedCleanly(model->insert(&closed)));
-    QCOMPARE(model->rowCount(), 2);
-    QCOMPARE(model->byUuid(QStringLiteral("s1")).closed_at, qint64(1700009999));
+    QVERIFY(finishedCleanly(fx->model.insert(&closed)));
+    QCOMPARE(fx->model.rowCount(), 2);
+    QCOMPARE(fx->model.byUuid(QStringLiteral("s1")).closed_at, qint64(1700009999));
 
     Shift added = makeShift(QStringLiteral("s3"), QStringLiteral("general"), 3);
-    QVERIFY(finishedCleanly(model->insert(&added)));
-    QCOMPARE(column(*model, ShiftModel::uuidRole), QStringLiteral("s2 s1 s3"));
-    QCOMPARE(countRows(QStringLiteral("shift")), 3);
+    QVERIFY(finishedCleanly(fx->model.insert(&added)));
+    QCOMPARE(column(fx->model, ShiftModel::uuidRole), QStringLiteral("s2 s1 s3"));
+    QCOMPARE(storedUuids(QStringLiteral("shift")), QStringLiteral("s1,s2,s3"));
 
     LogCapture log;
     Order other;
-    QVERIFY(finishedCleanly(model->insert(&other)));
-    QCOMPARE(model->rowCount(), 3);
+    QVERIFY(finishedCleanly(fx->model.insert(&other)));
+    QCOMPARE(fx->model.rowCount(), 3);
     QCOMPARE(log.atLevel(3).size(), 1);
 }
 
 void TestShiftModel::listInsert()
 {
-    QVERIFY(finishedCleanly(model->insert(QList<Shift *>())));
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(model->rowCount(), 0);
+    QVERIFY(finishedCleanly(fx->model.insert(QList<Shift *>())));
+    QCOMPARE(fx->resets.count(), 1);
+    QCOMPARE(fx->model.rowCount(), 0);
 
     Shift a = makeShift(QStringLiteral("a"), QStringLiteral("general"), 1);
     Shift b = makeShift(QStringLiteral("b"), QStringLiteral("general"), 2);
     Shift aAgain = makeShift(QStringLiteral("a"), QStringLiteral("general"), 3);
-    QVERIFY(finishedCleanly(model->insert(QList<Shift *> { &a, &b, &aAgain })));
-    QCOMPARE(resets->count(), 2);
-    QCOMPARE(column(*model, ShiftModel::numberRole), QStringLiteral("3 2"));
-    QCOMPARE(countRows(QStringLiteral("shift")), 2);
+    QVERIFY(finishedCleanly(fx->model.insert(QList<Shift *> { &a, &b, &aAgain })));
+    QCOMPARE(fx->resets.count(), 2);
+    QCOMPARE(column(fx->model, ShiftModel::numberRole), QStringLiteral("3 2"));
+    QCOMPARE(storedUuids(QStringLiteral("shift")), QStringLiteral("a,b"));
 
     // A failed write is logged and leaves the pushed rows in place.
     LogCapture log;
     Shift invalid = makeShift(QStringLiteral("c"), QStringLiteral("general"), 4);
     invalid.created_at = 0;
-    QVERIFY(finishedCleanly(model->insert(QList<Shift *> { &invalid })));
-    QCOMPARE(model->rowCount(), 3);
+    QVERIFY(finishedCleanly(fx->model.insert(QList<Shift *> { &invalid })));
+    QCOMPARE(fx->model.rowCount(), 3);
     QCOMPARE(log.atLevel(3).size(), 1);
     QCOMPARE(log.atLevel(3).first().file, QStringLiteral("shiftmodel.cpp"));
 }
 
-void TestShiftModel::roles_data()
-{
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QVariant>("expected");
-    QTest::newRow("id") << 257 << QVariant(4);
-    QTest::newRow("uuid") << 258 << QVariant(QStringLiteral("s"));
-    QTest::newRow("parent") << 259 << QVariant(QStringLiteral("p"));
-    QTest::newRow("type") << 260 << QVariant(QStringLiteral("general"));
-    QTest::newRow("created comment") << 261 << QVariant(QStringLiteral("hi"));
-    QTest::newRow("closed comment") << 262 << QVariant(QStringLiteral("bye"));
-    QTest::newRow("number") << 263 << QVariant(4);
-    QTest::newRow("fiscal") << 264 << QVariant(true);
-    QTest::newRow("user") << 265 << QVariant(2);
-    QTest::newRow("created by") << 266 << QVariant(3);
-    QTest::newRow("created at") << 267 << QVariant(qlonglong(1700000004));
-    QTest::newRow("updated at") << 268 << QVariant(qlonglong(5));
-    QTest::newRow("closed at") << 269 << QVariant(qlonglong(6));
-    QTest::newRow("below") << 256 << QVariant();
-    QTest::newRow("above") << 270 << QVariant();
-}
-
 void TestShiftModel::roles()
 {
-    QFETCH(int, role);
-    QFETCH(QVariant, expected);
     Shift shift = makeShift(QStringLiteral("s"), QStringLiteral("general"), 4, 6);
     shift.parent_uuid = QStringLiteral("p");
     shift.created_comment = QStringLiteral("hi");
@@ -202,25 +158,24 @@ void TestShiftModel::roles()
     shift.user_id = 2;
     shift.created_by = 3;
     shift.updated_at = 5;
-    QVERIFY(finishedCleanly(model->insert(&shift)));
-    const QVariant value = model->index(0, 0).data(role);
-    QCOMPARE(value, expected);
-    QCOMPARE(value.typeId(), expected.typeId());
-    QVERIFY(!model->data(model->rowIndex(-1), role).isValid());
-    QVERIFY(!model->data(model->rowIndex(1), role).isValid());
-    QCOMPARE(model->roleNames().size(), 13);
-    QCOMPARE(model->roleNames().value(267), QByteArray("createdAtRole"));
+    QVERIFY(finishedCleanly(fx->model.insert(&shift)));
+    QCOMPARE(firstRowRoles(fx->model),
+        QStringLiteral("256=: idRole=int:4 uuidRole=QString:s parentUuidRole=QString:p "
+                       "typeRole=QString:general createdCommentRole=QString:hi "
+                       "closedCommentRole=QString:bye numberRole=int:4 isFiscalRole=bool:true "
+                       "userIdRole=int:2 createdByRole=int:3 createdAtRole=qlonglong:1700000004 "
+                       "updatedAtRole=qlonglong:5 closedAtRole=qlonglong:6 270=:"));
 }
 
 void TestShiftModel::failedReloadKeepsRows()
 {
     QVERIFY(storeShifts({ makeShift(QStringLiteral("s1"), QStringLiteral("general"), 1) }));
-    QVERIFY(finishedCleanly(model->update()));
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE shift")));
+    QVERIFY(finishedCleanly(fx->model.update()));
+    QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE shift")));
     LogCapture log;
-    QVERIFY(finishedCleanly(model->update()));
-    QCOMPARE(resets->count(), 1);
-    QCOMPARE(model->rowCount(), 1);
+    QVERIFY(finishedCleanly(fx->model.update()));
+    QCOMPARE(fx->resets.count(), 1);
+    QCOMPARE(fx->model.rowCount(), 1);
     QCOMPARE(log.atLevel(3).size(), 1);
 }
 
@@ -245,27 +200,23 @@ void TestShiftModel::removeOldEntity()
     if (withOldGeneral)
         QVERIFY(storeShifts(
             { makeShift(QStringLiteral("g11b"), QStringLiteral("cash"), 11, daysAgo(3)) }));
-    QVERIFY(finishedCleanly(model->removeOldEntity(2)));
-    QStringList uuids;
-    QSqlQuery query(QStringLiteral("SELECT uuid FROM shift ORDER BY uuid"));
-    while (query.next())
-        uuids.append(query.value(0).toString());
-    QCOMPARE(uuids.join(QLatin1Char(',')), left);
-    QCOMPARE(resets->count(), 0);
+    QVERIFY(finishedCleanly(fx->model.removeOldEntity(2)));
+    QCOMPARE(storedUuids(QStringLiteral("shift")), left);
+    QCOMPARE(fx->resets.count(), 0);
 }
 
 void TestShiftModel::pushDuringReloadIsKept()
 {
     QVERIFY(storeShifts({ makeShift(QStringLiteral("s1"), QStringLiteral("general"), 1) }));
     const SerialPool serial;
-    const VoidFuture reload = model->update();
+    const VoidFuture reload = fx->model.update();
     Shift closed = makeShift(QStringLiteral("s1"), QStringLiteral("general"), 1, 1700009999);
     Shift added = makeShift(QStringLiteral("s2"), QStringLiteral("general"), 2);
-    QVERIFY(finishedCleanly(model->insert(&closed)));
-    QVERIFY(finishedCleanly(model->insert(&added)));
+    QVERIFY(finishedCleanly(fx->model.insert(&closed)));
+    QVERIFY(finishedCleanly(fx->model.insert(&added)));
     QVERIFY(finishedCleanly(reload));
-    QCOMPARE(column(*model, ShiftModel::uuidRole), QStringLiteral("s1 s2"));
-    QCOMPARE(model->byUuid(QStringLiteral("s1")).closed_at, qint64(1700009999));
+    QCOMPARE(column(fx->model, ShiftModel::uuidRole), QStringLiteral("s1 s2"));
+    QCOMPARE(fx->model.byUuid(QStringLiteral("s1")).closed_at, qint64(1700009999));
 }
 
 QTEST_GUILESS_MAIN(TestShiftModel)
