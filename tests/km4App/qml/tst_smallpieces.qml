@@ -10,9 +10,7 @@ Item {
     width: 400
     height: 400
 
-    TestCase {
-        id: _testCase
-
+    KitTestCase {
         name: "SmallPieces"
         when: windowShown
 
@@ -46,25 +44,6 @@ Item {
             }
         }
 
-        Component {
-            id: _divider
-
-            KMDivider {
-                width: 100
-            }
-        }
-
-        Component {
-            id: _footer
-
-            Item {
-                width: 300
-                height: 200
-
-                Footer {}
-            }
-        }
-
         function clicks(host, count) {
             for (let i = 0; i < count; ++i)
                 mouseClick(host);
@@ -81,15 +60,14 @@ Item {
 
         function test_clickCounter(data) {
             const host = createTemporaryObject(_counterHost, _scene);
-            const spy = createTemporaryObject(_spy, _scene, { target: host.counter, signalName: "triggered" });
-            verify(spy.valid);
+            const seen = spy(host.counter, "triggered");
             compare(host.counter.width, host.width, "fills its parent");
             for (const [count, pause] of data.series) {
                 if (pause > 0)
                     wait(pause);
                 clicks(host, count);
             }
-            compare(spy.count, data.expected);
+            compare(seen.count, data.expected);
         }
 
         function test_clickCounterStartsAgainAfterTrigger() {
@@ -98,12 +76,6 @@ Item {
             compare(host.counter.clickCount, 2);
             wait(1100);
             compare(host.counter.clickCount, 0, "a pause resets the count");
-        }
-
-        Component {
-            id: _spy
-
-            SignalSpy {}
         }
 
         function test_notifyDot_data() {
@@ -132,17 +104,6 @@ Item {
             }
         }
 
-        function test_notifyDotChangesShapeWithType() {
-            const dot = createTemporaryObject(_notifyDot, _scene, { points: 3 });
-            compare(dot.item.text, "3");
-            dot.type = "dot";
-            compare(dot.item.text, undefined);
-            dot.type = "label";
-            compare(dot.item.text, "3");
-            dot.points = 0;
-            verify(!dot.visible);
-        }
-
         function test_titleValueText() {
             const item = createTemporaryObject(_titleValue, _scene);
             compare(item.children[0].text, "Домен:");
@@ -150,30 +111,6 @@ Item {
             compare(item.children[0].font.pixelSize, Math.trunc(DpiSettings.scaling(14)));
             compare(item.children[1].font.weight, Font.Medium);
             verify(Qt.colorEqual(item.children[0].color, Theme.colorTextSecondary));
-        }
-
-        function test_divider() {
-            const divider = createTemporaryObject(_divider, _scene);
-            compare(divider.height, 1);
-            const line = divider.children[0];
-            compare(line.height, 1);
-            compare(line.width, 100);
-            compare(line.y, 0);
-            verify(Qt.colorEqual(line.color, Theme.colorStrokeDark));
-        }
-
-        function test_footerLayers() {
-            const host = createTemporaryObject(_footer, _scene);
-            const footer = host.children[0];
-            compare(footer.width, 300);
-            compare(footer.height, DpiSettings.scaling(104));
-            const strip = footer.children[0];
-            const body = footer.children[1];
-            compare(strip.height, DpiSettings.scaling(24));
-            verify(Qt.colorEqual(strip.color, Theme.colorStrokeDark));
-            compare(body.y, 1);
-            compare(body.height, footer.height);
-            verify(Qt.colorEqual(body.color, Theme.colorBackgroundPrimary));
         }
     }
 }
