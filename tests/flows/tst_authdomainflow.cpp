@@ -22,8 +22,8 @@ private Q_SLOTS:
 
     void storedDomainLogsIn_data();
     void storedDomainLogsIn();
-    void unreachableServerWithoutOfflineAllowance();
-    void unreachableServerWithOfflineAllowance();
+    void unreachableServer_data();
+    void unreachableServer();
     void newDeviceAsksForRegistration();
     void registrationAlreadySent();
     void alreadyRegisteredSwitchesToLogin();
@@ -92,26 +92,30 @@ void tst_AuthDomainFlow::storedDomainLogsIn()
     QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
 }
 
-void tst_AuthDomainFlow::unreachableServerWithoutOfflineAllowance()
+void tst_AuthDomainFlow::unreachableServer_data()
 {
-    core->env()->domain.set(server->domain());
-    server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
-
-    QCOMPARE(dispatch(server->domain()),
-        (QVariantList { QStringLiteral("Не удалось подключиться к северу."),
-            QStringLiteral("Работа в режиме онлайн невозможна.") }));
-    QCOMPARE(TestCore::setting(QStringLiteral("domain")), QString());
+    QTest::addColumn<bool>("recentSync");
+    QTest::addColumn<QVariantList>("answer");
+    QTest::newRow("no recent synchronisation")
+        << false
+        << QVariantList { QStringLiteral("Не удалось подключиться к северу."),
+               QStringLiteral("Работа в режиме онлайн невозможна.") };
+    QTest::newRow("offline work allowed") << true << QVariantList { false };
 }
 
-void tst_AuthDomainFlow::unreachableServerWithOfflineAllowance()
+void tst_AuthDomainFlow::unreachableServer()
 {
+    QFETCH(bool, recentSync);
+    QFETCH(QVariantList, answer);
     core->env()->domain.set(server->domain());
-    core->env()->lastUpdate.set(QDateTime::currentSecsSinceEpoch() - 60);
+    if (recentSync)
+        core->env()->lastUpdate.set(QDateTime::currentSecsSinceEpoch() - 60);
     server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
 
-    QCOMPARE(dispatch(server->domain()), QVariantList { false });
-    QCOMPARE(TestCore::setting(QStringLiteral("domain")), server->domain());
-    QCOMPARE(core->env()->isOnline.value(), false);
+    QCOMPARE(dispatch(server->domain()), answer);
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), recentSync ? server->domain() : QString());
+    if (recentSync)
+        QCOMPARE(core->env()->isOnline.value(), false);
 }
 
 void tst_AuthDomainFlow::newDeviceAsksForRegistration()

@@ -24,6 +24,15 @@ inline TestListModel::Row row(int id, const QVariant &key = {}, const QVariant &
     return { { Id, id }, { Key, key }, { Value, value } };
 }
 
+// One role of every row of a model, from the top.
+inline QVariantList column(const QAbstractItemModel &model, int role)
+{
+    QVariantList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values << model.data(model.index(row, 0), role);
+    return values;
+}
+
 // Rows with ids 0, 1, ... and the given values under Key.
 inline QList<TestListModel::Row> keyed(const QVariantList &keys)
 {

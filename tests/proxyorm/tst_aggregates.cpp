@@ -67,8 +67,6 @@ private Q_SLOTS:
     void byJoin_data();
     void byJoin();
     void byJoinFilters();
-    void isMoreComprasion_data();
-    void isMoreComprasion();
     void memoKeepsTypesApart();
     void memoComputesOncePerKey();
     void followsSourceModel();
@@ -113,6 +111,9 @@ void TestAggregates::byRow_data()
     QTest::newRow("min across types takes the later")
         << QVariantList { 1, 1 } << QVariantList { 3, 4.5 } << int(TypeAggregate::Min)
         << QVariantList { 4.5, 4.5 };
+    QTest::newRow("max of unordered values keeps the first")
+        << QVariantList { 1, 1 } << QVariantList { qlonglong(1), qlonglong(5) }
+        << int(TypeAggregate::Max) << QVariantList { qlonglong(1), qlonglong(1) };
     QTest::newRow("max of texts") << QVariantList { 1, 1, 1 } << QVariantList { "b", "C", "a" }
                                   << int(TypeAggregate::Max) << QVariantList { "b", "b", "b" };
     QTest::newRow("sum skips values of other types")
@@ -195,32 +196,6 @@ void TestAggregates::byJoinFilters()
     AggregateByJoin sum(&model, Key, &join, Key, Value, TypeAggregate::Sum, Out,
         { { Flag, Where(Where::Equal, "x") } });
     QCOMPARE(column(sum, 2), (QVariantList { 40, 40 }));
-}
-
-void TestAggregates::isMoreComprasion_data()
-{
-    QTest::addColumn<QVariant>("a");
-    QTest::addColumn<QVariant>("b");
-    QTest::addColumn<bool>("more");
-
-    QTest::newRow("int") << QVariant(3) << QVariant(2) << true;
-    QTest::newRow("int equal") << QVariant(3) << QVariant(3) << false;
-    QTest::newRow("double") << QVariant(2.5) << QVariant(2.25) << true;
-    QTest::newRow("float") << QVariant(1.0f) << QVariant(2.0f) << false;
-    QTest::newRow("text by code units") << QVariant("a") << QVariant("B") << true;
-    QTest::newRow("different types") << QVariant(4.5) << QVariant(3) << false;
-    QTest::newRow("both null") << QVariant() << QVariant() << false;
-    QTest::newRow("unordered type") << QVariant(qlonglong(5)) << QVariant(qlonglong(1)) << false;
-}
-
-void TestAggregates::isMoreComprasion()
-{
-    QFETCH(QVariant, a);
-    QFETCH(QVariant, b);
-    QFETCH(bool, more);
-    TestListModel model;
-    const AggregateByRow aggregate(&model, Key, Value, TypeAggregate::Max, Out);
-    QCOMPARE(aggregate.isMoreComprasion(a, b), more);
 }
 
 void TestAggregates::memoKeepsTypesApart()

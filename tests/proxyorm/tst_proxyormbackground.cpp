@@ -43,14 +43,6 @@ QList<TestListModel::Row> numbered(int count)
     return rows;
 }
 
-QVariantList column(const QAbstractItemModel &model, int role)
-{
-    QVariantList values;
-    for (int row = 0; row < model.rowCount(); ++row)
-        values << model.data(model.index(row, 0), role);
-    return values;
-}
-
 } // namespace
 
 void TestProxyOrmBackground::cleanup()

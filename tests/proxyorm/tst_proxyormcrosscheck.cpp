@@ -187,14 +187,6 @@ QVariantList naiveIds(const QList<TestListModel::Row> &rows, const Config &confi
     return ids;
 }
 
-QVariantList proxyIds(const QAbstractItemModel &proxy)
-{
-    QVariantList ids;
-    for (int row = 0; row < proxy.rowCount(); ++row)
-        ids << proxy.data(proxy.index(row, 0), Id);
-    return ids;
-}
-
 QString describe(const QVariantList &ids)
 {
     QStringList parts;
@@ -320,10 +312,10 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
             const QString where = QStringLiteral("seed %1, step %2 (%3): expected [%4], got [%5]")
                                       .arg(seed)
                                       .arg(stepIndex)
-                                      .arg(step, describe(expected), describe(proxyIds(proxy)));
+                                      .arg(step, describe(expected), describe(column(proxy, Id)));
             if (background)
-                (void)QTest::qWaitFor([&] { return proxyIds(proxy) == expected; }, 2000);
-            QVERIFY2(proxyIds(proxy) == expected, qPrintable(where));
+                (void)QTest::qWaitFor([&] { return column(proxy, Id) == expected; }, 2000);
+            QVERIFY2(column(proxy, Id) == expected, qPrintable(where));
             QVERIFY2(mirror.matches(), qPrintable(where + "; " + mirror.faults().join("; ")));
         }
     }

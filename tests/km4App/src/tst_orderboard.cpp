@@ -139,9 +139,7 @@ private Q_SLOTS:
     void inWorkOrders();
     void emptyUntilASourceModelIsReset();
     void followsResetsOfAllThreeModels();
-    void data_data();
-    void data();
-    void roleNames();
+    void rolesOfARow();
     void columns_data();
     void columns();
     void nonPaidOrdersStayShownOnceSwitchedOn();
@@ -262,54 +260,8 @@ void tst_OrderBoard::followsResetsOfAllThreeModels()
     QVERIFY(board.writesDone());
 }
 
-void tst_OrderBoard::data_data()
+void tst_OrderBoard::rolesOfARow()
 {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("role");
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("id") << 0 << int(InWorkOrdersModel::IdRole) << QVariant(41);
-    QTest::newRow("uuid") << 0 << int(InWorkOrdersModel::UuidRole) << QVariant(QStringLiteral("A"));
-    QTest::newRow("number") << 0 << int(InWorkOrdersModel::NumberRole) << QVariant(12);
-    QTest::newRow("shiftId") << 0 << int(InWorkOrdersModel::ShiftIdRole) << QVariant(3);
-    QTest::newRow("shiftUuid") << 0 << int(InWorkOrdersModel::ShiftUuidRole)
-                               << QVariant(QStringLiteral("S"));
-    QTest::newRow("type") << 0 << int(InWorkOrdersModel::TypeRole)
-                          << QVariant(QStringLiteral("delivery"));
-    QTest::newRow("openDate") << 0 << int(InWorkOrdersModel::OpenDateRole)
-                              << QVariant(qlonglong(4102444800));
-    QTest::newRow("closeDate") << 0 << int(InWorkOrdersModel::CloseDateRole)
-                               << QVariant(qlonglong(0));
-    QTest::newRow("userId") << 0 << int(InWorkOrdersModel::UserIdRole) << QVariant(5);
-    QTest::newRow("clientId") << 0 << int(InWorkOrdersModel::ClientIdRole) << QVariant(6);
-    QTest::newRow("clientUuid") << 0 << int(InWorkOrdersModel::ClientUuidRole)
-                                << QVariant(QStringLiteral("C"));
-    QTest::newRow("statusName") << 0 << int(InWorkOrdersModel::StatusNameRole)
-                                << QVariant(QStringLiteral("cooking"));
-    QTest::newRow("comment") << 0 << int(InWorkOrdersModel::CommentRole)
-                             << QVariant(QStringLiteral("no onions, 'please'"));
-    QTest::newRow("tableId") << 0 << int(InWorkOrdersModel::TableIdRole) << QVariant(8);
-    QTest::newRow("guests") << 0 << int(InWorkOrdersModel::GuestsRole) << QVariant(4);
-    QTest::newRow("isPaid") << 0 << int(InWorkOrdersModel::IsPaidRole) << QVariant(true);
-    QTest::newRow("isClosed") << 0 << int(InWorkOrdersModel::IsClosedRole) << QVariant(true);
-    QTest::newRow("isShipped") << 0 << int(InWorkOrdersModel::IsShippedRole) << QVariant(true);
-    QTest::newRow("deletedAt") << 0 << int(InWorkOrdersModel::DeletedAtRole)
-                               << QVariant(qlonglong(0));
-    QTest::newRow("hallId: an order has no hall")
-        << 0 << int(InWorkOrdersModel::HallIdRole) << QVariant();
-    QTest::newRow("role below the table") << 0 << int(Qt::UserRole) << QVariant();
-    QTest::newRow("role above the table") << 0 << int(Qt::UserRole + 21) << QVariant();
-    QTest::newRow("display role") << 0 << int(Qt::DisplayRole) << QVariant();
-    QTest::newRow("row count") << 1 << int(InWorkOrdersModel::NumberRole) << QVariant();
-    QTest::newRow("negative row") << -1 << int(InWorkOrdersModel::NumberRole) << QVariant();
-}
-
-void tst_OrderBoard::data()
-{
-    QFETCH(int, row);
-    QFETCH(int, role);
-    QFETCH(QVariant, expected);
-
     Board board;
     Order order;
     order.id = 41;
@@ -333,23 +285,33 @@ void tst_OrderBoard::data()
     board.apply(QStringLiteral("r:RA:A i:I1:RA:work"));
     QCOMPARE(board.inWork.rowCount(), 1);
 
-    const QVariant actual = board.inWork.data(board.inWork.index(row, 0), role);
-    QCOMPARE(actual, expected);
-    QCOMPARE(actual.metaType(), expected.metaType());
+    // The screens bind to these names, in this order from Qt::UserRole + 1; an order has no hall.
+    const QList<std::pair<QByteArray, QVariant>> expected { { "id", 41 },
+        { "uuid", QStringLiteral("A") }, { "number", 12 }, { "shiftId", 3 },
+        { "shiftUuid", QStringLiteral("S") }, { "type", QStringLiteral("delivery") },
+        { "openDate", qlonglong(4102444800) }, { "closeDate", qlonglong(0) }, { "userId", 5 },
+        { "clientId", 6 }, { "clientUuid", QStringLiteral("C") },
+        { "statusName", QStringLiteral("cooking") },
+        { "comment", QStringLiteral("no onions, 'please'") }, { "tableId", 8 }, { "guests", 4 },
+        { "isPaid", true }, { "isClosed", true }, { "isShipped", true }, { "hallId", QVariant() },
+        { "deletedAt", qlonglong(0) } };
+    const QHash<int, QByteArray> names = board.inWork.roleNames();
+    QCOMPARE(names.size(), expected.size());
+    const QModelIndex first = board.inWork.index(0, 0);
+    for (int i = 0; i < expected.size(); ++i) {
+        const int role = Qt::UserRole + 1 + i;
+        QCOMPARE(names.value(role), expected.at(i).first);
+        const QVariant actual = first.data(role);
+        QCOMPARE(actual, expected.at(i).second);
+        QCOMPARE(actual.metaType(), expected.at(i).second.metaType());
+    }
+    for (const int role : { int(Qt::UserRole), int(Qt::UserRole) + 21, int(Qt::DisplayRole) })
+        QCOMPARE(first.data(role), QVariant());
+    for (const int row : { 1, -1 })
+        QCOMPARE(board.inWork.data(board.inWork.index(row, 0), InWorkOrdersModel::NumberRole),
+            QVariant());
     QVERIFY(waitFor(write));
     QVERIFY(board.writesDone());
-}
-
-void tst_OrderBoard::roleNames()
-{
-    Board board;
-    const QHash<int, QByteArray> names = board.inWork.roleNames();
-    const QList<QByteArray> expected { "id", "uuid", "number", "shiftId", "shiftUuid", "type",
-        "openDate", "closeDate", "userId", "clientId", "clientUuid", "statusName", "comment",
-        "tableId", "guests", "isPaid", "isClosed", "isShipped", "hallId", "deletedAt" };
-    QCOMPARE(names.size(), expected.size());
-    for (int i = 0; i < expected.size(); ++i)
-        QCOMPARE(names.value(Qt::UserRole + 1 + i), expected.at(i));
 }
 
 void tst_OrderBoard::columns_data()

@@ -72,29 +72,20 @@ void tst_QmlAppCore::screensReachEverythingThroughAppCore()
         import QtQuick
         QtObject {
             property string domain: appCore.qmlEnv.domain
-            property bool online: appCore.qmlEnv.isOnline
             property string version: appCore.authPage.longVersionString
-            property string shortVersion: appCore.authPage.shortVersionString
-            property int preparing: appCore.ordersPage.preparingOrdersModel.rowCount()
             property int ready: appCore.ordersPage.readyOrdersModel.rowCount()
             property bool hasSync: appCore.syncDBService !== null
             property bool hasEnv: appCore.env !== null
-            property string status: appCore.authPage.loadingStatus
         })");
     QVERIFY(object);
     QCOMPARE(object->property("domain").toString(), QStringLiteral("cafe"));
-    QCOMPARE(object->property("online").toBool(), true);
     QCOMPARE(object->property("version").toString(), QStringLiteral("1.0.0-9-stable"));
-    QCOMPARE(object->property("shortVersion").toString(), QStringLiteral("1.0.0"));
-    QCOMPARE(object->property("preparing").toInt(), 0);
     QCOMPARE(object->property("ready").toInt(), 0);
     QVERIFY(object->property("hasSync").toBool());
     QVERIFY(object->property("hasEnv").toBool());
 
     core->appEnv()->domain.set(QStringLiteral("bistro"));
     QCOMPARE(object->property("domain").toString(), QStringLiteral("bistro"));
-    Q_EMIT core->httpSyncDBService()->tableSyncing(QStringLiteral("menu"));
-    QCOMPARE(object->property("status").toString(), QStringLiteral("Обновление меню"));
 }
 
 void tst_QmlAppCore::dispatchFromQml()
