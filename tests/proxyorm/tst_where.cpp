@@ -15,7 +15,6 @@ class TestWhere : public QObject
 private Q_SLOTS:
     void isAccepted_data();
     void isAccepted();
-    void copiesKeepBothFields();
     void orWhere_data();
     void orWhere();
     void fiveAlternatives();
@@ -100,16 +99,6 @@ void TestWhere::isAccepted()
 
     const Where where(Where::TypeComparison(kind), stored);
     QCOMPARE(where.isAccepted(tested), accepted);
-}
-
-void TestWhere::copiesKeepBothFields()
-{
-    Where where(Where::Less, 5);
-    const Where copy(where);
-    where = Where(Where::Equal, 1);
-    QVERIFY(copy.isAccepted(4));
-    QVERIFY(!copy.isAccepted(5));
-    QVERIFY(where.isAccepted(1));
 }
 
 void TestWhere::orWhere_data()
