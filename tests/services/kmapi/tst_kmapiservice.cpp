@@ -93,14 +93,11 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void followsEnvironmentAddress();
     void login_data();
     void login();
     void offlineLoginReturnsOnlineWithoutSecondLogged();
-    void failedCheckChangesNothing();
+    void offlineChecksAndStop();
     void apiErrorThreshold();
-    void successfulCheckResetsErrorCount();
-    void stopClearsLoginOnly();
     void registrationPassesThrough();
     void clockCheck_data();
     void clockCheck();
@@ -131,21 +128,6 @@ void TestKMApiService::cleanup()
     TestDatabase::drainThreadPool();
 }
 
-void TestKMApiService::followsEnvironmentAddress()
-{
-    Board board(*server);
-    QCOMPARE(board.api.buildUrl(QStringLiteral("/x")).scheme(), QStringLiteral("http"));
-
-    APIFuture token = board.service.requestToken(server->domain());
-    QVERIFY(waitFor(token));
-    QVERIFY(outcome(token).startsWith(QStringLiteral("ok ")));
-    QCOMPARE(board.api.buildUrl(QStringLiteral("/x")),
-        QUrl(QStringLiteral("http://127.0.0.1:%1/terminal/v1/x").arg(server->port())));
-    const RecordedRequest login = server->requests(FakeServer::TokenPath).first();
-    QCOMPARE(login.json()["uuid"].toString(), QStringLiteral("dev-uuid"));
-    QCOMPARE(login.header("X-Version-Name"), QCoreApplication::applicationVersion().toLocal8Bit());
-}
-
 void TestKMApiService::login_data()
 {
     QTest::addColumn<FakeServer::Answer>("answer");
@@ -163,9 +145,6 @@ void TestKMApiService::login_data()
 
     QTest::newRow("accepted") << accepted << qint64(-1) << "ok " + tokenJson << true << 1
                               << QStringList();
-    QTest::newRow("refused, synchronised an hour ago")
-        << refused << qint64(3600) << QStringLiteral("ok {}") << false << 1
-        << QStringList { noConnection + " / " + onlineImpossible };
     QTest::newRow("refused, synchronised exactly disable_period ago")
         << refused << day << QStringLiteral("ok {}") << false << 1
         << QStringList { noConnection + " / " + onlineImpossible };
@@ -208,6 +187,9 @@ void TestKMApiService::login()
     QCOMPARE(logged.count(), loggedCount);
     QCOMPARE(board.service.isLogged(), loggedCount > 0);
     QCOMPARE(messages(errorSpy), errors);
+    // The service's client follows the environment's address and device id.
+    QCOMPARE(server->requests(FakeServer::TokenPath).value(0).json()["uuid"].toString(),
+        QStringLiteral("dev-uuid"));
 }
 
 void TestKMApiService::offlineLoginReturnsOnlineWithoutSecondLogged()
@@ -243,7 +225,9 @@ void TestKMApiService::offlineLoginReturnsOnlineWithoutSecondLogged()
                 .startsWith("Bearer access-"));
 }
 
-void TestKMApiService::failedCheckChangesNothing()
+// While offline the check timer keeps trying: failed checks stay silent, stop() ends the login
+// but not the checks, and a login while already online changes no flag but is still announced.
+void TestKMApiService::offlineChecksAndStop()
 {
     Board board(*server);
     board.configure(6, 100, 86400);
@@ -251,52 +235,33 @@ void TestKMApiService::failedCheckChangesNothing()
     server->setAnswer(FakeServer::TokenPath, FakeServer::error(500, 1, "down"));
     APIFuture token = board.service.requestToken(server->domain());
     QVERIFY(waitFor(token));
-    QCOMPARE(board.env.isOnline.value(), false);
+    QVERIFY(!board.env.isOnline.value() && board.service.isLogged());
 
     QSignalSpy errorSpy(&board.service, &IService::error);
     QSignalSpy onlineChanged(&board.env.isOnline, &PrivateEnvVariable::changed);
     QSignalSpy logged(&board.service, &KMApiService::logged);
     QVERIFY(errorSpy.isValid() && onlineChanged.isValid() && logged.isValid());
     QVERIFY(server->waitForRequests(FakeServer::TokenPath, 4));
-    QCOMPARE(errorSpy.count(), 0);
+    board.service.stop();
+    QVERIFY(!board.service.isLogged());
+    QVERIFY(
+        server->waitForRequests(FakeServer::TokenPath, server->count(FakeServer::TokenPath) + 2));
+    QCOMPARE(errorSpy.count() + onlineChanged.count() + logged.count(), 0);
+    QVERIFY(!board.env.isOnline.value());
+
+    server->resetAnswers();
+    QTRY_VERIFY(board.env.isOnline.value());
+    onlineChanged.clear();
+    APIFuture again = board.service.requestToken(server->domain());
+    QVERIFY(waitFor(again));
     QCOMPARE(onlineChanged.count(), 0);
-    QCOMPARE(logged.count(), 0);
-    QCOMPARE(board.env.isOnline.value(), false);
+    QCOMPARE(logged.count(), 1);
+    QVERIFY(board.service.isLogged());
 }
 
+// Failed API calls count up to max_api_error; each call at or past it reports going offline,
+// and a check that gets through starts the count again.
 void TestKMApiService::apiErrorThreshold()
-{
-    Board board(*server);
-    board.configure(6, 3600000, 86400);
-    APIFuture token = board.service.requestToken(server->domain());
-    QVERIFY(waitFor(token));
-    QSignalSpy errorSpy(&board.service, &IService::error);
-    QVERIFY(errorSpy.isValid());
-    server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 2, "broken"));
-
-    auto failOnce = [&] {
-        APIFuture sync = board.api.requestSyncDB({}, 0);
-        QVERIFY(waitFor(sync));
-        QVERIFY(outcome(sync).startsWith(QStringLiteral("failed")));
-    };
-    for (int i = 0; i < 5; ++i)
-        failOnce();
-    QTest::qWait(50); // the count arrives queued
-    QCOMPARE(board.env.isOnline.value(), true);
-    QCOMPARE(errorSpy.count(), 0);
-
-    failOnce();
-    QTRY_COMPARE(errorSpy.count(), 1);
-    QCOMPARE(messages(errorSpy).last(), noConnection + " / " + goingOffline);
-    QCOMPARE(board.env.isOnline.value(), false);
-
-    failOnce();
-    QTRY_COMPARE(errorSpy.count(), 2);
-    QCOMPARE(messages(errorSpy).last(), noConnection + " / " + goingOffline);
-    QCOMPARE(board.env.isOnline.value(), false);
-}
-
-void TestKMApiService::successfulCheckResetsErrorCount()
 {
     Board board(*server);
     board.configure(2, 100, 86400);
@@ -304,52 +269,27 @@ void TestKMApiService::successfulCheckResetsErrorCount()
     QVERIFY(waitFor(token));
     QSignalSpy errorSpy(&board.service, &IService::error);
     QVERIFY(errorSpy.isValid());
-    server->setAnswer(FakeServer::LogsPath, FakeServer::htmlError(500));
-    auto failOnce = [&] {
-        APIFuture logs = board.api.requestSendLogs({});
-        QVERIFY(waitFor(logs));
+    server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 2, "broken"));
+    server->setAnswer(FakeServer::TokenPath, FakeServer::htmlError(502)); // checks fail too
+    const auto failOnce = [&](bool online, int errors) {
+        APIFuture sync = board.api.requestSyncDB({}, 0);
+        QVERIFY(waitFor(sync));
+        QVERIFY(outcome(sync).startsWith(QStringLiteral("failed")));
+        QTest::qWait(50); // the count arrives queued
+        QCOMPARE(errorSpy.count(), errors);
+        QCOMPARE(board.env.isOnline.value(), online);
     };
 
-    failOnce();
-    failOnce();
-    QTRY_COMPARE(errorSpy.count(), 1);
-    QTRY_VERIFY(board.env.isOnline.value()); // the check got through
+    failOnce(true, 0);
+    failOnce(false, 1);
+    failOnce(false, 2);
+    QCOMPARE(messages(errorSpy).last(), noConnection + " / " + goingOffline);
 
-    failOnce();
-    QTest::qWait(50);
-    QCOMPARE(board.env.isOnline.value(), true);
-    failOnce();
-    QTRY_COMPARE(errorSpy.count(), 2);
-    QCOMPARE(board.env.isOnline.value(), false);
-}
-
-void TestKMApiService::stopClearsLoginOnly()
-{
-    Board board(*server);
-    board.configure(6, 100, 86400);
-    board.env.lastUpdate.set(QDateTime::currentSecsSinceEpoch());
-    server->setAnswer(FakeServer::TokenPath, FakeServer::htmlError(503));
-    APIFuture token = board.service.requestToken(server->domain());
-    QVERIFY(waitFor(token));
-    QVERIFY(board.service.isLogged());
-
-    board.service.stop();
-    QVERIFY(!board.service.isLogged());
-    // The check timer goes on trying.
-    const int before = server->count(FakeServer::TokenPath);
-    QVERIFY(server->waitForRequests(FakeServer::TokenPath, before + 2));
-
-    // A login while already online changes no flag but is still announced.
     server->resetAnswers();
-    QTRY_VERIFY(board.env.isOnline.value());
-    QSignalSpy onlineChanged(&board.env.isOnline, &PrivateEnvVariable::changed);
-    QSignalSpy logged(&board.service, &KMApiService::logged);
-    QVERIFY(onlineChanged.isValid() && logged.isValid());
-    APIFuture again = board.service.requestToken(server->domain());
-    QVERIFY(waitFor(again));
-    QCOMPARE(onlineChanged.count(), 0);
-    QCOMPARE(logged.count(), 1);
-    QVERIFY(board.service.isLogged());
+    server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 2, "broken"));
+    QTRY_VERIFY(board.env.isOnline.value()); // the check got through
+    failOnce(true, 2);
+    failOnce(false, 3);
 }
 
 void TestKMApiService::registrationPassesThrough()
