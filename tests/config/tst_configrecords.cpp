@@ -16,7 +16,22 @@ QJsonObject parse(const char *json)
     return QJsonDocument::fromJson(json).object();
 }
 
+// A record's key and its JSON forms when default-constructed and when read from an empty object.
+struct Forms
+{
+    QString name;
+    QJsonObject byDefault;
+    QJsonObject fromEmpty;
+};
+
+template <typename Record> Forms formsOf()
+{
+    return { Record().name(), Record().toJSON(), Record(QJsonObject()).toJSON() };
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Forms)
 
 class TestConfigRecords : public QObject
 {
@@ -33,9 +48,9 @@ private Q_SLOTS:
     void timerInterval();
 };
 
-// Each row: the record's JSON form when default-constructed, and when read from an empty object.
 void TestConfigRecords::jsonForms_data()
 {
+    QTest::addColumn<Forms>("forms");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QJsonObject>("byDefault");
     QTest::addColumn<QJsonObject>("fromEmpty");
@@ -45,7 +60,7 @@ void TestConfigRecords::jsonForms_data()
     const QString phone = DeploymentDefaults::supportPhone;
 
     const QJsonObject point = QJsonObject({ { "id", -1 }, { "name", "" }, { "address", "" } });
-    QTest::newRow("point") << "point" << point << point
+    QTest::newRow("point") << formsOf<PointConfig>() << "point" << point << point
                            << PointConfig(parse(R"({"id":"5","name":1,"address":true})")).toJSON();
 
     const QJsonObject queue = QJsonObject({ { "user_id", -1 }, { "name", "" },
@@ -53,7 +68,7 @@ void TestConfigRecords::jsonForms_data()
         { "check_online_timeout", 60000 }, { "show_non_paid_orders", false } });
     QJsonObject queueFromEmpty = queue;
     queueFromEmpty["show_non_paid_orders"] = true;
-    QTest::newRow("terminal") << "terminal" << queue << queueFromEmpty
+    QTest::newRow("terminal") << formsOf<QueueConfig>() << "terminal" << queue << queueFromEmpty
                               << QueueConfig(parse(R"({"user_id":"5","is_master":0,
                                      "max_api_error":"9","show_non_paid_orders":"false"})"))
                                      .toJSON();
@@ -64,7 +79,7 @@ void TestConfigRecords::jsonForms_data()
             { "support_phone", phone }, { "logo", "" }, { "disable_period", 604800 } });
     QJsonObject commonFromEmpty = common;
     commonFromEmpty["disable_period"] = 0;
-    QTest::newRow("common") << "common" << common << commonFromEmpty
+    QTest::newRow("common") << formsOf<CommonConfig>() << "common" << common << commonFromEmpty
                             << CommonConfig(parse(R"({"client_id":"3","support_phone":null,
                                    "disable_period":3})"))
                                    .toJSON();
@@ -76,7 +91,7 @@ void TestConfigRecords::jsonForms_data()
     QJsonObject syncFromEmpty = sync;
     syncFromEmpty["http_sync_ms"] = 0;
     syncFromEmpty["mqtt_password"] = "Trevok4";
-    QTest::newRow("sync-config") << "sync-config" << sync << syncFromEmpty
+    QTest::newRow("sync-config") << formsOf<SyncConfig>() << "sync-config" << sync << syncFromEmpty
                                  << SyncConfig(parse(R"({"mqtt_port":"1884","enabled":"no",
                                         "http_sync_ms":"5"})"))
                                         .toJSON();
@@ -85,45 +100,21 @@ void TestConfigRecords::jsonForms_data()
         { { "enabled", true }, { "push_lvl", 3 }, { "period_push_ms", 30000 }, { "url", "" } });
     QJsonObject logFromEmpty = log;
     logFromEmpty["period_push_ms"] = 0;
-    QTest::newRow("log-config") << "log-config" << log << logFromEmpty
+    QTest::newRow("log-config") << formsOf<LogConfig>() << "log-config" << log << logFromEmpty
                                 << LogConfig(parse(R"({"push_lvl":"1","url":5})")).toJSON();
 }
 
 void TestConfigRecords::jsonForms()
 {
+    QFETCH(Forms, forms);
     QFETCH(QString, name);
     QFETCH(QJsonObject, byDefault);
     QFETCH(QJsonObject, fromEmpty);
     QFETCH(QJsonObject, fromWrongTypes);
 
-    const QJsonObject empty;
-    QJsonObject defaultForm;
-    QJsonObject emptyForm;
-    QString recordName;
-    if (name == QLatin1String("point")) {
-        defaultForm = PointConfig().toJSON();
-        emptyForm = PointConfig(empty).toJSON();
-        recordName = PointConfig().name();
-    } else if (name == QLatin1String("terminal")) {
-        defaultForm = QueueConfig().toJSON();
-        emptyForm = QueueConfig(empty).toJSON();
-        recordName = QueueConfig().name();
-    } else if (name == QLatin1String("common")) {
-        defaultForm = CommonConfig().toJSON();
-        emptyForm = CommonConfig(empty).toJSON();
-        recordName = CommonConfig().name();
-    } else if (name == QLatin1String("sync-config")) {
-        defaultForm = SyncConfig().toJSON();
-        emptyForm = SyncConfig(empty).toJSON();
-        recordName = SyncConfig().name();
-    } else {
-        defaultForm = LogConfig().toJSON();
-        emptyForm = LogConfig(empty).toJSON();
-        recordName = LogConfig().name();
-    }
-    QCOMPARE(recordName, name);
-    QCOMPARE(defaultForm, byDefault);
-    QCOMPARE(emptyForm, fromEmpty);
+    QCOMPARE(forms.name, name);
+    QCOMPARE(forms.byDefault, byDefault);
+    QCOMPARE(forms.fromEmpty, fromEmpty);
     // A value of the wrong JSON type reads as the key's JSON default.
     QCOMPARE(fromWrongTypes, fromEmpty);
 }
@@ -152,32 +143,17 @@ void TestConfigRecords::disablePeriod()
 
 void TestConfigRecords::readingKeepsEveryField()
 {
-    const QueueConfig queue(parse(R"({"user_id":7,"name":"Bar","is_master":false,"theme":"light",
-        "lang":"ru","max_api_error":2,"check_online_timeout":-5,"show_non_paid_orders":false})"));
-    QCOMPARE(queue.user_id, 7);
-    QCOMPARE(queue.title, QStringLiteral("Bar"));
-    QCOMPARE(queue.is_master, false);
-    QCOMPARE(queue.theme, QStringLiteral("light"));
-    QCOMPARE(queue.lang, QStringLiteral("ru"));
-    QCOMPARE(queue.max_api_error, 2);
-    // Kept as read; timers apply their own fallback.
-    QCOMPARE(queue.check_online_timeout, -5);
-    QCOMPARE(queue.show_non_paid_orders, false);
-    QCOMPARE(queue.rotation_days, 2);
-
-    const SyncConfig sync(parse(R"({"enabled":false,"mqtt_host":"mq","mqtt_port":8883,
-        "mqtt_login":"l","mqtt_password":"p","mqtt_offline_check_timeout":0})"));
-    QCOMPARE(sync.enabled, false);
-    QCOMPARE(sync.mqtt_host, QStringLiteral("mq"));
-    QCOMPARE(sync.mqtt_port, 8883);
-    QCOMPARE(sync.mqtt_login, QStringLiteral("l"));
-    QCOMPARE(sync.mqtt_password, QStringLiteral("p"));
-    QCOMPARE(sync.mqtt_offline_check_timeout, 0);
-
+    // A negative time-out is kept as read; timers apply their own fallback.
+    const QJsonObject queue = parse(R"({"user_id":7,"name":"Bar","is_master":false,"theme":"light",
+        "lang":"ru","max_api_error":2,"check_online_timeout":-5,"show_non_paid_orders":false})");
+    QCOMPARE(QueueConfig(queue).toJSON(), queue);
+    const QJsonObject sync = parse(R"({"enabled":false,"http_enabled":false,"http_sync_ms":5,
+        "mqtt_enabled":false,"mqtt_host":"mq","mqtt_port":8883,"mqtt_login":"l",
+        "mqtt_password":"p","mqtt_offline_check_timeout":0})");
+    QCOMPARE(SyncConfig(sync).toJSON(), sync);
     const PointConfig point(
         parse(R"({"id":4,"name":"Кафе","address":"a","timezone":"Asia/Omsk"})"));
-    QCOMPARE(point.id, 4);
-    QCOMPARE(point.title, QStringLiteral("Кафе"));
+    QCOMPARE(point.toJSON(), parse(R"({"id":4,"name":"Кафе","address":"a"})"));
     QCOMPARE(point.timezone, QStringLiteral("Asia/Omsk"));
 }
 

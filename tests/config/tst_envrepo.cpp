@@ -32,6 +32,17 @@ Row stored(const QString &key)
     return { query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toInt() };
 }
 
+// The driver's words of the DBException a call throws; empty when it throws none.
+template <typename Call> QString failureOf(Call call)
+{
+    try {
+        call();
+    } catch (const DBException &e) {
+        return e.description();
+    }
+    return {};
+}
+
 } // namespace
 
 class TestENVRepo : public QObject
@@ -72,17 +83,12 @@ void TestENVRepo::roundTrips_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("plain") << "domain"
-                           << "cafe";
-    QTest::newRow("quotes") << "it's"
-                            << "O'Brien's ''bar''";
+    QTest::newRow("plain") << "domain" << "cafe";
+    QTest::newRow("quotes") << "it's" << "O'Brien's ''bar''";
     // Substituted one after the other, markers inside the data would be replaced again.
-    QTest::newRow("markers") << "%1%2"
-                             << "%2 and %3 and %1";
-    QTest::newRow("statement text") << "k'); DROP TABLE 'config'; --"
-                                    << "v');--";
-    QTest::newRow("cyrillic json") << "point"
-                                   << "{\"name\": \"Кафе \\\"У моря\\\"\"}";
+    QTest::newRow("markers") << "%1%2" << "%2 and %3 and %1";
+    QTest::newRow("statement text") << "k'); DROP TABLE 'config'; --" << "v');--";
+    QTest::newRow("cyrillic json") << "point" << "{\"name\": \"Кафе \\\"У моря\\\"\"}";
 }
 
 void TestENVRepo::roundTrips()
@@ -107,9 +113,7 @@ void TestENVRepo::roundTrips()
     QVERIFY(row.updatedAt >= before && row.updatedAt <= QDateTime::currentSecsSinceEpoch());
     QCOMPARE(ENVRepo::selectENV(otherKey), value);
 
-    QSqlQuery tables;
-    QVERIFY(tables.exec(QStringLiteral("SELECT COUNT(*) FROM 'config'")) && tables.next());
-    QCOMPARE(tables.value(0).toInt(), 2);
+    QCOMPARE(TestDatabase::column(QStringLiteral("SELECT COUNT(*) FROM 'config'")).value(0).toInt(), 2);
 }
 
 void TestENVRepo::writingAgainReplacesTheRow()
@@ -130,8 +134,7 @@ void TestENVRepo::writingAgainReplacesTheRow()
 
 void TestENVRepo::missingKeys()
 {
-    const QString missing = ENVRepo::selectENV(QStringLiteral("never"));
-    QVERIFY(missing.isNull());
+    QVERIFY(ENVRepo::selectENV(QStringLiteral("never")).isNull());
     QFuture<QVariant> read = ENVRepo::asyncSelectENV(QStringLiteral("never"));
     QVERIFY(waitFor(read));
     QVERIFY(!read.result().isValid());
@@ -145,20 +148,10 @@ void TestENVRepo::failures()
 
     // Without the table every operation fails, with the compiler's own words.
     database->service().downAllMigrations();
-    QString description;
-    try {
-        ENVRepo::selectENV(QStringLiteral("domain"));
-    } catch (const DBException &e) {
-        description = e.description();
-    }
-    QVERIFY2(description.contains(QLatin1String("no such table: config")), qPrintable(description));
-    try {
-        ENVRepo::insertENV(QStringLiteral("domain"), QStringLiteral("x"));
-        description.clear();
-    } catch (const DBException &e) {
-        description = e.description();
-    }
-    QVERIFY2(description.contains(QLatin1String("no such table: config")), qPrintable(description));
+    const QString noTable = QStringLiteral("no such table: config");
+    QVERIFY(failureOf([] { ENVRepo::selectENV(QStringLiteral("domain")); }).contains(noTable));
+    QVERIFY(failureOf([] { ENVRepo::insertENV(QStringLiteral("domain"), QStringLiteral("x")); })
+                .contains(noTable));
 
     QFuture<void> write = ENVRepo::asyncInsertENV(QStringLiteral("domain"), QStringLiteral("x"));
     QFuture<QVariant> read = ENVRepo::asyncSelectENV(QStringLiteral("domain"));

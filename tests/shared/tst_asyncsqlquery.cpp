@@ -42,17 +42,6 @@ ConnectionInfo currentConnection()
     return { db.connectionName(), db.databaseName(), db.isOpen() };
 }
 
-// Exec a statement on the GUI thread's connection, failing the test on error.
-bool execHere(const QString &sql)
-{
-    QSqlQuery query;
-    if (!query.exec(sql)) {
-        qWarning() << sql << query.lastError().text();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 class TestAsyncSQLQuery : public QObject
@@ -65,8 +54,7 @@ private Q_SLOTS:
     void cleanup();
     void cleanupTestCase();
 
-    void guiThreadUsesDefaultConnection();
-    void poolThreadsUseOwnConnectionsToTheSameFile();
+    void eachThreadHasItsOwnConnectionToTheSameFile();
     void threadResourcesAreReleasedWhenThreadEnds();
     void rowsAreReadInTheTask();
     void failures_data();
@@ -100,16 +88,13 @@ void TestAsyncSQLQuery::cleanupTestCase()
     qInstallMessageHandler(previousHandler);
 }
 
-void TestAsyncSQLQuery::guiThreadUsesDefaultConnection()
+void TestAsyncSQLQuery::eachThreadHasItsOwnConnectionToTheSameFile()
 {
-    const ConnectionInfo info = currentConnection();
-    QCOMPARE(info.name, QLatin1String(QSqlDatabase::defaultConnection));
-    QCOMPARE(info.file, TestDatabase::path());
-    QVERIFY(info.open);
-}
+    const ConnectionInfo gui = currentConnection();
+    QCOMPARE(gui.name, QLatin1String(QSqlDatabase::defaultConnection));
+    QCOMPARE(gui.file, TestDatabase::path());
+    QVERIFY(gui.open);
 
-void TestAsyncSQLQuery::poolThreadsUseOwnConnectionsToTheSameFile()
-{
     QThreadPool pool;
     pool.setMaxThreadCount(2);
     // Both tasks wait for each other, so they surely run on two threads at once.
@@ -126,8 +111,7 @@ void TestAsyncSQLQuery::poolThreadsUseOwnConnectionsToTheSameFile()
     QVERIFY(waitFor(second));
     const ConnectionInfo a = first.result();
     const ConnectionInfo b = second.result();
-    QVERIFY(a.name != b.name);
-    QVERIFY(a.name != QLatin1String(QSqlDatabase::defaultConnection));
+    QVERIFY(a.name != b.name && a.name != gui.name && b.name != gui.name);
     QCOMPARE(a.file, TestDatabase::path());
     QCOMPARE(b.file, TestDatabase::path());
     QVERIFY(a.open && b.open);
@@ -252,27 +236,27 @@ void TestAsyncSQLQuery::finishedReadsHoldNoLock_data()
 void TestAsyncSQLQuery::finishedReadsHoldNoLock()
 {
     QFETCH(int, form);
-    QVERIFY(execHere(QStringLiteral(
+    QVERIFY(TestDatabase::exec(QStringLiteral(
         "INSERT INTO 'config' (key, value) VALUES ('1', 'a'), ('2', 'b'), ('3', 'c')")));
 
     const QString sql = QStringLiteral("SELECT key FROM 'config'");
-    // The futures stay alive during the write, as a caller's would.
-    const QFuture<QSqlQuery> executed = form == 0 ? AsyncSQLQuery::exec(sql) : QFuture<QSqlQuery>();
-    const QFuture<QList<QSqlRecord>> selected
-        = form == 1 ? AsyncSQLQuery::select(sql) : QFuture<QList<QSqlRecord>>();
-    const QFuture<QString> firstRow = form == 2
-        ? AsyncSQLQuery::read(sql,
-            [](QSqlQuery &query) { return query.next() ? query.value(0).toString() : QString(); })
-        : QFuture<QString>();
+    // The future, and any result it holds, stays alive during the write, as a caller's would.
+    QFuture<void> held;
     if (form == 0) {
-        QVERIFY(waitFor(executed));
+        held = AsyncSQLQuery::exec(sql);
     } else if (form == 1) {
+        const QFuture<QList<QSqlRecord>> selected = AsyncSQLQuery::select(sql);
         QVERIFY(waitFor(selected));
         QCOMPARE(selected.result().size(), 3);
+        held = selected;
     } else {
+        const QFuture<QString> firstRow = AsyncSQLQuery::read(
+            sql, [](QSqlQuery &query) { return query.next() ? query.value(0).toString() : QString(); });
         QVERIFY(waitFor(firstRow));
         QCOMPARE(firstRow.result(), QStringLiteral("1"));
+        held = firstRow;
     }
+    QVERIFY(waitFor(held));
 
     // A writer that will not wait: an unread statement on the pool thread's connection would
     // still hold SQLite's shared lock and make this fail with "database is locked".

@@ -59,9 +59,6 @@ void TestExceptions::networkMessages_data()
     QTest::newRow("gone") << 207 << "запрошенный ресурс больше не доступен на сервере";
     QTest::newRow("internal") << 401 << "Внутрення ошибка сервера";
     QTest::newRow("no error") << 0 << "Неизвестная ошибка сети";
-    QTest::newRow("unknown network") << 99 << "Неизвестная ошибка сети";
-    QTest::newRow("resend") << 205 << "Неизвестная ошибка сети";
-    QTest::newRow("invalid operation") << 302 << "Неизвестная ошибка сети";
     // Unnamed, yet inside the range the enumeration can hold (larger values are undefined).
     QTest::newRow("unnamed code") << 450 << "Неизвестная ошибка сети";
 }
@@ -114,20 +111,19 @@ void TestExceptions::dynamicTypeSurvivesPoolThread()
         throw KMAPIException(QNetworkReply::InternalServerError,
                              QJsonObject{{"code", 1003}, {"message", "taken"}});
     });
-    QString seenMessage;
-    QString seenDescription;
-    int seenCode = -1;
+    QString seen;
     QFuture<int> handled = future.onFailed([&](const AppException &e) {
-        seenMessage = e.message();
-        seenDescription = e.description();
         if (auto api = dynamic_cast<const KMAPIException *>(&e))
-            seenCode = api->code();
+            seen = QStringLiteral("%1 %2 %3 %4")
+                       .arg(api->code())
+                       .arg(int(api->networkError()))
+                       .arg(e.message(), e.description());
         return 0;
     });
     handled.waitForFinished();
-    QCOMPARE(seenCode, 1003);
-    QCOMPARE(seenMessage, QStringLiteral("Терминал с таким uuid уже зарегистрирован в системе"));
-    QCOMPARE(seenDescription, QStringLiteral("taken"));
+    QCOMPARE(seen,
+        QStringLiteral("1003 %1 Терминал с таким uuid уже зарегистрирован в системе taken")
+            .arg(int(QNetworkReply::InternalServerError)));
 }
 
 void TestExceptions::cloneKeepsEveryMember()
@@ -139,13 +135,6 @@ void TestExceptions::cloneKeepsEveryMember()
     QCOMPARE(copy->message(), db.message());
     QCOMPARE(copy->description(), db.description());
     QVERIFY_THROWS_EXCEPTION(DBException, copy->raise());
-
-    const KMAPIException api(QNetworkReply::TimeoutError, QJsonObject{{"code", 1002}});
-    std::unique_ptr<AppException> apiCopy(api.clone());
-    auto typed = dynamic_cast<KMAPIException *>(apiCopy.get());
-    QVERIFY(typed);
-    QCOMPARE(typed->code(), 1002);
-    QCOMPARE(typed->networkError(), QNetworkReply::TimeoutError);
 }
 
 QTEST_GUILESS_MAIN(TestExceptions)

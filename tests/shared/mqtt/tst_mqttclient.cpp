@@ -115,19 +115,18 @@ class LogCapture
 public:
     LogCapture()
     {
-        s_lines.clear();
+        lines.clear();
         m_previous = qInstallMessageHandler(&LogCapture::handler);
     }
     ~LogCapture() { qInstallMessageHandler(m_previous); }
-    static QStringList lines() { return s_lines; }
+    static inline QStringList lines;
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
     {
-        s_lines << QString::fromLatin1(context.category ? context.category : "") + QLatin1Char(' ')
+        lines << QString::fromLatin1(context.category ? context.category : "") + QLatin1Char(' ')
                 + message;
     }
-    static inline QStringList s_lines;
     QtMessageHandler m_previous = nullptr;
 };
 
@@ -148,14 +147,11 @@ private Q_SLOTS:
     void subscribeReceivesWithQos1();
     void subscribeRefusesWhenItCannot_data();
     void subscribeRefusesWhenItCannot();
-    void sameFilterGivesSameSubscription();
-    void unsubscribeStopsDelivery();
-    void settersIgnoredUnlessDisconnected();
-    void connectWhileBusyDoesNothing();
-    void disconnectDropsSubscriptions();
-    void brokerLossAndRestart();
-    void silentHostDoesNotBlockTheEventLoop();
-    void unansweringHostDoesNotBlockTheEventLoop();
+    void subscriptionsShareAFilterAndEndAlone();
+    void busyClientKeepsItsSession();
+    void brokerLossAndRestartAndDisconnect();
+    void slowHostDoesNotBlockTheEventLoop_data();
+    void slowHostDoesNotBlockTheEventLoop();
     void passwordNeverLogged();
     void destroyedWhileBusyIsSafe_data();
     void destroyedWhileBusyIsSafe();
@@ -252,32 +248,27 @@ void TestMqttClient::connectReportsStates()
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         port = closed.serverPort();
     }
-    MqttClient client;
-    client.setHostname(host);
-    client.setPort(port);
-    client.setUsername(username);
-    client.setPassword(password);
+    auto client = newClient(username, password);
+    client->setHostname(host);
+    client->setPort(port);
     ThreadWatch threads;
-    threads.watch(&client);
-    QSignalSpy spy(&client, &MqttClient::stateChanged);
+    threads.watch(client.get());
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
 
-    client.connectToHost();
+    client->connectToHost();
     // Only Connecting is reported from inside connectToHost(); the outcome comes later.
     QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
-    QCOMPARE(client.state(), MqttClient::Connecting);
 
     QTRY_COMPARE(spy.size(), states.size());
     QCOMPARE(statesOf(spy), states);
-    QCOMPARE(client.state(), states.constLast());
+    QCOMPARE(client->state(), states.constLast());
     QCOMPARE(threads.offThread, 0);
     QCOMPARE(threads.seen, states.size());
 
     // The refusal is final: the client does not try again by itself.
-    if (states.constLast() == MqttClient::Disconnected) {
+    if (states.constLast() == MqttClient::Disconnected)
         QVERIFY(!spy.wait(300));
-        QCOMPARE(client.state(), MqttClient::Disconnected);
-    }
 }
 
 void TestMqttClient::subscribeReceivesWithQos1_data()
@@ -291,8 +282,6 @@ void TestMqttClient::subscribeReceivesWithQos1_data()
 
     QTest::newRow("exact") << "acme/point/7/order"
                            << "acme/point/7/order" << true << "acme/point/7/order";
-    QTest::newRow("hash below point") << "acme/point/7/#"
-                                      << "acme/point/7/order" << true << "acme/point/7/end";
     QTest::newRow("hash deeper") << "acme/point/7/#"
                                  << "acme/point/7/a/b/shift" << true << "acme/point/7/end";
     QTest::newRow("hash point itself") << "acme/point/7/#"
@@ -301,12 +290,8 @@ void TestMqttClient::subscribeReceivesWithQos1_data()
                                       << "acme/point/70/order" << false << "acme/point/7/end";
     QTest::newRow("plus") << "acme/point/+/order"
                           << "acme/point/9/order" << true << "acme/point/1/order";
-    QTest::newRow("plus other table") << "acme/point/+/order"
-                                      << "acme/point/9/shift" << false << "acme/point/1/order";
     QTest::newRow("plus too deep") << "acme/+"
                                    << "acme/point/9" << false << "acme/end";
-    QTest::newRow("other domain") << "acme/point/7/#"
-                                  << "emca/point/7/order" << false << "acme/point/7/end";
 }
 
 void TestMqttClient::subscribeReceivesWithQos1()
@@ -321,8 +306,6 @@ void TestMqttClient::subscribeReceivesWithQos1()
     ThreadWatch threads;
     MqttSubscription *subscription = subscribed(*client, filter);
     QVERIFY(subscription);
-    QCOMPARE(subscription->topic().filter(), filter);
-    QCOMPARE(subscription->qos(), quint8(1));
     threads.watch(subscription);
     QSignalSpy received(subscription, &MqttSubscription::messageReceived);
     QVERIFY(received.isValid());
@@ -350,9 +333,7 @@ void TestMqttClient::subscribeRefusesWhenItCannot_data()
 
     QTest::newRow("valid, not connected") << "acme/point/7/#" << false;
     QTest::newRow("empty") << "" << true;
-    QTest::newRow("hash not last") << "acme/#/7" << true;
     QTest::newRow("plus inside level") << "ac+me/point/7/#" << true;
-    QTest::newRow("hash inside level") << "ac#me/point/7/#" << true;
 }
 
 void TestMqttClient::subscribeRefusesWhenItCannot()
@@ -368,71 +349,30 @@ void TestMqttClient::subscribeRefusesWhenItCannot()
     QCOMPARE(client->state(), connected ? MqttClient::Connected : MqttClient::Disconnected);
 }
 
-void TestMqttClient::sameFilterGivesSameSubscription()
-{
-    auto client = connectedClient();
-    QVERIFY(client);
-    MqttSubscription *first = subscribed(*client, QStringLiteral("same/#"));
-    QVERIFY(first);
-    QCOMPARE(client->subscribe(MqttTopicFilter(QStringLiteral("same/#")), 1), first);
-    QSignalSpy received(first, &MqttSubscription::messageReceived);
-    QVERIFY(received.isValid());
-    QVERIFY(m_broker.publish(QStringLiteral("same/x"), "once"));
-    QVERIFY(m_broker.publish(QStringLiteral("same/y"), "marker"));
-    QTRY_COMPARE(topicsOf(received), (QStringList { "same/x", "same/y" }));
-}
-
-void TestMqttClient::unsubscribeStopsDelivery()
+void TestMqttClient::subscriptionsShareAFilterAndEndAlone()
 {
     auto client = connectedClient();
     QVERIFY(client);
     QPointer<MqttSubscription> gone = subscribed(*client, QStringLiteral("gone/#"));
     MqttSubscription *kept = subscribed(*client, QStringLiteral("kept/#"));
     QVERIFY(gone && kept);
+    QCOMPARE(client->subscribe(MqttTopicFilter(QStringLiteral("kept/#")), 1), kept);
     QSignalSpy goneReceived(gone.data(), &MqttSubscription::messageReceived);
     QSignalSpy keptReceived(kept, &MqttSubscription::messageReceived);
-    QSignalSpy goneState(gone.data(), &MqttSubscription::stateChanged);
-    QVERIFY(goneReceived.isValid() && keptReceived.isValid() && goneState.isValid());
+    QVERIFY(goneReceived.isValid() && keptReceived.isValid());
 
     gone->unsubscribe();
     QCOMPARE(gone->state(), MqttSubscription::Unsubscribed);
-    QCOMPARE(goneState.size(), 1);
     QVERIFY(m_broker.publish(QStringLiteral("gone/x"), "lost"));
-    QVERIFY(m_broker.publish(QStringLiteral("kept/x"), "marker"));
-    QTRY_COMPARE(keptReceived.size(), 1);
+    QVERIFY(m_broker.publish(QStringLiteral("kept/x"), "once"));
+    QVERIFY(m_broker.publish(QStringLiteral("kept/y"), "marker"));
+    QTRY_COMPARE(topicsOf(keptReceived), (QStringList { "kept/x", "kept/y" }));
     QCOMPARE(goneReceived.size(), 0);
     QTRY_VERIFY(gone.isNull());
 }
 
-void TestMqttClient::settersIgnoredUnlessDisconnected()
-{
-    auto client = newClient(m_broker.username(), m_broker.password());
-    client->connectToHost();
-    QCOMPARE(client->state(), MqttClient::Connecting);
-    client->setPort(1);
-    client->setUsername(QStringLiteral("other"));
-    QTRY_COMPARE(client->state(), MqttClient::Connected);
-
-    client->setHostname(QStringLiteral("example.invalid"));
-    client->setPort(2);
-    client->setUsername(QStringLiteral("other"));
-    client->setPassword(QStringLiteral("other"));
-    QCOMPARE(client->hostname(), m_broker.host());
-    QCOMPARE(client->port(), m_broker.port());
-    QCOMPARE(client->username(), m_broker.username());
-    QCOMPARE(client->password(), m_broker.password());
-
-    client->disconnectFromHost();
-    QCOMPARE(client->state(), MqttClient::Disconnected);
-    client->setPassword(QStringLiteral("wrong"));
-    QCOMPARE(client->password(), QStringLiteral("wrong"));
-    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
-    QVERIFY(spy.isValid());
-    client->connectToHost();
-    QTRY_COMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Disconnected }));
-}
-
-void TestMqttClient::connectWhileBusyDoesNothing()
+// While a session is being set up or is up, neither new settings nor a second connect disturb it.
+void TestMqttClient::busyClientKeepsItsSession()
 {
     auto client = newClient(m_broker.username(), m_broker.password());
     QSignalSpy spy(client.get(), &MqttClient::stateChanged);
@@ -440,40 +380,32 @@ void TestMqttClient::connectWhileBusyDoesNothing()
     client->connectToHost();
     client->connectToHost();
     QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
+    client->setPort(1);
+    client->setUsername(QStringLiteral("other"));
     QTRY_COMPARE(client->state(), MqttClient::Connected);
     MqttSubscription *subscription = subscribed(*client, QStringLiteral("busy/#"));
     QVERIFY(subscription);
 
+    client->setHostname(QStringLiteral("example.invalid"));
+    client->setPassword(QStringLiteral("other"));
     client->connectToHost();
-    QCOMPARE(client->state(), MqttClient::Connected);
-    QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Connected }));
-    // Still the same session: the subscription keeps working.
+    QCOMPARE(client->port(), m_broker.port());
+    QCOMPARE(client->password(), m_broker.password());
     QSignalSpy received(subscription, &MqttSubscription::messageReceived);
     QVERIFY(received.isValid());
     QVERIFY(m_broker.publish(QStringLiteral("busy/x"), "still here"));
     QTRY_COMPARE(received.size(), 1);
     QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Connected }));
+
+    // Once disconnected, settings are taken again.
+    client->disconnectFromHost();
+    client->setPassword(QStringLiteral("wrong"));
+    spy.clear();
+    client->connectToHost();
+    QTRY_COMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Disconnected }));
 }
 
-void TestMqttClient::disconnectDropsSubscriptions()
-{
-    auto client = connectedClient();
-    QVERIFY(client);
-    QPointer<MqttSubscription> subscription = subscribed(*client, QStringLiteral("drop/#"));
-    QVERIFY(subscription);
-    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
-    QVERIFY(spy.isValid());
-
-    client->disconnectFromHost();
-    QCOMPARE(statesOf(spy), States { MqttClient::Disconnected });
-    QCOMPARE(subscription->state(), MqttSubscription::Unsubscribed);
-    client->disconnectFromHost();
-    QCOMPARE(spy.size(), 1);
-    QTRY_VERIFY(subscription.isNull());
-    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("drop/#")), 1));
-}
-
-void TestMqttClient::brokerLossAndRestart()
+void TestMqttClient::brokerLossAndRestartAndDisconnect()
 {
     auto client = connectedClient();
     QVERIFY(client);
@@ -487,7 +419,6 @@ void TestMqttClient::brokerLossAndRestart()
     QTRY_VERIFY(before.isNull());
 
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
-    QCOMPARE(client->port(), m_broker.port());
     // The client never reconnects by itself.
     QVERIFY(!spy.wait(300));
     client->connectToHost();
@@ -500,58 +431,43 @@ void TestMqttClient::brokerLossAndRestart()
     QVERIFY(received.isValid());
     QVERIFY(m_broker.publish(QStringLiteral("restart/order"), "once"));
     QVERIFY(m_broker.publish(QStringLiteral("restart/marker"), "marker"));
-    QTRY_COMPARE(received.size(), 2);
-    QCOMPARE(topicsOf(received), (QStringList { "restart/order", "restart/marker" }));
+    QTRY_COMPARE(topicsOf(received), (QStringList { "restart/order", "restart/marker" }));
     QCOMPARE(client->findChildren<MqttSubscription *>().size(), 1);
+
+    // Disconnecting on purpose ends the subscriptions the same way, and only once.
+    QPointer<MqttSubscription> ended(after);
+    spy.clear();
+    client->disconnectFromHost();
+    QCOMPARE(after->state(), MqttSubscription::Unsubscribed);
+    client->disconnectFromHost();
+    QCOMPARE(statesOf(spy), States { MqttClient::Disconnected });
+    QTRY_VERIFY(ended.isNull());
+    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("restart/#")), 1));
 }
 
-void TestMqttClient::silentHostDoesNotBlockTheEventLoop()
+void TestMqttClient::slowHostDoesNotBlockTheEventLoop_data()
 {
+    QTest::addColumn<bool>("acceptsTcp");
     // Accepts the TCP connection and then never answers the MQTT CONNECT.
+    QTest::newRow("silent broker") << true;
+    QTest::newRow("unanswered TCP handshake") << false;
+}
+
+void TestMqttClient::slowHostDoesNotBlockTheEventLoop()
+{
+    QFETCH(bool, acceptsTcp);
+
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     QSignalSpy accepted(&silent, &QTcpServer::newConnection);
     QVERIFY(accepted.isValid());
-
-    int ticks = 0;
-    QTimer ticker;
-    ticker.setInterval(5);
-    connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
-    ticker.start();
-
-    MqttClient client;
-    client.setHostname(QStringLiteral("127.0.0.1"));
-    client.setPort(silent.serverPort());
-    client.setUsername(QStringLiteral("user"));
-    client.setPassword(QStringLiteral("password"));
-    client.connectToHost();
-    QCOMPARE(client.state(), MqttClient::Connecting);
-
-    QVERIFY(accepted.wait(5000));
-    QTcpSocket *peer = silent.nextPendingConnection();
-    QVERIFY(peer);
-    // The CONNECT packet arrives while the event loop keeps running timers.
-    QTRY_VERIFY(peer->bytesAvailable() > 0);
-    QCOMPARE(quint8(peer->peek(1).at(0)), quint8(0x10));
-    const int ticksBefore = ticks;
-    QTRY_VERIFY(ticks >= ticksBefore + 10);
-    QCOMPARE(client.state(), MqttClient::Connecting);
-
-    QSignalSpy peerClosed(peer, &QTcpSocket::disconnected);
-    QVERIFY(peerClosed.isValid());
-    client.disconnectFromHost();
-    QCOMPARE(client.state(), MqttClient::Disconnected);
-    QVERIFY(peerClosed.wait(5000));
-}
-
-void TestMqttClient::unansweringHostDoesNotBlockTheEventLoop()
-{
     UnansweringHost host;
     QVERIFY(host.port() != 0);
-    QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, host.port());
-    QVERIFY2(!probe.waitForConnected(300), "the host answered the TCP handshake");
-    probe.abort();
+    if (!acceptsTcp) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, host.port());
+        QVERIFY2(!probe.waitForConnected(300), "the host answered the TCP handshake");
+    }
 
     int ticks = 0;
     QTimer ticker;
@@ -559,25 +475,34 @@ void TestMqttClient::unansweringHostDoesNotBlockTheEventLoop()
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start();
 
-    MqttClient client;
-    client.setHostname(QStringLiteral("127.0.0.1"));
-    client.setPort(host.port());
-    client.setUsername(m_broker.username());
-    client.setPassword(m_broker.password());
-    QSignalSpy spy(&client, &MqttClient::stateChanged);
+    auto client = newClient(m_broker.username(), m_broker.password());
+    client->setPort(acceptsTcp ? silent.serverPort() : host.port());
+    QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
     QElapsedTimer clock;
     clock.start();
-    client.connectToHost();
+    client->connectToHost();
     QVERIFY2(clock.elapsed() < 100, "connectToHost() waited for the host");
 
-    // The handshake stays unanswered while timers keep firing.
-    QTRY_VERIFY(ticks >= 40);
-    QCOMPARE(client.state(), MqttClient::Connecting);
+    QTcpSocket *peer = nullptr;
+    if (acceptsTcp) {
+        QVERIFY(accepted.wait(5000));
+        peer = silent.nextPendingConnection();
+        QVERIFY(peer);
+        // The CONNECT packet arrives while the event loop keeps running timers.
+        QTRY_VERIFY(peer->bytesAvailable() > 0);
+        QCOMPARE(quint8(peer->peek(1).at(0)), quint8(0x10));
+    }
+    const int ticksBefore = ticks;
+    QTRY_VERIFY(ticks >= ticksBefore + 40);
     QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
 
-    client.disconnectFromHost();
+    std::unique_ptr<QSignalSpy> peerClosed(
+        peer ? new QSignalSpy(peer, &QTcpSocket::disconnected) : nullptr);
+    client->disconnectFromHost();
     QCOMPARE(statesOf(spy), (States { MqttClient::Connecting, MqttClient::Disconnected }));
+    if (peerClosed)
+        QVERIFY(peerClosed->wait(5000));
 }
 
 void TestMqttClient::passwordNeverLogged()
@@ -601,7 +526,7 @@ void TestMqttClient::passwordNeverLogged()
         QTest::qWait(100);
         waiting.reset();
 
-        const QStringList lines = LogCapture::lines();
+        const QStringList lines = LogCapture::lines;
         // Connecting, the refusal and disconnecting were all written down...
         QVERIFY2(lines.size() >= 4, qPrintable(lines.join(QLatin1Char('\n'))));
         QVERIFY(lines.filter(QStringLiteral("km4.mqtt")).size() >= 4);
@@ -628,12 +553,10 @@ void TestMqttClient::destroyedWhileBusyIsSafe()
 
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-    auto *client = new MqttClient;
+    MqttClient *client = newClient(m_broker.username(), m_broker.password()).release();
     QPointer<MqttClient> guard(client);
-    client->setHostname(QStringLiteral("127.0.0.1"));
-    client->setPort(moment == QLatin1String("connack") ? silent.serverPort() : m_broker.port());
-    client->setUsername(m_broker.username());
-    client->setPassword(m_broker.password());
+    if (moment == QLatin1String("connack"))
+        client->setPort(silent.serverPort());
 
     if (moment == QLatin1String("stateChanged")) {
         connect(client, &MqttClient::stateChanged, this, [client](MqttClient::ClientState s) {
