@@ -35,20 +35,41 @@ std::exception_ptr failureOf(APIFuture future)
     return nullptr;
 }
 
-// What a failure was, as "kmapi <network error> <server code>" or "network <network error>".
+// Outcomes as texts that compare at a glance: "success", "kmapi <network error> <server code>"
+// or "network <network error>".
+const QString success = QStringLiteral("success");
+
+QString network(QNetworkReply::NetworkError error)
+{
+    return QStringLiteral("network %1").arg(int(error));
+}
+
+QString serverError(QNetworkReply::NetworkError error, int code)
+{
+    return QStringLiteral("kmapi %1 %2").arg(int(error)).arg(code);
+}
+
 QString describe(const std::exception_ptr &failure)
 {
     if (!failure)
-        return QStringLiteral("success");
+        return success;
     try {
         std::rethrow_exception(failure);
     } catch (const KMAPIException &e) {
-        return QStringLiteral("kmapi %1 %2").arg(int(e.networkError())).arg(e.code());
+        return serverError(e.networkError(), e.code());
     } catch (const NetworkException &e) {
-        return QStringLiteral("network %1").arg(int(e.networkError()));
+        return network(e.networkError());
     } catch (...) {
         return QStringLiteral("other");
     }
+}
+
+// Waits for a request with the event loop running; "success", or what its failure was.
+QString outcome(const APIFuture &future)
+{
+    if (!waitFor(future))
+        return QStringLiteral("still running");
+    return describe(failureOf(future));
 }
 
 QList<QByteArray> ourHeaders(const RecordedRequest &request)
@@ -121,17 +142,14 @@ void TestKMAPI::pointAtServer(KMAPI &api)
 {
     api.useHttps(false);
     api.setHost(server->host());
-    APIFuture registration = api.requestRegistration(server->domain(), QStringLiteral("dev-0"));
-    QVERIFY(waitFor(registration));
+    QVERIFY(waitFor(api.requestRegistration(server->domain(), QStringLiteral("dev-0"))));
     server->clearRequests();
 }
 
 void TestKMAPI::login(KMAPI &api)
 {
     server->enqueue(FakeServer::TokenPath, FakeServer::token("access-1", "refresh-1"));
-    APIFuture token = api.requestToken(server->domain(), QStringLiteral("dev-1"));
-    QVERIFY(waitFor(token));
-    QVERIFY(!failureOf(token));
+    QCOMPARE(outcome(api.requestToken(server->domain(), QStringLiteral("dev-1"))), success);
     server->clearRequests();
 }
 
@@ -201,9 +219,7 @@ void TestKMAPI::wireFormat()
     api.setVersion(QStringLiteral("1.0.0"), QStringLiteral("9"));
     login(api); // issues access-1 / refresh-1
 
-    APIFuture future = call(api);
-    QVERIFY(waitFor(future));
-    QCOMPARE(describe(failureOf(future)), QStringLiteral("success"));
+    QCOMPARE(outcome(call(api)), success);
 
     const QList<RecordedRequest> requests = server->requests();
     QCOMPARE(requests.size(), 1);
@@ -243,9 +259,7 @@ void TestKMAPI::tokenLifetimeIsStored()
 
     // An answer without the token keys leaves empty tokens that count as expired at once.
     server->enqueue(FakeServer::TokenPath, FakeServer::json({}));
-    APIFuture empty = api.requestToken(server->domain(), QStringLiteral("dev"));
-    QVERIFY(waitFor(empty));
-    QVERIFY(!failureOf(empty));
+    QCOMPARE(outcome(api.requestToken(server->domain(), QStringLiteral("dev"))), success);
     QVERIFY(api.tokenExpiresAt() <= QDateTime::currentSecsSinceEpoch() - 60);
 }
 
@@ -254,17 +268,13 @@ void TestKMAPI::loginStoresDomainEvenWhenRefused()
     KMAPI api;
     pointAtServer(api);
     server->enqueue(FakeServer::TokenPath, FakeServer::error(403, 1003, "known"));
-    APIFuture token = api.requestToken(server->domain(), QStringLiteral("dev"));
-    QVERIFY(waitFor(token));
-    QCOMPARE(describe(failureOf(token)),
-        QStringLiteral("kmapi %1 1003").arg(int(QNetworkReply::ContentAccessDenied)));
+    QCOMPARE(outcome(api.requestToken(server->domain(), QStringLiteral("dev"))),
+        serverError(QNetworkReply::ContentAccessDenied, 1003));
     QCOMPARE(api.currentDomain(), server->domain());
     QCOMPARE(api.tokenExpiresAt(), 0); // a failed login changes no token
 
     // The same subdomain is addressed by the next request.
-    APIFuture sync = api.requestSyncDB({}, 0);
-    QVERIFY(waitFor(sync));
-    QVERIFY(!failureOf(sync));
+    QCOMPARE(outcome(api.requestSyncDB({}, 0)), success);
     QCOMPARE(server->count(FakeServer::SyncPath), 1);
 }
 
@@ -293,9 +303,7 @@ void TestKMAPI::expiredTokenRefreshesFirst()
     }
     server->enqueue(FakeServer::TokenPath, FakeServer::token("a-new", "r-new", 3600));
 
-    APIFuture sync = api.requestSyncDB({}, 42, { QStringLiteral("config") });
-    QVERIFY(waitFor(sync));
-    QVERIFY(!failureOf(sync));
+    QCOMPARE(outcome(api.requestSyncDB({}, 42, { QStringLiteral("config") })), success);
 
     const QList<RecordedRequest> requests = server->requests();
     QCOMPARE(requests.size(), 2);
@@ -306,8 +314,7 @@ void TestKMAPI::expiredTokenRefreshesFirst()
     QCOMPARE(requests[1].header("Authorization"), QByteArray("Bearer a-new"));
 
     // Fresh now: the next request goes out at once.
-    APIFuture logs = api.requestSendLogs({});
-    QVERIFY(waitFor(logs));
+    QVERIFY(waitFor(api.requestSendLogs({})));
     QCOMPARE(server->count(FakeServer::TokenPath), 1);
 }
 
@@ -318,12 +325,8 @@ void TestKMAPI::refreshedTokenStillExpiredIsNotRefreshedAgain()
     pointAtServer(api);
     server->setAnswer(FakeServer::TokenPath, FakeServer::token("a-short", "r-short", 0));
 
-    APIFuture sync = api.requestSyncDB({}, 1);
-    QVERIFY(waitFor(sync));
-    QVERIFY(!failureOf(sync));
-    APIFuture logs = api.requestSendLogs({});
-    QVERIFY(waitFor(logs));
-    QVERIFY(!failureOf(logs));
+    QCOMPARE(outcome(api.requestSyncDB({}, 1)), success);
+    QCOMPARE(outcome(api.requestSendLogs({})), success);
 
     QCOMPARE(server->count(FakeServer::TokenPath), 2);
     QCOMPARE(server->count(FakeServer::SyncPath), 1);
@@ -340,10 +343,8 @@ void TestKMAPI::failedRefreshSendsNothingAndCountsNothing()
     QVERIFY(errors.isValid());
     server->enqueue(FakeServer::TokenPath, FakeServer::error(401, 7, "bad refresh token"));
 
-    APIFuture sync = api.requestSyncDB({}, 1);
-    QVERIFY(waitFor(sync));
-    QCOMPARE(describe(failureOf(sync)),
-        QStringLiteral("kmapi %1 7").arg(int(QNetworkReply::AuthenticationRequiredError)));
+    QCOMPARE(outcome(api.requestSyncDB({}, 1)),
+        serverError(QNetworkReply::AuthenticationRequiredError, 7));
     QCOMPARE(server->count(FakeServer::SyncPath), 0);
     QCOMPARE(errors.count(), 0);
 }
@@ -367,23 +368,19 @@ void TestKMAPI::errorMapping_data()
 
     QTest::newRow("logs 401 with error object")
         << logs << FakeServer::LogsPath << FakeServer::json(unauthorized, 401)
-        << QStringLiteral("kmapi %1 401").arg(int(QNetworkReply::AuthenticationRequiredError)) << 1
-        << unauthorized;
+        << serverError(QNetworkReply::AuthenticationRequiredError, 401) << 1 << unauthorized;
     QTest::newRow("sync html error page")
         << sync << FakeServer::SyncPath << FakeServer::htmlError(502)
-        << QStringLiteral("kmapi %1 0").arg(int(QNetworkReply::UnknownServerError)) << 1
-        << QJsonObject();
-    QTest::newRow("sync time-out")
-        << sync << FakeServer::SyncPath << FakeServer::silence()
-        << QStringLiteral("network %1").arg(int(QNetworkReply::TimeoutError)) << 1 << QJsonObject();
+        << serverError(QNetworkReply::UnknownServerError, 0) << 1 << QJsonObject();
+    QTest::newRow("sync time-out") << sync << FakeServer::SyncPath << FakeServer::silence()
+                                   << network(QNetworkReply::TimeoutError) << 1 << QJsonObject();
     QTest::newRow("sync connection dropped")
         << sync << FakeServer::SyncPath << FakeServer::closeConnection()
-        << QStringLiteral("network %1").arg(int(QNetworkReply::RemoteHostClosedError)) << 1
-        << QJsonObject();
+        << network(QNetworkReply::RemoteHostClosedError) << 1 << QJsonObject();
     QTest::newRow("registration refused with code")
         << registration << FakeServer::RegistrationPath
         << FakeServer::error(409, 1002, "already requested")
-        << QStringLiteral("kmapi %1 1002").arg(int(QNetworkReply::ContentConflictError)) << 0
+        << serverError(QNetworkReply::ContentConflictError, 1002) << 0
         << QJsonObject { { QStringLiteral("code"), 1002 },
                { QStringLiteral("message"), QStringLiteral("already requested") } };
 }
@@ -440,44 +437,32 @@ void TestKMAPI::domainThatLeavesTheServerIsRefused()
     const QString redirect
         = QStringLiteral("127.0.0.1:%1/terminal/v1/oauth/token?").arg(server->port());
     for (const QString &d : { domain, redirect }) {
-        APIFuture token = api.requestToken(d, QStringLiteral("secret-uuid"));
-        QVERIFY(waitFor(token));
-        QCOMPARE(describe(failureOf(token)),
-            QStringLiteral("network %1").arg(int(QNetworkReply::HostNotFoundError)));
-        APIFuture registration = api.requestRegistration(d, QStringLiteral("secret-uuid"));
-        QVERIFY(waitFor(registration));
-        QVERIFY(failureOf(registration));
+        QCOMPARE(outcome(api.requestToken(d, QStringLiteral("secret-uuid"))),
+            network(QNetworkReply::HostNotFoundError));
+        QVERIFY(outcome(api.requestRegistration(d, QStringLiteral("secret-uuid"))) != success);
     }
     QCOMPARE(server->requests().size(), 0);
 
     // With a valid token, "/sync-db" to such a domain fails as a counted network failure.
     api.useHttps(false);
     login(api);
-    APIFuture rename = api.requestRegistration(domain, QStringLiteral("secret-uuid"));
-    QVERIFY(waitFor(rename));
+    QVERIFY(waitFor(api.requestRegistration(domain, QStringLiteral("secret-uuid"))));
     QSignalSpy errors(&api, &KMAPI::errorRequest);
     QVERIFY(errors.isValid());
-    APIFuture sync = api.requestSyncDB({}, 0);
-    QVERIFY(waitFor(sync));
-    QCOMPARE(describe(failureOf(sync)),
-        QStringLiteral("network %1").arg(int(QNetworkReply::HostNotFoundError)));
+    QCOMPARE(outcome(api.requestSyncDB({}, 0)), network(QNetworkReply::HostNotFoundError));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(server->requests().size(), 0);
 
     // A refused connection is a network failure too, not a server answer.
     api.setHost(QStringLiteral("0.0.1:%1").arg(FakeServer::unusedPort()));
-    APIFuture refused = api.requestToken(QStringLiteral("127"), QStringLiteral("dev"));
-    QVERIFY(waitFor(refused));
-    QCOMPARE(describe(failureOf(refused)),
-        QStringLiteral("network %1").arg(int(QNetworkReply::ConnectionRefusedError)));
+    QCOMPARE(outcome(api.requestToken(QStringLiteral("127"), QStringLiteral("dev"))),
+        network(QNetworkReply::ConnectionRefusedError));
 
     // So is a TLS handshake with a server that speaks plain HTTP.
     api.setHost(server->host());
     api.useHttps(true);
-    APIFuture tls = api.requestToken(QStringLiteral("127"), QStringLiteral("dev"));
-    QVERIFY(waitFor(tls));
-    QCOMPARE(describe(failureOf(tls)),
-        QStringLiteral("network %1").arg(int(QNetworkReply::SslHandshakeFailedError)));
+    QCOMPARE(outcome(api.requestToken(QStringLiteral("127"), QStringLiteral("dev"))),
+        network(QNetworkReply::SslHandshakeFailedError));
 }
 
 void TestKMAPI::parallelRequestsFromPoolThreads()
@@ -494,9 +479,7 @@ void TestKMAPI::parallelRequestsFromPoolThreads()
     }
     for (QFuture<APIFuture> &outer : started) {
         QVERIFY(waitFor(outer));
-        APIFuture inner = outer.result();
-        QVERIFY(waitFor(inner));
-        QCOMPARE(describe(failureOf(inner)), QStringLiteral("success"));
+        QCOMPARE(outcome(outer.result()), success);
     }
     // Every upload carried a token that the double had issued.
     for (const RecordedRequest &r : server->requests(FakeServer::LogsPath))
