@@ -47,26 +47,16 @@ struct ThreadWatch
 {
     int offThread = 0;
     int seen = 0;
-    void watch(MqttClient *client)
+    template <typename Sender, typename Signal> void watch(Sender *owner, Signal signal)
     {
         QObject::connect(
-            client, &MqttClient::stateChanged, client, [this, client] { note(client); },
+            owner, signal, owner,
+            [this, owner] {
+                ++seen;
+                if (QThread::currentThread() != owner->thread())
+                    ++offThread;
+            },
             Qt::DirectConnection);
-    }
-    void watch(MqttSubscription *subscription)
-    {
-        QObject::connect(
-            subscription, &MqttSubscription::messageReceived, subscription,
-            [this, subscription] { note(subscription); }, Qt::DirectConnection);
-        QObject::connect(
-            subscription, &MqttSubscription::stateChanged, subscription,
-            [this, subscription] { note(subscription); }, Qt::DirectConnection);
-    }
-    void note(QObject *owner)
-    {
-        ++seen;
-        if (QThread::currentThread() != owner->thread())
-            ++offThread;
     }
 };
 
@@ -249,7 +239,7 @@ void TestMqttClient::connectReportsStates()
     client->setHostname(host);
     client->setPort(port);
     ThreadWatch threads;
-    threads.watch(client.get());
+    threads.watch(client.get(), &MqttClient::stateChanged);
     QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
 
@@ -303,7 +293,8 @@ void TestMqttClient::subscribeReceivesWithQos1()
     ThreadWatch threads;
     MqttSubscription *subscription = subscribed(*client, filter);
     QVERIFY(subscription);
-    threads.watch(subscription);
+    threads.watch(subscription, &MqttSubscription::messageReceived);
+    threads.watch(subscription, &MqttSubscription::stateChanged);
     QSignalSpy received(subscription, &MqttSubscription::messageReceived);
     QVERIFY(received.isValid());
 
