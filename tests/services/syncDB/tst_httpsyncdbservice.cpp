@@ -129,6 +129,7 @@ private Q_SLOTS:
     void offlineRunFinishesAtOnce();
     void stopWaitsForTheChainAndRestartsFirstSync();
     void destructionWaitsForARunningChain();
+    void callersDuringOneChainAllHearOfItsEnd();
     void stoppedServiceIgnoresOnlineChanges();
 
 private:
@@ -515,6 +516,21 @@ void TestHttpSyncDBService::destructionWaitsForARunningChain()
     QCOMPARE(value("SELECT COUNT(*) FROM order_status").toInt(), 2);
     QTest::qWait(50);
     QVERIFY(log->entries.filter("Finished").isEmpty());
+}
+
+// Every caller that asks while a synchronisation runs shares that chain and hears of its end.
+void TestHttpSyncDBService::callersDuringOneChainAllHearOfItsEnd()
+{
+    startSlowChain(800);
+    const VoidFuture first = service->manualSync();
+    const VoidFuture second = service->manualSync();
+    for (const VoidFuture &manual : { first, second }) {
+        QVERIFY(waitFor(manual));
+        QVERIFY(!manual.isCanceled());
+    }
+    QVERIFY(waitForEntry("syncFinished"));
+    QCOMPARE(server->count(FakeServer::SyncPath), 1);
+    QCOMPARE(value("SELECT COUNT(*) FROM order_status").toInt(), 2);
 }
 
 void TestHttpSyncDBService::stoppedServiceIgnoresOnlineChanges()

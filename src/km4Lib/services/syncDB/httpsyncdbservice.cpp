@@ -15,11 +15,14 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QPromise>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtConcurrent>
 
 #include <cmath>
+#include <exception>
+#include <memory>
 #include <type_traits>
 
 namespace {
@@ -190,7 +193,7 @@ VoidFuture HttpSyncDBService::update()
 {
     // A tick while a chain runs is skipped: chains never overlap.
     if (!currentSync.isFinished())
-        return currentSync;
+        return follow();
 
     Tick tick;
     tick.online = env->isOnline.value();
@@ -228,7 +231,26 @@ VoidFuture HttpSyncDBService::update()
               .onFailed([this](const AppException &exception) {
                   countFailure(exception.message(), exception.description());
               });
-    return currentSync;
+    return follow();
+}
+
+VoidFuture HttpSyncDBService::follow()
+{
+    // A future holds one continuation, and a later one replaces (and cancels) the earlier: every
+    // caller gets a future of its own, finished by one more link at the end of the chain, so two
+    // callers that chain on the same running synchronisation both hear of its end.
+    auto promise = std::make_shared<QPromise<void>>();
+    VoidFuture followed = promise->future();
+    promise->start();
+    currentSync = currentSync.then([promise](VoidFuture chain) {
+        try {
+            chain.waitForFinished(); // hands a failure on to the caller
+        } catch (...) {
+            promise->setException(std::current_exception());
+        }
+        promise->finish();
+    });
+    return followed;
 }
 
 QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObject &answer)

@@ -81,6 +81,8 @@ private:
     bool overtaken(int generation) const { return generation != this->generation.load(); }
     int syncPeriod() const;
     void waitForChain();
+    // A future of the caller's own that finishes with the running chain.
+    [[nodiscard]] VoidFuture follow();
 
     KMAPI *api;
     QTimer syncTimer;
