@@ -42,9 +42,10 @@ int main(int argc, char **argv)
 
     int exitCode = 1;
     {
+        // The engine may ask the factory for managers until it is gone, so the factory outlives it.
+        const auto factory = std::make_unique<CachingNetworkAccessManagerFactory>();
         QQmlApplicationEngine engine;
         engine.addImportPath(QStringLiteral("qrc:/"));
-        const auto factory = std::make_unique<CachingNetworkAccessManagerFactory>();
         engine.setNetworkAccessManagerFactory(factory.get());
 
         QmlAppCore *core = createCore(&app);
@@ -68,8 +69,8 @@ int main(int argc, char **argv)
         }
         // Pool work reports to the core and its models; let it end while everything is alive.
         core->waitForBackgroundWork();
-        // The factory goes before the engine (declared later), the engine before the
-        // application object, which then deletes the core.
+        // The engine goes before the factory and the application object, which then deletes
+        // the core.
     }
     return exitCode;
 }
