@@ -1,5 +1,7 @@
 #include "aggregatebyjoin.h"
 
+#include "modelchanges.h"
+
 namespace ProxyOrm {
 
 AggregateByJoin::AggregateByJoin(const QAbstractListModel *model, int keyRole,
@@ -45,14 +47,7 @@ void AggregateByJoin::followJoin()
         invalidateCache(-1, -1);
         Q_EMIT changed(roles());
     };
-    m_joinConnections = {
-        connect(join, &QAbstractItemModel::modelReset, this, follow),
-        connect(join, &QAbstractItemModel::rowsInserted, this, follow),
-        connect(join, &QAbstractItemModel::rowsRemoved, this, follow),
-        connect(join, &QAbstractItemModel::rowsMoved, this, follow),
-        connect(join, &QAbstractItemModel::layoutChanged, this, follow),
-        connect(join, &QAbstractItemModel::dataChanged, this, follow),
-    };
+    m_joinConnections = followModelChanges(join, this, follow);
 }
 
 QVariant AggregateByJoin::aggregate(QVariant key) const

@@ -1,5 +1,7 @@
 #include "aggregatebyrow.h"
 
+#include "modelchanges.h"
+
 #include <limits>
 
 namespace ProxyOrm {
@@ -60,14 +62,7 @@ void AggregateByRow::followModel()
     const QAbstractListModel *model = m_model.data();
     if (!model)
         return;
-    m_connections = {
-        connect(model, &QAbstractItemModel::modelReset, this, &AggregateByRow::invalidate),
-        connect(model, &QAbstractItemModel::rowsInserted, this, &AggregateByRow::invalidate),
-        connect(model, &QAbstractItemModel::rowsRemoved, this, &AggregateByRow::invalidate),
-        connect(model, &QAbstractItemModel::rowsMoved, this, &AggregateByRow::invalidate),
-        connect(model, &QAbstractItemModel::layoutChanged, this, &AggregateByRow::invalidate),
-        connect(model, &QAbstractItemModel::dataChanged, this, &AggregateByRow::invalidate),
-    };
+    m_connections = followModelChanges(model, this, &AggregateByRow::invalidate);
 }
 
 QList<int> AggregateByRow::roles() const

@@ -1,5 +1,7 @@
 #include "case.h"
 
+#include "modelchanges.h"
+
 namespace ProxyOrm {
 
 Case::Case(const QAbstractListModel *model, int sourceRole,
@@ -14,12 +16,7 @@ Case::Case(const QAbstractListModel *model, int sourceRole,
 
     if (!model)
         return;
-    connect(model, &QAbstractItemModel::modelReset, this, &Case::invalidate);
-    connect(model, &QAbstractItemModel::rowsInserted, this, &Case::invalidate);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &Case::invalidate);
-    connect(model, &QAbstractItemModel::rowsMoved, this, &Case::invalidate);
-    connect(model, &QAbstractItemModel::layoutChanged, this, &Case::invalidate);
-    connect(model, &QAbstractItemModel::dataChanged, this, &Case::invalidate);
+    followModelChanges(model, this, &Case::invalidate);
 }
 
 QList<int> Case::roles() const

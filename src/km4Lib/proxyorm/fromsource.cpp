@@ -1,5 +1,7 @@
 #include "fromsource.h"
 
+#include "modelchanges.h"
+
 namespace ProxyOrm {
 
 FromSource::FromSource(const QAbstractListModel *model, QMap<int, int> roleMap)
@@ -10,12 +12,7 @@ FromSource::FromSource(const QAbstractListModel *model, QMap<int, int> roleMap)
     if (!model)
         return;
     const auto announce = [this] { Q_EMIT changed(roles()); };
-    connect(model, &QAbstractItemModel::modelReset, this, announce);
-    connect(model, &QAbstractItemModel::rowsInserted, this, announce);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, announce);
-    connect(model, &QAbstractItemModel::rowsMoved, this, announce);
-    connect(model, &QAbstractItemModel::layoutChanged, this, announce);
-    connect(model, &QAbstractItemModel::dataChanged, this, announce);
+    followModelChanges(model, this, announce);
 }
 
 QList<int> FromSource::roles() const

@@ -1,5 +1,7 @@
 #include "join.h"
 
+#include "modelchanges.h"
+
 namespace ProxyOrm {
 
 Join::Join(const QAbstractListModel *left, int leftKeyRole, const QAbstractListModel *right,
@@ -13,12 +15,7 @@ Join::Join(const QAbstractListModel *left, int leftKeyRole, const QAbstractListM
     if (!right)
         return;
     const auto follow = [this] { invalidate(); };
-    connect(right, &QAbstractItemModel::modelReset, this, follow);
-    connect(right, &QAbstractItemModel::rowsInserted, this, follow);
-    connect(right, &QAbstractItemModel::rowsRemoved, this, follow);
-    connect(right, &QAbstractItemModel::rowsMoved, this, follow);
-    connect(right, &QAbstractItemModel::layoutChanged, this, follow);
-    connect(right, &QAbstractItemModel::dataChanged, this, follow);
+    followModelChanges(right, this, follow);
 }
 
 QList<int> Join::roles() const

@@ -1,5 +1,7 @@
 #include "joinindexed.h"
 
+#include "modelchanges.h"
+
 namespace ProxyOrm {
 
 JoinIndexed::JoinIndexed(const QAbstractListModel *left, int leftKeyRole,
@@ -12,12 +14,7 @@ JoinIndexed::JoinIndexed(const QAbstractListModel *left, int leftKeyRole,
     if (!right)
         return;
     const auto follow = [this] { invalidate(); };
-    connect(right, &QAbstractItemModel::modelReset, this, follow);
-    connect(right, &QAbstractItemModel::rowsInserted, this, follow);
-    connect(right, &QAbstractItemModel::rowsRemoved, this, follow);
-    connect(right, &QAbstractItemModel::rowsMoved, this, follow);
-    connect(right, &QAbstractItemModel::layoutChanged, this, follow);
-    connect(right, &QAbstractItemModel::dataChanged, this, follow);
+    followModelChanges(right, this, follow);
 }
 
 QList<int> JoinIndexed::roles() const
