@@ -7,11 +7,6 @@
 class Order final : public SyncEntity
 {
 public:
-    Order() = default;
-    Order(const Order &other) = default;
-    Order &operator=(const Order &other) = default;
-    ~Order() = default;
-
     QString tableName() const override;
     void fromRow(const QSqlQuery &query) override;
     bool isValid() const override;

@@ -7,11 +7,6 @@
 class Receipt final : public SyncEntity
 {
 public:
-    Receipt() = default;
-    Receipt(const Receipt &other) = default;
-    Receipt &operator=(const Receipt &other) = default;
-    ~Receipt() = default;
-
     QString tableName() const override;
     void fromRow(const QSqlQuery &query) override;
     bool isValid() const override;

@@ -8,11 +8,6 @@
 class ReceiptItem final : public SyncEntity
 {
 public:
-    ReceiptItem() = default;
-    ReceiptItem(const ReceiptItem &other) = default;
-    ReceiptItem &operator=(const ReceiptItem &other) = default;
-    ~ReceiptItem() = default;
-
     QString tableName() const override;
     void fromRow(const QSqlQuery &query) override;
     bool isValid() const override;

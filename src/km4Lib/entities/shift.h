@@ -7,11 +7,6 @@
 class Shift final : public SyncEntity
 {
 public:
-    Shift() = default;
-    Shift(const Shift &other) = default;
-    Shift &operator=(const Shift &other) = default;
-    ~Shift() = default;
-
     QString tableName() const override;
     void fromRow(const QSqlQuery &query) override;
     bool isValid() const override;
