@@ -16,4 +16,7 @@ cmake -S . -B "$build_dir" -G Ninja \
     -DKM4_WERROR=ON \
     -DKM4_SANITIZE="${KM4_SANITIZE:-OFF}"
 cmake --build "$build_dir" --parallel "$jobs"
-ctest --test-dir "$build_dir" --output-on-failure --parallel "$jobs" --no-tests=error
+status=0
+ctest --test-dir "$build_dir" --output-on-failure --parallel "$jobs" --no-tests=error || status=$?
+./scripts/line-ratio.sh
+exit "$status"
