@@ -81,7 +81,7 @@ void TestConfigRecords::jsonForms_data()
     commonFromEmpty["disable_period"] = 0;
     QTest::newRow("common") << formsOf<CommonConfig>() << "common" << common << commonFromEmpty
                             << CommonConfig(parse(R"({"client_id":"3","support_phone":null,
-                                   "disable_period":3})"))
+                                   "disable_period":true})"))
                                    .toJSON();
 
     const QJsonObject sync = QJsonObject({ { "enabled", true }, { "http_enabled", true },
@@ -127,7 +127,9 @@ void TestConfigRecords::disablePeriod_data()
     QTest::newRow("beyond 32 bits") << QJsonValue("30000") << qint64(30000) * 86400;
     QTest::newRow("empty") << QJsonValue("") << qint64(0);
     QTest::newRow("not a number") << QJsonValue("abc") << qint64(0);
-    QTest::newRow("a JSON number") << QJsonValue(3) << qint64(0);
+    QTest::newRow("a JSON number") << QJsonValue(3) << qint64(259200);
+    QTest::newRow("a JSON fraction") << QJsonValue(1.5) << qint64(0);
+    QTest::newRow("a JSON number outside int") << QJsonValue(3e9) << qint64(0);
     QTest::newRow("outside int") << QJsonValue("3000000000") << qint64(0);
     QTest::newRow("negative") << QJsonValue("-1") << qint64(-86400);
 }

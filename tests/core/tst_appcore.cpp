@@ -1,11 +1,36 @@
 #include "fakeserver.h"
 #include "futurewait.h"
+#include "mosquittobroker.h"
 #include "testcore.h"
 #include "testenvironment.h"
 
+#include "config/envrepo.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMetaMethod>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
+
+namespace {
+
+QJsonObject shiftRow()
+{
+    return { { "id", 1 }, { "uuid", "s-1" }, { "type", "general" }, { "number", 1 },
+        { "created_at", QDateTime::currentSecsSinceEpoch() - 3600 } };
+}
+
+QJsonObject orderRow(const QString &uuid, const QString &status, qint64 deletedAt = 0)
+{
+    return { { "uuid", uuid }, { "shift_uuid", "s-1" }, { "number", uuid.mid(2).toInt() },
+        { "status", status }, { "created_at", QDateTime::currentSecsSinceEpoch() - 600 },
+        { "deleted_at", deletedAt ? QJsonValue(deletedAt) : QJsonValue() } };
+}
+
+} // namespace
 
 // The core's start-up and the order in which it brings the services in, over the real services,
 // database file and server double.
@@ -23,10 +48,16 @@ private Q_SLOTS:
     void loginStartsTheFirstSynchronisationAndThenTheServices();
     void offlineLoginRunsTheCoreOnceUntilTheDataIsWiped();
     void destroyingTheCoreWaitsForASynchronisationUnderWay();
+    void gapInPushesIsCaughtUp_data();
+    void gapInPushesIsCaughtUp();
 
 private:
+    QJsonObject brokerSettings() const;
+    bool pushesArrive();
+
     std::unique_ptr<FakeServer> server;
     std::unique_ptr<TestCore> core;
+    std::unique_ptr<MosquittoBroker> broker;
 };
 
 void tst_AppCore::initTestCase()
@@ -130,6 +161,140 @@ void tst_AppCore::destroyingTheCoreWaitsForASynchronisationUnderWay()
     QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
     core.reset(); // must not leave pool work behind that touches the destroyed services
     QTest::qWait(700);
+}
+
+QJsonObject tst_AppCore::brokerSettings() const
+{
+    SyncConfig config;
+    config.http_sync_ms = 600000;
+    config.mqtt_host = broker->host();
+    config.mqtt_port = broker->port();
+    config.mqtt_login = broker->username();
+    config.mqtt_password = broker->password();
+    config.mqtt_offline_check_timeout = 0; // the compiled five minutes
+    return config.toJSON();
+}
+
+bool tst_AppCore::pushesArrive()
+{
+    static int probes = 0;
+    const QString uuid = QStringLiteral("p-%1").arg(1000 + ++probes);
+    const QByteArray push = QJsonDocument(
+        QJsonObject { { "from", "server" }, { "body", orderRow(uuid, QStringLiteral("new")) } })
+                                .toJson(QJsonDocument::Compact);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (broker->publish(QStringLiteral("127/point/7/order"), push)
+            && QTest::qWaitFor([&] { return core->env()->orderModel.byUuid(uuid).isValid(); }, 100))
+            return true;
+    }
+    return false;
+}
+
+void tst_AppCore::gapInPushesIsCaughtUp_data()
+{
+    QTest::addColumn<QString>("gap");
+    QTest::newRow("broker restarted") << "broker";
+    QTest::newRow("offline start comes online") << "offline start";
+    QTest::newRow("server away and back") << "server";
+}
+
+// Orders changed while pushes could not reach the board show once the gap is over; the push
+// client never tries the compiled broker, and the services start once.
+void tst_AppCore::gapInPushesIsCaughtUp()
+{
+    QFETCH(QString, gap);
+    if (!broker) {
+        broker = std::make_unique<MosquittoBroker>();
+        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+    }
+    AppEnv *env = core->env();
+    QTcpServer compiledBroker;
+    QVERIFY(compiledBroker.listen(QHostAddress::LocalHost));
+    SyncConfig compiled;
+    compiled.mqtt_host = QStringLiteral("127.0.0.1");
+    compiled.mqtt_port = compiledBroker.serverPort();
+    env->syncConfig.set(compiled);
+    QueueConfig queue;
+    queue.max_api_error = 1;
+    queue.check_online_timeout = 200;
+    env->queueConfig.set(queue);
+    QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+    QVERIFY(first.isValid());
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const QJsonArray settings {
+        QJsonObject { { "key", "point" }, { "value", QJsonObject { { "id", 7 } } } },
+        QJsonObject { { "key", "sync-config" }, { "value", brokerSettings() } },
+    };
+    if (gap == QLatin1String("offline start")) {
+        for (const QJsonValue &row : settings) {
+            ENVRepo::insertENV(row[QLatin1String("key")].toString(),
+                QJsonDocument(row[QLatin1String("value")].toObject()).toJson());
+        }
+        ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
+        QVERIFY(TestDatabase::exec(QStringLiteral("INSERT INTO shift (id, uuid, type, number, "
+                                                  "created_at) VALUES (1, 's-1', 'general', 1, %1)")
+                                       .arg(now - 3600)));
+        QVERIFY(
+            TestDatabase::exec(QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid, number, "
+                                              "status, created_at) VALUES ('o-1', 's-1', 1, "
+                                              "'cooking', %1), ('o-2', 's-1', 2, 'cooking', %1)")
+                                   .arg(now - 600)));
+        Q_EMIT env->updateEnv();
+        QTRY_COMPARE(env->lastUpdate.value(), now - 60);
+        server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+    } else {
+        server->enqueue(FakeServer::SyncPath,
+            FakeServer::sync(
+                { { "config", settings }, { "shift", QJsonArray { shiftRow() } },
+                    { "order",
+                        QJsonArray { orderRow("o-1", "cooking"), orderRow("o-2", "cooking") } } },
+                now));
+    }
+    env->domain.set(server->domain());
+    (void)core->kmApiService()->requestToken(server->domain());
+    QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 10000);
+    QVERIFY(pushesArrive());
+
+    // While pushes cannot arrive, o-1 becomes ready, o-2 is deleted and o-3 is new.
+    const QJsonObject changed { { "shift", QJsonArray { shiftRow() } },
+        { "order",
+            QJsonArray { orderRow("o-1", "ready"), orderRow("o-2", "cooking", now),
+                orderRow("o-3", "cooking") } } };
+    if (gap == QLatin1String("broker")) {
+        broker->stop();
+        server->setAnswer(FakeServer::SyncPath, FakeServer::sync(changed, now + 1));
+        QVERIFY(!broker->publish(QStringLiteral("127/point/7/order"), "{}"));
+        QTRY_VERIFY(!core->mqttSyncDBService()->isConnected());
+        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+        QElapsedTimer back;
+        back.start();
+        QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 5000);
+        QVERIFY2(back.elapsed() < 2000, qPrintable(QString::number(back.elapsed())));
+    } else if (gap == QLatin1String("offline start")) {
+        QVERIFY(!env->isOnline.value());
+        server->resetAnswers();
+        server->setAnswer(FakeServer::SyncPath, FakeServer::sync(changed, now + 1));
+    } else {
+        server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+        server->setAnswer(FakeServer::SyncPath, FakeServer::closeConnection());
+        (void)core->httpSyncDBService()->manualSync();
+        QTRY_VERIFY(!env->isOnline.value());
+        server->resetAnswers();
+        server->setAnswer(FakeServer::SyncPath, FakeServer::sync(changed, now + 1));
+    }
+
+    const OrderModel &orders = env->orderModel;
+    QTRY_COMPARE_WITH_TIMEOUT(orders.byUuid("o-1").status, QStringLiteral("ready"), 5000);
+    QVERIFY(orders.byUuid("o-3").isValid());
+    QVERIFY(!orders.byUuid("o-2").isValid());
+    QTRY_COMPARE(TestCore::scalar("SELECT status FROM 'order' WHERE uuid = 'o-1'").toString(),
+        QStringLiteral("ready"));
+    QVERIFY(env->isOnline.value());
+    QVERIFY(pushesArrive());
+    QCOMPARE(first.count(), 1);
+    QCOMPARE(server->count(FakeServer::TimeZonePath), 1);
+    QCOMPARE(compiledBroker.hasPendingConnections(), false);
 }
 
 QTEST_MAIN(tst_AppCore)

@@ -1,6 +1,7 @@
 #include "fakeserver.h"
 #include "jscallback.h"
 #include "shared/asynchttpreply.h"
+#include "shared/domainname.h"
 #include "shared/networkexception.h"
 #include "testcore.h"
 #include "testenvironment.h"
@@ -30,6 +31,10 @@ private Q_SLOTS:
     void registrationTimesOut();
     void emptyDomainAsksNothing_data();
     void emptyDomainAsksNothing();
+    void typedDomainIsUsedInOneForm_data();
+    void typedDomainIsUsedInOneForm();
+    void normalisedForms_data();
+    void normalisedForms();
 
 private:
     QVariantList dispatch(const QString &domain);
@@ -113,7 +118,8 @@ void tst_AuthDomainFlow::unreachableServer()
     server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
 
     QCOMPARE(dispatch(server->domain()), answer);
-    QCOMPARE(TestCore::setting(QStringLiteral("domain")), recentSync ? server->domain() : QString());
+    QCOMPARE(
+        TestCore::setting(QStringLiteral("domain")), recentSync ? server->domain() : QString());
     if (recentSync)
         QCOMPARE(core->env()->isOnline.value(), false);
 }
@@ -154,7 +160,8 @@ void tst_AuthDomainFlow::alreadyRegisteredSwitchesToLogin()
         FakeServer::error(400, 1003, QStringLiteral("already registered")));
     QList<QThread *> changedOn;
     QObject receiver;
-    connect(&core->env()->domain, &PrivateEnvVariable::changed, &receiver,
+    connect(
+        &core->env()->domain, &PrivateEnvVariable::changed, &receiver,
         [&changedOn] { changedOn.append(QThread::currentThread()); }, Qt::DirectConnection);
 
     QCOMPARE(dispatch(server->domain()), QVariantList { false });
@@ -180,6 +187,12 @@ void tst_AuthDomainFlow::emptyDomainAsksNothing_data()
     QTest::newRow("new device, empty") << false << "";
     QTest::newRow("new device, blanks") << false << "  ";
     QTest::newRow("paired device, empty") << true << "";
+    // Each of these would address the account "127" under another name.
+    QTest::newRow("zero-width space") << false << "\u200b127";
+    QTest::newRow("soft hyphen") << true << "127\u00AD";
+    QTest::newRow("word joiner inside") << false << "12\u20607";
+    QTest::newRow("blank inside") << false << "12 7";
+    QTest::newRow("not a host name") << false << "12#7";
 }
 
 void tst_AuthDomainFlow::emptyDomainAsksNothing()
@@ -191,6 +204,49 @@ void tst_AuthDomainFlow::emptyDomainAsksNothing()
     QCOMPARE(dispatch(domain), QVariantList { QStringLiteral("Введите домен") });
     QTest::qWait(200);
     QCOMPARE(server->requests().size(), 0);
+}
+
+// What reaches the server, the settings and the push topic is the one normalised form.
+void tst_AuthDomainFlow::typedDomainIsUsedInOneForm_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("blanks around") << " 127\t";
+    QTest::newRow("full-width digits") << "\uFF11\uFF12\uFF17";
+}
+
+void tst_AuthDomainFlow::typedDomainIsUsedInOneForm()
+{
+    QFETCH(QString, typed);
+    server->setAnswer(FakeServer::RegistrationPath,
+        FakeServer::error(400, 1003, QStringLiteral("already registered")));
+
+    QCOMPARE(dispatch(typed), QVariantList { false });
+    QCOMPARE(core->env()->domain.value(), server->domain());
+    QCOMPARE(TestCore::setting(QStringLiteral("domain")), server->domain());
+    QCOMPARE(server->count(FakeServer::TokenPath), 1);
+}
+
+void tst_AuthDomainFlow::normalisedForms_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("normalised");
+    QTest::newRow("capitals") << "AcMe"
+                              << "acme";
+    QTest::newRow("roman numeral") << "\u2167"
+                                   << "viii";
+    QTest::newRow("non-ASCII letters") << "B\u00FCcher"
+                                       << "xn--bcher-kva";
+    QTest::newRow("ideographic space inside") << "ac\u3000me"
+                                              << "";
+    QTest::newRow("control character") << "ac\u0007me"
+                                       << "";
+}
+
+void tst_AuthDomainFlow::normalisedForms()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, normalised);
+    QCOMPARE(DomainName::normalised(typed), normalised);
 }
 
 QTEST_MAIN(tst_AuthDomainFlow)

@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 // Wiping the local data through the real core, services and database file.
 class tst_RemoveDbFlow : public QObject
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void noSynchronisationOfTheRemovedAccountFollows();
     void waitsForASynchronisationUnderWay();
     void aWipeThatLeavesDataAnswersWithAText();
+    void aSettingsLoadStartedBeforeTheWipeIsNotApplied();
 
 private:
     bool pair();
@@ -66,7 +68,7 @@ bool tst_RemoveDbFlow::pair()
     (*core)->dispatch(QStringLiteral("auth_domain"),
         QJsonObject { { QStringLiteral("domain"), server->domain() } }, callback.function());
     return callback.waitForCalls(1) && callback.arguments() == QVariantList { false }
-        && (finished.count() > 0 || finished.wait(10000));
+    && (finished.count() > 0 || finished.wait(10000));
 }
 
 void tst_RemoveDbFlow::storeSomeData()
@@ -182,6 +184,23 @@ void tst_RemoveDbFlow::aWipeThatLeavesDataAnswersWithAText()
     JsCallback callback;
     (*core)->dispatch(QStringLiteral("remove_db"), QJsonObject(), callback.function());
     QCOMPARE(callback.arguments(), QVariantList { QStringLiteral("Не удалось удалить данные") });
+}
+
+// The wiped account's domain must not come back with a load that read it before the wipe.
+void tst_RemoveDbFlow::aSettingsLoadStartedBeforeTheWipeIsNotApplied()
+{
+    AppEnv *env = core->env();
+    for (int round = 0; round < 40; ++round) {
+        ENVRepo::insertENV(QStringLiteral("domain"), QStringLiteral("wiped-cafe"));
+        Q_EMIT env->updateEnv();
+        // Now and then the read gets a head start, so that it lands on either side of the wipe.
+        if (round % 2)
+            QThread::msleep(round % 4 == 1 ? 1 : 5);
+        (*core)->dispatch(QStringLiteral("remove_db"));
+        TestDatabase::drainThreadPool();
+        QTest::qWait(5);
+        QCOMPARE(env->domain.value(), QString());
+    }
 }
 
 QTEST_MAIN(tst_RemoveDbFlow)

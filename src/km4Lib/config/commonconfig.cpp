@@ -1,5 +1,27 @@
 #include "commonconfig.h"
 
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Whole days, sent by the server as a number or as its decimal text; anything else gives 0.
+qint64 daysInSeconds(const QJsonValue &value)
+{
+    int days = 0;
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (std::floor(number) == number && number >= std::numeric_limits<int>::min()
+            && number <= std::numeric_limits<int>::max())
+            days = int(number);
+    } else {
+        days = value.toString().toInt();
+    }
+    return qint64(days) * 86400;
+}
+
+} // namespace
+
 CommonConfig::CommonConfig(const QJsonObject &json)
     : client_id(json.value(QLatin1String("client_id")).toInt(-1))
     , domain_id(json.value(QLatin1String("domain_id")).toInt(-1))
@@ -10,7 +32,7 @@ CommonConfig::CommonConfig(const QJsonObject &json)
     , support_phone(
           json.value(QLatin1String("support_phone")).toString(DeploymentDefaults::supportPhone))
     , logo(json.value(QLatin1String("logo")).toString(QString()))
-    , disable_period(qint64(json.value(QLatin1String("disable_period")).toString().toInt()) * 86400)
+    , disable_period(daysInSeconds(json.value(QLatin1String("disable_period"))))
 { }
 
 QString CommonConfig::name() const

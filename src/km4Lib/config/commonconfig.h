@@ -22,6 +22,6 @@ public:
     QString support_phone = DeploymentDefaults::supportPhone;
     QString logo;
     // Offline work allowed after the last synchronisation, in seconds. The server sends whole
-    // days as a string.
+    // days, as a number or as a string.
     qint64 disable_period = 604800;
 };

@@ -32,6 +32,11 @@ AppCore::AppCore(QObject *parent)
     connect(&pointService, &KMApiService::logged, this, &AppCore::sync);
     connect(&syncDBService, &HttpSyncDBService::firstSyncFinished, this, &AppCore::run);
     connect(&syncDBService, &HttpSyncDBService::tableSynced, &env, &AppEnv::updateModel);
+    // Pushes missed while the broker was away are caught up over HTTP.
+    connect(&mqttService, &MqttSyncDBService::pushesInterrupted, &syncDBService,
+        &HttpSyncDBService::beginGap);
+    connect(&mqttService, &MqttSyncDBService::pushesResumed, &syncDBService,
+        &HttpSyncDBService::endGap);
 }
 
 AppCore::~AppCore()
@@ -58,6 +63,17 @@ void AppCore::sync()
 void AppCore::run()
 {
     env.updateAllModels();
+    // The services start with the settings the first synchronisation has just stored (the push
+    // client would otherwise first connect to the compiled broker), and not at all when the
+    // data has been wiped in the meantime.
+    envService.load().then(this, [this](bool loaded) {
+        if (loaded)
+            startServices();
+    });
+}
+
+void AppCore::startServices()
+{
     pointService.run();
     logService.run();
     mqttService.run();

@@ -18,7 +18,8 @@
 
 // Owns the environment and every service, and decides when each starts: the schema and the
 // settings at construction, the first synchronisation after a login, everything else once that
-// synchronisation has finished. QML reaches it only through dispatch().
+// synchronisation has finished and the settings it stored are in the environment. QML reaches it
+// only through dispatch().
 class AppCore : public QObject
 {
     Q_OBJECT
@@ -45,6 +46,9 @@ public Q_SLOTS:
     // Runs the flow called `name`; its result list becomes the arguments of `callback`, which is
     // called exactly once, on the application object's thread.
     void dispatch(QString name, QJsonObject args = QJsonObject(), QJSValue callback = QJSValue());
+
+private:
+    void startServices();
 
 protected:
     AppEnv env;

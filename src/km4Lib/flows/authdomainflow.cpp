@@ -3,6 +3,7 @@
 #include "config/envrepo.h"
 #include "core/appenv.h"
 #include "services/kmapi/ipointservice.h"
+#include "shared/domainname.h"
 #include "shared/kmapiexception.h"
 #include "shared/logger.h"
 
@@ -16,15 +17,16 @@ constexpr int AlreadyRegistered = 1003;
 AuthDomainFlow::AuthDomainFlow(AppEnv *env, AppServices services, QJsonObject args)
     : IFlow(env, services, args)
     , pointService(services.pointService)
-    , domain(args.value(QLatin1String("domain")).toString())
+    , domain(DomainName::normalised(args.value(QLatin1String("domain")).toString()))
 { }
 
 QFuture<QList<QJSValue>> AuthDomainFlow::run()
 {
     KM4_LOG_SCOPE();
     // Without a domain there is nothing to ask the server, and the already-registered answer
-    // could not end in a login: the registration would be asked again and again.
-    if (domain.trimmed().isEmpty())
+    // could not end in a login: the registration would be asked again and again. A domain with
+    // hidden characters counts as none: it would look like one account and address another.
+    if (domain.isEmpty())
         return ready({ QJSValue(QObject::tr("Введите домен")) });
     if (!env->domain.value().isEmpty())
         return tokenRoad();

@@ -21,5 +21,6 @@ private:
     [[nodiscard]] QFuture<QList<QJSValue>> registrationRoad();
 
     IPointService *pointService;
+    // In the one form used for the server, the push topic and the settings.
     QString domain;
 };

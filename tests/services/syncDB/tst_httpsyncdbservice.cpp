@@ -127,9 +127,11 @@ private Q_SLOTS:
     void clockCheck();
     void updatedAfterKeepsTheConfiguredPeriod();
     void offlineRunFinishesAtOnce();
+    void gapIsCaughtUpThroughTheModels();
     void stopWaitsForTheChainAndRestartsFirstSync();
     void destructionWaitsForARunningChain();
-    void callersDuringOneChainAllHearOfItsEnd();
+    void callersDuringAChainShareOneQueuedChain();
+    void manualSyncFromASyncFinishedHandlerIsSent();
     void stoppedServiceIgnoresOnlineChanges();
 
 private:
@@ -469,10 +471,63 @@ void TestHttpSyncDBService::offlineRunFinishesAtOnce()
     QTest::qWait(50);
     QCOMPARE(server->count(FakeServer::SyncPath), 0);
 
-    // Back online, one chain starts at once; the first synchronisation is over already.
+    // Back online, one chain starts at once; the first synchronisation is over already, but
+    // nothing was pushed while offline: it also asks for the entity tables.
+    env->lastUpdate.set(1700000000);
+    enqueueSync(*server,
+        { { "order", QJsonArray { QJsonObject { { "uuid", "o-1" }, { "number", 4 } } } } });
     env->isOnline.set(true);
     QVERIFY(waitForEntry("syncFinished", 3));
-    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).value(0)), referenceTables);
+    const RecordedRequest request = server->requests(FakeServer::SyncPath).value(0);
+    QCOMPARE(tableParameters(request), referenceTables + entityTables);
+    QCOMPARE(updatedAfter(request), QStringLiteral("-30"));
+    QCOMPARE(env->orderModel.byUuid("o-1").number, 4);
+    QCOMPARE(log->count("firstSyncFinished"), 1);
+}
+
+// Rows changed while pushes could not arrive reach the models and the database; a gap is caught
+// up on once, from the last synchronisation before it began.
+void TestHttpSyncDBService::gapIsCaughtUpThroughTheModels()
+{
+    service->run();
+    QVERIFY(waitForEntry("syncFinished"));
+    QTRY_VERIFY(env->lastUpdate.value() > 0);
+    const qint64 before = env->lastUpdate.value();
+
+    service->beginGap();
+    // Synchronisations during the gap ask for the reference tables alone.
+    server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, before + 100));
+    QVERIFY(waitFor(service->manualSync()));
+    QTRY_COMPARE(env->lastUpdate.value(), before + 100);
+    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).last()), referenceTables);
+
+    const QJsonObject shift { { "id", 2 }, { "uuid", "s-2" }, { "type", "general" },
+        { "number", 2 }, { "created_at", before } };
+    const QJsonObject order { { "uuid", "o-1" }, { "shift_uuid", "s-2" }, { "number", 5 },
+        { "status", "ready" } };
+    enqueueSync(*server,
+        { { "order", QJsonArray { order } }, { "shift", QJsonArray { shift } },
+            { "receipt",
+                QJsonArray { QJsonObject { { "uuid", "r-1" }, { "shift_uuid", "s-2" } } } },
+            { "receipt_item", QJsonArray { QJsonObject { { "uuid", "i-1" } } } } });
+    log->clear();
+    service->endGap();
+    QVERIFY(waitForEntry("syncFinished"));
+    const RecordedRequest request = server->requests(FakeServer::SyncPath).last();
+    QCOMPARE(tableParameters(request), referenceTables + entityTables);
+    QCOMPARE(updatedAfter(request), QString::number(before - 30));
+    // The rows are in the models once the synchronisation has finished.
+    QCOMPARE(env->orderModel.byUuid("o-1").status, QStringLiteral("ready"));
+    QCOMPARE(env->shiftUuid.value(), QStringLiteral("s-2"));
+    QVERIFY(env->receiptModel.byUuid("r-1").isValid());
+    QCOMPARE(env->receiptItemModel.rowCount({}), 1);
+    QCOMPARE(
+        value("SELECT status FROM 'order' WHERE uuid = 'o-1'").toString(), QStringLiteral("ready"));
+    QCOMPARE(log->entries, QStringList { "syncFinished" });
+
+    // Caught up: the next synchronisation is an ordinary one again.
+    QVERIFY(waitFor(service->manualSync()));
+    QCOMPARE(tableParameters(server->requests(FakeServer::SyncPath).last()), referenceTables);
 }
 
 void TestHttpSyncDBService::startSlowChain(int delayMs)
@@ -518,19 +573,44 @@ void TestHttpSyncDBService::destructionWaitsForARunningChain()
     QVERIFY(log->entries.filter("Finished").isEmpty());
 }
 
-// Every caller that asks while a synchronisation runs shares that chain and hears of its end.
-void TestHttpSyncDBService::callersDuringOneChainAllHearOfItsEnd()
+// Callers that ask while a synchronisation runs share one chain after it, and hear of its end.
+void TestHttpSyncDBService::callersDuringAChainShareOneQueuedChain()
 {
     startSlowChain(800);
+    enqueueSync(*server, { { "order_status", statusRows(3, "queued ") } });
     const VoidFuture first = service->manualSync();
     const VoidFuture second = service->manualSync();
     for (const VoidFuture &manual : { first, second }) {
         QVERIFY(waitFor(manual));
         QVERIFY(!manual.isCanceled());
+        QCOMPARE(server->count(FakeServer::SyncPath), 2);
+        QCOMPARE(value("SELECT title FROM order_status WHERE id = 3").toString(),
+            QStringLiteral("queued 3"));
     }
-    QVERIFY(waitForEntry("syncFinished"));
-    QCOMPARE(server->count(FakeServer::SyncPath), 1);
-    QCOMPARE(value("SELECT COUNT(*) FROM order_status").toInt(), 2);
+    QVERIFY(waitForEntry("syncFinished", 2));
+    QTest::qWait(100);
+    QCOMPARE(server->count(FakeServer::SyncPath), 2);
+}
+
+// syncFinished is emitted before its chain has ended.
+void TestHttpSyncDBService::manualSyncFromASyncFinishedHandlerIsSent()
+{
+    VoidFuture requested;
+    bool asked = false;
+    connect(service.get(), &HttpSyncDBService::syncFinished, this, [&] {
+        if (!std::exchange(asked, true))
+            requested = service->manualSync();
+    });
+    for (int round = 1; round <= 20; ++round) {
+        asked = false;
+        const int before = server->count(FakeServer::SyncPath);
+        const VoidFuture first = service->manualSync();
+        QVERIFY(QTest::qWaitFor([&] { return asked; }, 10000));
+        QVERIFY(waitFor(requested));
+        QVERIFY(first.isFinished());
+        QVERIFY(waitForEntry("syncFinished", 2 * round));
+        QCOMPARE(server->count(FakeServer::SyncPath), before + 2);
+    }
 }
 
 void TestHttpSyncDBService::stoppedServiceIgnoresOnlineChanges()

@@ -35,9 +35,15 @@ ENVService::~ENVService() = default;
 
 void ENVService::run()
 {
+    (void)load();
+}
+
+QFuture<bool> ENVService::load()
+{
     KM4_LOG_SCOPE();
+    const quint64 started = generation;
     // The rows are read on the pool thread that ran the query; only the values come back.
-    auto load = AsyncSQLQuery::read(QStringLiteral("SELECT * FROM 'config'"),
+    return AsyncSQLQuery::read(QStringLiteral("SELECT * FROM 'config'"),
         [](QSqlQuery &query) {
             QList<Row> rows;
             while (query.next())
@@ -45,21 +51,28 @@ void ENVService::run()
                     query.value(QStringLiteral("value")) });
             return rows;
         })
-                    .then(this,
-                        [this](const QList<Row> &rows) {
-                            applyRows(rows);
-                            if (applyArgsOnce) {
-                                applyArguments(env, QCoreApplication::arguments(), machineUniqueId);
-                                applyArgsOnce = false;
-                            }
-                        })
-                    .onFailed(this, [](const AppException &failure) {
-                        KM4_LOG(3, failure.message(), failure.description());
-                    });
-    Q_UNUSED(load);
+        .then(this,
+            [this, started](const QList<Row> &rows) {
+                // Rows read before a wipe belong to the account just removed.
+                if (started != generation)
+                    return false;
+                applyRows(rows);
+                if (applyArgsOnce) {
+                    applyArguments(env, QCoreApplication::arguments(), machineUniqueId);
+                    applyArgsOnce = false;
+                }
+                return true;
+            })
+        .onFailed(this, [](const AppException &failure) {
+            KM4_LOG(3, failure.message(), failure.description());
+            return false;
+        });
 }
 
-void ENVService::stop() { }
+void ENVService::stop()
+{
+    ++generation;
+}
 
 void ENVService::applyRows(const QList<Row> &rows)
 {

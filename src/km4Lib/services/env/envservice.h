@@ -2,6 +2,7 @@
 
 #include "services/iservice.h"
 
+#include <QFuture>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -11,7 +12,8 @@
 class AppEnv;
 
 // Fills AppEnv from the settings table config, on every run(), and from the command line, once
-// per process at the end of the first load that succeeds.
+// per process at the end of the first load that succeeds. A load that stop() overtakes (the local
+// data is being wiped) changes nothing.
 class ENVService : public IService
 {
     Q_OBJECT
@@ -28,6 +30,10 @@ public:
     static void applyArguments(
         AppEnv *env, const QStringList &arguments, const QString &machineUniqueId);
 
+    // One load, as run() starts it; true once its rows are in the environment, false when the
+    // read failed or stop() came first. GUI thread.
+    [[nodiscard]] QFuture<bool> load();
+
 public Q_SLOTS:
     void run() override;
     void stop() override;
@@ -37,5 +43,7 @@ private:
 
     AppEnv *env;
     bool applyArgsOnce = true;
+    // Moved on by stop(); a load that started in an earlier one is not applied.
+    quint64 generation = 0;
     QString machineUniqueId;
 };

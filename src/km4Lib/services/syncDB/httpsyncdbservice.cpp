@@ -20,10 +20,12 @@
 #include <QSqlQuery>
 #include <QtConcurrent>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -125,13 +127,19 @@ HttpSyncDBService::HttpSyncDBService(KMAPI *api, AppEnv *env, QObject *parent)
     , referenceTables(identityMap(
           { "config", "user_general", "department", "order_status", "menu", "hall", "table" }))
     , entityTables(identityMap({ "shift", "order", "receipt", "receipt_item" }))
+    , rows(env)
 {
     connect(&syncTimer, &QTimer::timeout, this, &HttpSyncDBService::update);
     // Every change of the online state, in either direction, runs run(); a service that stop()
-    // has stopped waits for an explicit run().
+    // has stopped waits for an explicit run(). Offline, no push arrives.
     connect(&env->isOnline, &PrivateEnvVariable::changed, this, [this] {
-        if (!stopped)
-            run();
+        if (stopped)
+            return;
+        if (this->env->isOnline.value())
+            closeGap();
+        else
+            beginGap();
+        run();
     });
 }
 
@@ -142,6 +150,7 @@ HttpSyncDBService::~HttpSyncDBService()
         ++generation;
     }
     syncTimer.stop();
+    releaseWaiters();
     waitForChain();
 }
 
@@ -157,7 +166,7 @@ void HttpSyncDBService::run()
     }
     if (syncTimer.isActive())
         return;
-    (void)update();
+    (void)syncSoon();
     syncTimer.start(syncPeriod());
 }
 
@@ -170,6 +179,10 @@ void HttpSyncDBService::stop()
     }
     stopped = true;
     syncTimer.stop();
+    // Gaps of the account being removed need no catching up.
+    gapSince.reset();
+    gapEnded = false;
+    releaseWaiters();
     waitForChain();
 }
 
@@ -178,7 +191,85 @@ VoidFuture HttpSyncDBService::manualSync()
     if (!env->isOnline.value())
         return QtFuture::makeReadyFuture();
     syncTimer.stop();
-    return update().then(this, [this] { syncTimer.start(syncPeriod()); });
+    // The chain may have taken the board offline, which stops the timer until it is back.
+    return syncSoon().then(this, [this] {
+        if (!stopped && env->isOnline.value())
+            syncTimer.start(syncPeriod());
+    });
+}
+
+void HttpSyncDBService::beginGap()
+{
+    if (stopped)
+        return;
+    // The earliest start counts while an earlier gap is still to be caught up on.
+    if (!gapSince)
+        gapSince = env->lastUpdate.value();
+    gapEnded = false;
+    ++gapCount;
+}
+
+void HttpSyncDBService::closeGap()
+{
+    if (stopped)
+        return;
+    if (!gapSince)
+        gapSince = env->lastUpdate.value();
+    gapEnded = true;
+}
+
+void HttpSyncDBService::endGap()
+{
+    closeGap();
+    // Before the first synchronisation there is nothing to catch up on: it asks for everything.
+    if (!stopped && env->isOnline.value() && !firstSync.load())
+        (void)manualSync();
+}
+
+VoidFuture HttpSyncDBService::syncSoon()
+{
+    if (currentSync.isFinished())
+        return update();
+    auto caller = std::make_shared<QPromise<void>>();
+    caller->start();
+    const VoidFuture served = caller->future();
+    if (queuedCallers.isEmpty()) {
+        // The chain's last link asks the GUI thread, where the queued chain takes its tick, to
+        // start it; it runs whether the chain failed or not.
+        currentSync = currentSync.then([this, queuedIn = generation.load()](VoidFuture) {
+            QMetaObject::invokeMethod(
+                this, [this, queuedIn] { startQueued(queuedIn); }, Qt::QueuedConnection);
+        });
+    }
+    queuedCallers.append(caller);
+    return served;
+}
+
+void HttpSyncDBService::startQueued(int queuedIn)
+{
+    // stop() has answered the callers queued before it; later ones have a start of their own.
+    if (overtaken(queuedIn) || queuedCallers.isEmpty())
+        return;
+    const QList<std::shared_ptr<QPromise<void>>> callers = std::exchange(queuedCallers, {});
+    // A tick may have started a chain in the meantime, after these calls: it serves them.
+    if (currentSync.isFinished())
+        (void)update();
+    for (const auto &caller : callers)
+        followInto(caller);
+}
+
+void HttpSyncDBService::releaseWaiters()
+{
+    std::shared_ptr<HandOver> handOver;
+    {
+        const QMutexLocker locker(&announceMutex);
+        handOver = std::exchange(pendingHandOver, nullptr);
+    }
+    if (handOver)
+        handOver->end();
+    const QList<std::shared_ptr<QPromise<void>>> callers = std::exchange(queuedCallers, {});
+    for (const auto &caller : callers)
+        caller->finish();
 }
 
 QJsonArray HttpSyncDBService::reverse(const QJsonArray &array) const
@@ -201,6 +292,9 @@ VoidFuture HttpSyncDBService::update()
     tick.lastUpdate = env->lastUpdate.value();
     tick.periodMs = env->syncConfig.value().http_sync_ms;
     tick.generation = generation.load();
+    tick.catchUp = !tick.first && gapEnded && gapSince.has_value();
+    tick.catchUpSince = gapSince.value_or(0);
+    tick.gap = gapCount;
 
     auto request = [this, tick]() -> APIFuture {
         if (!tick.online) {
@@ -210,9 +304,11 @@ VoidFuture HttpSyncDBService::update()
             throw AppException();
         }
         QList<QString> tables = referenceTables.keys();
-        if (tick.first)
+        if (tick.first || tick.catchUp)
             tables += entityTables.keys();
-        const qint64 updatedAfter = tick.lastUpdate - qint64(tick.periodMs / 1000);
+        const qint64 since
+            = tick.catchUp ? std::min(tick.lastUpdate, tick.catchUpSince) : tick.lastUpdate;
+        const qint64 updatedAfter = since - qint64(tick.periodMs / 1000);
         return api->requestSyncDB(QJsonObject(), updatedAfter, tables);
     };
 
@@ -236,21 +332,26 @@ VoidFuture HttpSyncDBService::update()
 
 VoidFuture HttpSyncDBService::follow()
 {
-    // A future holds one continuation, and a later one replaces (and cancels) the earlier: every
-    // caller gets a future of its own, finished by one more link at the end of the chain, so two
-    // callers that chain on the same running synchronisation both hear of its end.
     auto promise = std::make_shared<QPromise<void>>();
     VoidFuture followed = promise->future();
     promise->start();
-    currentSync = currentSync.then([promise](VoidFuture chain) {
+    followInto(promise);
+    return followed;
+}
+
+void HttpSyncDBService::followInto(std::shared_ptr<QPromise<void>> caller)
+{
+    // A future holds one continuation, and a later one replaces (and cancels) the earlier: every
+    // caller gets a future of its own, finished by one more link at the end of the chain, so two
+    // callers that chain on the same running synchronisation both hear of its end.
+    currentSync = currentSync.then([caller](VoidFuture chain) {
         try {
             chain.waitForFinished(); // hands a failure on to the caller
         } catch (...) {
-            promise->setException(std::current_exception());
+            caller->setException(std::current_exception());
         }
-        promise->finish();
+        caller->finish();
     });
-    return followed;
 }
 
 QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObject &answer)
@@ -264,6 +365,7 @@ QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObje
     }
 
     const QJsonObject tables = answer.value(QLatin1String("tables")).toObject();
+    QJsonObject caughtUp;
     // Tables go one after the other in key order; an entity table's rows are written by a pool
     // task of their own, and the tables after it continue on that task's thread.
     VoidFuture chain = QtFuture::makeReadyFuture();
@@ -288,9 +390,61 @@ QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObje
                         })
                         .unwrap()
                         .then([this, name, rows] { Q_EMIT tableSynced(name, rows); });
+        } else if (tick.catchUp && entityTables.contains(key)) {
+            caughtUp.insert(entityTables.value(key), rows);
         }
     }
+    // Also without rows: the hand-over ends the gap.
+    if (tick.catchUp) {
+        chain = chain.then([this, tick, caughtUp] { return handOverCaughtUp(tick, caughtUp); })
+                    .unwrap();
+    }
     return chain.then([ts] { return ts; });
+}
+
+VoidFuture HttpSyncDBService::handOverCaughtUp(const Tick &tick, const QJsonObject &tables)
+{
+    auto handOver = std::make_shared<HandOver>();
+    handOver->promise.start();
+    const VoidFuture handedOver = handOver->promise.future();
+    {
+        const QMutexLocker locker(&announceMutex);
+        if (overtaken(tick.generation)) {
+            handOver->end();
+            return handedOver;
+        }
+        // The models live on the GUI thread, and stop() blocks it until the chain has ended.
+        pendingHandOver = handOver;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, tick, tables, handOver] { applyCaughtUp(tick, tables, handOver); },
+        Qt::QueuedConnection);
+    return handedOver;
+}
+
+void HttpSyncDBService::applyCaughtUp(
+    const Tick &tick, const QJsonObject &tables, std::shared_ptr<HandOver> handOver)
+{
+    if (overtaken(tick.generation)) {
+        handOver->end();
+        return;
+    }
+    // Shifts first: a caught-up shift may become the current one, which the other rows belong to.
+    QList<VoidFuture> writes;
+    for (const char *table : { "shift", "order", "receipt", "receipt_item" }) {
+        const QString name = QLatin1String(table);
+        const QJsonArray tableRows = tables.value(name).toArray();
+        for (const QJsonValue &row : tableRows)
+            writes.append(rows.apply(name, row.toObject()));
+    }
+    // A gap that began after this chain's request is still to be caught up on.
+    if (gapCount == tick.gap) {
+        gapSince.reset();
+        gapEnded = false;
+    }
+    QtFuture::whenAll(writes.begin(), writes.end()).then([handOver](const QList<VoidFuture> &) {
+        handOver->end();
+    });
 }
 
 VoidFuture HttpSyncDBService::writeEntities(const QString &table, const QJsonArray &rows)

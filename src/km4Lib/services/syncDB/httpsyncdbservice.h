@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/iservice.h"
+#include "services/syncDB/entityrowhandler.h"
 #include "shared/voidfuture.h"
 
 #include <QFuture>
@@ -10,10 +11,13 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QPromise>
 #include <QString>
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 
 class AppEnv;
 class KMAPI;
@@ -26,6 +30,11 @@ class KMAPI;
 //
 // One chain runs at a time: it takes what it needs from AppEnv on the GUI thread when the tick
 // starts, runs on pool threads, and hands the new time stamp back to AppEnv on the GUI thread.
+//
+// Between synchronisations the entity tables are kept current by MQTT pushes. While pushes cannot
+// arrive (the broker connection is lost, the board is offline) they are lost for good, so such a
+// gap is remembered: once it has ended, the next chain also asks for the entity tables changed
+// since the last synchronisation before it and hands their rows to the models.
 class HttpSyncDBService : public IService
 {
     Q_OBJECT
@@ -35,6 +44,8 @@ public:
     // Waits for a running chain, which ends within the HTTP time-out.
     ~HttpSyncDBService() override;
 
+    // A synchronisation now, or, while one runs, one chain of its own right after it, which every
+    // caller during that run shares. The future finishes with the chain that served the call.
     [[nodiscard]] VoidFuture manualSync();
     QJsonArray reverse(const QJsonArray &array) const;
 
@@ -53,6 +64,10 @@ private Q_SLOTS:
 public Q_SLOTS:
     void run() override;
     void stop() override;
+    // Pushes stopped reaching the board.
+    void beginGap();
+    // Pushes reach the board again: a synchronisation that catches up on the gap starts at once.
+    void endGap();
 
 private:
     // What one chain needs from AppEnv, taken on the GUI thread when its tick starts.
@@ -63,6 +78,23 @@ private:
         qint64 lastUpdate = 0;
         int periodMs = 0;
         int generation = 0;
+        // Also asks for the entity tables, changed since catchUpSince, for the models.
+        bool catchUp = false;
+        qint64 catchUpSince = 0;
+        quint64 gap = 0;
+    };
+
+    // The hand-over of caught-up rows, ended by the GUI thread once they are stored, or by stop():
+    // on Qt 6.4 a second finish() of a promise runs its continuation again.
+    struct HandOver
+    {
+        QPromise<void> promise;
+        std::atomic<bool> ended { false };
+        void end()
+        {
+            if (!ended.exchange(true))
+                promise.finish();
+        }
     };
 
     QList<QString> tableColumnNames(const QString &table);
@@ -71,6 +103,10 @@ private:
 
     [[nodiscard]] QFuture<qint64> writeAnswer(const Tick &tick, const QJsonObject &answer);
     [[nodiscard]] VoidFuture writeEntities(const QString &table, const QJsonArray &rows);
+    // Hands the caught-up rows to the models on the GUI thread; finishes once they are stored.
+    [[nodiscard]] VoidFuture handOverCaughtUp(const Tick &tick, const QJsonObject &tables);
+    void applyCaughtUp(
+        const Tick &tick, const QJsonObject &tables, std::shared_ptr<HandOver> handOver);
     void storeTimestamp(const Tick &tick, qint64 ts);
     void finish(const Tick &tick);
     void countFailure(const QString &message, const QString &description);
@@ -81,8 +117,15 @@ private:
     bool overtaken(int generation) const { return generation != this->generation.load(); }
     int syncPeriod() const;
     void waitForChain();
+    // Lets stop() and the destructor end what would otherwise wait for the GUI thread.
+    void releaseWaiters();
     // A future of the caller's own that finishes with the running chain.
     [[nodiscard]] VoidFuture follow();
+    void followInto(std::shared_ptr<QPromise<void>> caller);
+    // A chain now, or one queued after the running chain.
+    [[nodiscard]] VoidFuture syncSoon();
+    void startQueued(int queuedIn);
+    void closeGap();
 
     KMAPI *api;
     QTimer syncTimer;
@@ -94,9 +137,20 @@ private:
     std::atomic<int> failureCount { 0 };
     QMap<QString, QString> referenceTables;
     QMap<QString, QString> entityTables;
+    EntityRowHandler rows;
+
+    // Callers waiting for the chain queued after the running one; GUI thread.
+    QList<std::shared_ptr<QPromise<void>>> queuedCallers;
+    // The gap in pushes not yet caught up on: the last synchronisation's time stamp when it began,
+    // whether it has ended, and how many gaps have begun. GUI thread.
+    std::optional<qint64> gapSince;
+    bool gapEnded = false;
+    quint64 gapCount = 0;
 
     // stop() moves to the next generation; a chain of an earlier one stores and announces nothing
     // more. The mutex makes "still current? then announce" one step against stop().
     std::atomic<int> generation { 0 };
     QMutex announceMutex;
+    // The hand-over of caught-up rows a running chain waits for; under announceMutex.
+    std::shared_ptr<HandOver> pendingHandOver;
 };

@@ -2,49 +2,39 @@
 
 #include "config/timerinterval.h"
 #include "core/appenv.h"
-#include "entities/order.h"
-#include "entities/receipt.h"
-#include "entities/receiptitem.h"
-#include "entities/shift.h"
-#include "models/ordermodel.h"
-#include "models/receiptitemmodel.h"
-#include "models/receiptmodel.h"
-#include "models/shiftmodel.h"
 #include "shared/logger.h"
 #include "shared/mqtt/mqttsubscription.h"
 #include "shared/mqtt/mqtttopicname.h"
 
-#include <QFuture>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
 
 constexpr int defaultOfflineCheckTimeoutMs = 300000;
-
-// The model has already taken the row; only a failed database write is left to report.
-void warnWhenNotStored(QFuture<void> future, const char *text)
-{
-    future.then([] { }).onFailed([text] { KM4_LOG(2, text); });
-}
+constexpr int firstReconnectMs = 1000;
 
 } // namespace
 
 MqttSyncDBService::MqttSyncDBService(AppEnv *env, QObject *parent)
     : IService(parent)
     , env(env)
+    , rows(env)
+    , nextReconnectMs(firstReconnectMs)
 {
+    reconnectTimer.setSingleShot(true);
     connect(&client, &MqttClient::stateChanged, this, &MqttSyncDBService::mqttStateChanged);
     connect(&reconnectTimer, &QTimer::timeout, this, &MqttSyncDBService::tryConnectMqtt);
     // A freshly paired board learns its point and broker from the first synchronisation, which
     // lands in the environment only after run(); the pushes must follow without a restart.
     connect(&env->domain, &PrivateEnvVariable::changed, this, &MqttSyncDBService::applySettings);
-    connect(&env->pointConfig, &PrivateEnvVariable::changed, this,
-        &MqttSyncDBService::applySettings);
-    connect(&env->syncConfig, &PrivateEnvVariable::changed, this,
-        &MqttSyncDBService::applySettings);
+    connect(
+        &env->pointConfig, &PrivateEnvVariable::changed, this, &MqttSyncDBService::applySettings);
+    connect(
+        &env->syncConfig, &PrivateEnvVariable::changed, this, &MqttSyncDBService::applySettings);
 }
 
 MqttSyncDBService::~MqttSyncDBService() = default;
@@ -65,6 +55,8 @@ void MqttSyncDBService::stop()
 {
     KM4_LOG_SCOPE();
     running = false;
+    listening = false;
+    interrupted = false;
     reconnectTimer.stop();
     client.disconnectFromHost();
 }
@@ -134,10 +126,33 @@ void MqttSyncDBService::subscribe()
         KM4_LOG(2, "mqtt subscription failed:", topicFilter.filter());
         return;
     }
-    // The client hands back the subscription it already has for the same filter; a unique
-    // connection keeps every message handled once.
+    // The client hands back the subscription it already has for the same filter; unique
+    // connections keep every message handled once.
     connect(subscription, &MqttSubscription::messageReceived, this,
         &MqttSyncDBService::messageReceived, Qt::UniqueConnection);
+    connect(subscription, &MqttSubscription::stateChanged, this,
+        &MqttSyncDBService::subscriptionStateChanged, Qt::UniqueConnection);
+    subscriptionStateChanged();
+}
+
+void MqttSyncDBService::subscriptionStateChanged()
+{
+    if (!running || !subscription || subscription->state() != MqttSubscription::Subscribed)
+        return;
+    listening = true;
+    if (interrupted) {
+        interrupted = false;
+        Q_EMIT pushesResumed();
+    }
+}
+
+void MqttSyncDBService::scheduleReconnect()
+{
+    const int limit = TimerInterval::orDefault(
+        env->syncConfig.value().mqtt_offline_check_timeout, defaultOfflineCheckTimeoutMs);
+    const int delay = std::min(nextReconnectMs, limit);
+    reconnectTimer.start(delay);
+    nextReconnectMs = delay > limit / 2 ? limit : delay * 2;
 }
 
 void MqttSyncDBService::tryConnectMqtt()
@@ -156,16 +171,19 @@ void MqttSyncDBService::mqttStateChanged()
     KM4_LOG(0, "mqtt state changed: ", state);
     if (state == MqttClient::Connected) {
         reconnectTimer.stop();
+        nextReconnectMs = firstReconnectMs;
         subscribe();
     } else if (state == MqttClient::Disconnected) {
         client.disconnectFromHost();
-        const SyncConfig &config = env->syncConfig.value();
-        if (running && config.mqtt_enabled && !reconnectTimer.isActive()) {
-            reconnectTimer.start(TimerInterval::orDefault(
-                config.mqtt_offline_check_timeout, defaultOfflineCheckTimeoutMs));
-        }
+        if (running && env->syncConfig.value().mqtt_enabled && !reconnectTimer.isActive())
+            scheduleReconnect();
     }
     Q_EMIT connectChanged();
+    if (state == MqttClient::Disconnected && listening) {
+        listening = false;
+        interrupted = true;
+        Q_EMIT pushesInterrupted();
+    }
 }
 
 void MqttSyncDBService::messageReceived(MqttMessage message)
@@ -185,33 +203,5 @@ void MqttSyncDBService::messageReceived(MqttMessage message)
 
     if (payload.value(QLatin1String("from")).toString() == senderPrefix + env->uuid.value())
         return;
-    const QJsonObject body = payload.value(QLatin1String("body")).toObject();
-
-    if (table == OrderModel::tableName()) {
-        Order order;
-        order.fromJson(body);
-        warnWhenNotStored(env->orderModel.insert(&order), "order not insert");
-    } else if (table == ShiftModel::tableName()) {
-        Shift shift;
-        shift.fromJson(body);
-        applyCurrentShiftRule(shift);
-        warnWhenNotStored(env->shiftModel.insert(&shift), "shift not insert");
-    } else if (table == ReceiptModel::tableName()) {
-        Receipt receipt;
-        receipt.fromJson(body);
-        warnWhenNotStored(env->receiptModel.insert(&receipt), "receipt not inserted");
-    } else if (table == ReceiptItemModel::tableName()) {
-        ReceiptItem item;
-        item.fromJson(body);
-        warnWhenNotStored(env->receiptItemModel.insert(&item), "receipt item not inserted");
-    }
-}
-
-void MqttSyncDBService::applyCurrentShiftRule(const Shift &shift)
-{
-    const Shift current = env->shiftModel.byUuid(env->shiftUuid.value());
-    if (shift.number >= current.number && shift.type == QLatin1String("general")) {
-        env->isShiftOpen.set(shift.closed_at == 0);
-        env->shiftUuid.set(shift.uuid);
-    }
+    (void)rows.apply(table, payload.value(QLatin1String("body")).toObject());
 }

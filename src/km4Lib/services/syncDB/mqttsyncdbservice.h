@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/iservice.h"
+#include "services/syncDB/entityrowhandler.h"
 #include "shared/mqtt/mqttclient.h"
 #include "shared/mqtt/mqttmessage.h"
 #include "shared/mqtt/mqtttopicfilter.h"
@@ -11,12 +12,13 @@
 
 class AppEnv;
 class MqttSubscription;
-class Shift;
 
 // Keeps the board's orders, shifts, receipts and receipt items current between HTTP
 // synchronisations: it listens to every topic below the paired point's topic at the server's
 // broker and hands each pushed row to the model of its table, which shows and stores it. A lost
-// broker is retried on a timer.
+// broker is retried after one second, then after twice as long each time, up to the configured
+// interval. The session is clean, so the broker keeps nothing while the board is away: the gap is
+// announced, for the HTTP synchronisation to catch up.
 class MqttSyncDBService : public IService
 {
     Q_OBJECT
@@ -29,6 +31,10 @@ public:
 
 Q_SIGNALS:
     void connectChanged();
+    // The subscription of a running service was lost: pushes from now on do not arrive.
+    void pushesInterrupted();
+    // Subscribed again after pushesInterrupted(): what was pushed in between never arrives.
+    void pushesResumed();
 
 public Q_SLOTS:
     void run() override;
@@ -44,16 +50,23 @@ private:
     // Points topic and filter at the current domain and point; true when the filter changed.
     bool updateTopic();
     void subscribe();
-    void applyCurrentShiftRule(const Shift &shift);
+    void subscriptionStateChanged();
+    void scheduleReconnect();
 
     AppEnv *env;
+    EntityRowHandler rows;
     MqttClient client;
     MqttTopicFilter topicFilter;
     QString topic;
     int qosLevel = 1;
+    // Single shot; its interval grows from attempt to attempt until a connection is made.
     QTimer reconnectTimer;
+    int nextReconnectMs = 0;
     QString senderPrefix = QStringLiteral("qu-");
     // Between run() and stop(): only then do settings changes and lost connections reconnect.
     bool running = false;
     QPointer<MqttSubscription> subscription;
+    // Pushes arrive (the subscription is acknowledged) / were lost since they last did.
+    bool listening = false;
+    bool interrupted = false;
 };

@@ -1,0 +1,61 @@
+#include "entityrowhandler.h"
+
+#include "core/appenv.h"
+#include "entities/order.h"
+#include "entities/receipt.h"
+#include "entities/receiptitem.h"
+#include "entities/shift.h"
+#include "models/ordermodel.h"
+#include "models/receiptitemmodel.h"
+#include "models/receiptmodel.h"
+#include "models/shiftmodel.h"
+#include "shared/logger.h"
+
+namespace {
+
+// The model has already taken the row; only a failed database write is left to report.
+VoidFuture warnWhenNotStored(VoidFuture future, const char *text)
+{
+    return future.then([] {}).onFailed([text] { KM4_LOG(2, text); });
+}
+
+} // namespace
+
+EntityRowHandler::EntityRowHandler(AppEnv *env)
+    : env(env)
+{ }
+
+VoidFuture EntityRowHandler::apply(const QString &table, const QJsonObject &row)
+{
+    if (table == OrderModel::tableName()) {
+        Order order;
+        order.fromJson(row);
+        return warnWhenNotStored(env->orderModel.insert(&order), "order not insert");
+    }
+    if (table == ShiftModel::tableName()) {
+        Shift shift;
+        shift.fromJson(row);
+        applyCurrentShiftRule(shift);
+        return warnWhenNotStored(env->shiftModel.insert(&shift), "shift not insert");
+    }
+    if (table == ReceiptModel::tableName()) {
+        Receipt receipt;
+        receipt.fromJson(row);
+        return warnWhenNotStored(env->receiptModel.insert(&receipt), "receipt not inserted");
+    }
+    if (table == ReceiptItemModel::tableName()) {
+        ReceiptItem item;
+        item.fromJson(row);
+        return warnWhenNotStored(env->receiptItemModel.insert(&item), "receipt item not inserted");
+    }
+    return QtFuture::makeReadyFuture();
+}
+
+void EntityRowHandler::applyCurrentShiftRule(const Shift &shift)
+{
+    const Shift current = env->shiftModel.byUuid(env->shiftUuid.value());
+    if (shift.number >= current.number && shift.type == QLatin1String("general")) {
+        env->isShiftOpen.set(shift.closed_at == 0);
+        env->shiftUuid.set(shift.uuid);
+    }
+}

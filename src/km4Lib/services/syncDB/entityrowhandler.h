@@ -1,0 +1,27 @@
+#pragma once
+
+#include "shared/voidfuture.h"
+
+#include <QJsonObject>
+#include <QString>
+
+class AppEnv;
+class Shift;
+
+// Hands one row of an entity table (order, shift, receipt, receipt_item), pushed by the broker or
+// caught up over HTTP after a gap, to the model of its table, which shows it and stores it. A
+// pushed shift may also become the application's current shift. GUI thread only.
+class EntityRowHandler
+{
+public:
+    explicit EntityRowHandler(AppEnv *env);
+
+    // The model's write of the row, which has ended (stored or logged as failed) when the future
+    // finishes; a finished future for any other table.
+    [[nodiscard]] VoidFuture apply(const QString &table, const QJsonObject &row);
+
+private:
+    void applyCurrentShiftRule(const Shift &shift);
+
+    AppEnv *env;
+};
