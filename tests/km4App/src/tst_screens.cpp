@@ -73,15 +73,25 @@ public:
     }
 
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
-    Q_INVOKABLE void refuseLogin() const
+    // Every later request to the path fails with a server error.
+    Q_INVOKABLE void refuse(const QString &path) const
     {
-        m_server->setAnswer(QString::fromLatin1(FakeServer::TokenPath),
-            FakeServer::error(500, 500, QStringLiteral("down")));
+        m_server->setAnswer(path, FakeServer::error(500, 500, QStringLiteral("down")));
+    }
+    // Every later request to the path is answered with success after a delay.
+    Q_INVOKABLE void answerLater(const QString &path, int ms) const
+    {
+        m_server->setAnswer(
+            path, FakeServer::json({ { QStringLiteral("message"), QStringLiteral("ok") } })
+                      .withDelay(ms));
     }
     Q_INVOKABLE QString setting(const QString &key) const { return TestCore::setting(key); }
 
-    // One more synchronisation cycle, as the timer would start it.
-    Q_INVOKABLE void syncAgain() { (void)(*m_core)->httpSyncDBService()->manualSync(); }
+    // The synchronisation service's news that a cycle has ended, at a moment the test picks.
+    Q_INVOKABLE void announceSyncFinished()
+    {
+        Q_EMIT(*m_core)->httpSyncDBService()->syncFinished();
+    }
 
     // A paid order in work with the given number and status, the way a push brings it.
     Q_INVOKABLE void addOrder(int number, const QString &status)
