@@ -161,5 +161,27 @@ Item {
             compare(findChild(part(window, "domainWidget"), "domainInput").text, "");
             compare(fixture.setting("domain"), "");
         }
+
+        // A wipe that ends while the board is being pushed still lands on the login page.
+        function test_wipeDuringAPush() {
+            fixture.start({ "domain": "127" });
+            fixture.refuse(syncPath);
+            const window = openWindow();
+            waitForPage(window, "loadingPage");
+            const dialog = part(window, "supportDialog");
+            dialog.open();
+            tryVerify(() => dialog.opened);
+            const widget = dialog.contentItem.children[0];
+            dialog.openAnswerDialog();
+            const confirm = findChild(widget, "confirmDialog");
+            tryVerify(() => confirm.opened);
+            widget.timerCount = 0;
+            fixture.announceSyncFinished();
+            verify(stack(window).busy);
+            mouseClick(findChild(confirm.contentItem, "acceptButton"));
+            waitForPage(window, "authPage");
+            compare(stack(window).depth, 1);
+            tryVerify(() => !dialog.visible);
+        }
     }
 }
