@@ -61,6 +61,7 @@ QFuture<bool> ENVService::load()
                     applyArguments(env, QCoreApplication::arguments(), machineUniqueId);
                     applyArgsOnce = false;
                 }
+                Q_EMIT loaded();
                 return true;
             })
         .onFailed(this, [](const AppException &failure) {

@@ -34,6 +34,10 @@ public:
     // read failed or stop() came first. GUI thread.
     [[nodiscard]] QFuture<bool> load();
 
+Q_SIGNALS:
+    // The settings table has been read into the environment (after every successful load).
+    void loaded();
+
 public Q_SLOTS:
     void run() override;
     void stop() override;
