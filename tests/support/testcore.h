@@ -36,6 +36,12 @@ public:
         env->uuid.set(QStringLiteral("board-device-1"));
         env->host.set(server.host());
         env->useHttps.set(false);
+        // The compiled broker is the production host: a core under test that is not given a
+        // broker of its own looks for one on loopback, where nobody listens.
+        SyncConfig sync = env->syncConfig.value();
+        sync.mqtt_host = QStringLiteral("127.0.0.1");
+        sync.mqtt_port = FakeServer::unusedPort();
+        env->syncConfig.set(sync);
     }
 
     ~BasicTestCore()
