@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 using States = QList<MqttClient::ClientState>;
+using Client = std::unique_ptr<MqttClient>;
 
 namespace {
 
@@ -43,21 +44,13 @@ QStringList topicsOf(const QSignalSpy &spy)
 }
 
 // Counts the signals of an object that arrive on another thread than the object's own.
-struct ThreadWatch
+int offThread = 0;
+template <typename Sender, typename Signal> void watchThread(Sender *owner, Signal signal)
 {
-    int offThread = 0;
-    int seen = 0;
-    template <typename Sender, typename Signal> void watch(Sender *owner, Signal signal)
-    {
-        QObject::connect(
-            owner, signal, owner,
-            [this, owner] {
-                ++seen;
-                offThread += QThread::currentThread() != owner->thread();
-            },
-            Qt::DirectConnection);
-    }
-};
+    QObject::connect(
+        owner, signal, owner, [owner] { offThread += QThread::currentThread() != owner->thread(); },
+        Qt::DirectConnection);
+}
 
 // A listening socket on 127.0.0.1 whose accept queue is full, so the kernel drops every further
 // SYN: a client connecting to it waits for a TCP answer that never comes.
@@ -66,38 +59,28 @@ class UnansweringHost
 public:
     UnansweringHost()
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (m_listener < 0
-            || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0
             || ::listen(m_listener, 0) != 0
             || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
             return;
         // A backlog of 0 still queues one connection; a few more make sure the queue is full.
-        for (int i = 0; i < 3; ++i) {
-            m_fillers.push_back(std::make_unique<QTcpSocket>());
-            m_fillers.back()->connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
-        }
+        for (QTcpSocket &filler : m_fillers)
+            filler.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
         if (!probe.waitForConnected(300))
-            m_port = ntohs(address.sin_port);
+            port = ntohs(address.sin_port);
     }
-    ~UnansweringHost()
-    {
-        m_fillers.clear();
-        if (m_listener >= 0)
-            ::close(m_listener);
-    }
-    quint16 port() const { return m_port; } // 0 when the queue could not be filled
+    ~UnansweringHost() { ::close(m_listener); }
+    quint16 port = 0; // 0 when the queue could not be filled
 
 private:
-    int m_listener = -1;
-    quint16 m_port = 0;
-    std::vector<std::unique_ptr<QTcpSocket>> m_fillers;
+    int m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QTcpSocket m_fillers[3];
 };
 
 QStringList logLines;
@@ -115,15 +98,12 @@ class TestMqtt : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanup();
-
     void topicFilter_data();
     void topicFilter();
     void connectReportsStates_data();
     void connectReportsStates();
     void subscriptionDelivers_data();
     void subscriptionDelivers();
-    void subscribeRefusedWhenItCannot();
     void busyClientKeepsItsSession();
     void brokerLossAndRestartAndDisconnect();
     void slowHostDoesNotBlockTheEventLoop_data();
@@ -133,8 +113,8 @@ private Q_SLOTS:
     void destroyedWhileBusyIsSafe();
 
 private:
-    std::unique_ptr<MqttClient> newClient(const QString &password);
-    std::unique_ptr<MqttClient> connectedClient();
+    Client newClient(const QString &password, quint16 port = 0);
+    Client connectedClient();
     MqttSubscription *subscribed(MqttClient &client, const QString &filter);
 
     MosquittoBroker m_broker;
@@ -148,39 +128,30 @@ void TestMqtt::initTestCase()
     QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
 }
 
-void TestMqtt::cleanup()
-{
-    if (!m_broker.isRunning()) // a test that stopped it must not leave the next one without it
-        QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
-}
-
-std::unique_ptr<MqttClient> TestMqtt::newClient(const QString &password)
+Client TestMqtt::newClient(const QString &password, quint16 port)
 {
     auto client = std::make_unique<MqttClient>();
     client->setHostname(m_broker.host());
-    client->setPort(m_broker.port());
+    client->setPort(port ? port : m_broker.port());
     client->setUsername(m_broker.username());
     client->setPassword(password);
     return client;
 }
 
-std::unique_ptr<MqttClient> TestMqtt::connectedClient()
+Client TestMqtt::connectedClient()
 {
-    auto client = newClient(m_broker.password());
+    Client client = newClient(m_broker.password());
     client->connectToHost();
-    if (!QTest::qWaitFor([&] { return client->state() == MqttClient::Connected; }, 5000))
-        return nullptr;
-    return client;
+    const bool up = QTest::qWaitFor([&] { return client->state() == MqttClient::Connected; });
+    return up ? std::move(client) : nullptr;
 }
 
 MqttSubscription *TestMqtt::subscribed(MqttClient &client, const QString &filter)
 {
-    MqttSubscription *subscription = client.subscribe(MqttTopicFilter(filter), 1);
-    if (!subscription
-        || !QTest::qWaitFor(
-            [&] { return subscription->state() == MqttSubscription::Subscribed; }, 5000))
-        return nullptr;
-    return subscription;
+    MqttSubscription *s = client.subscribe(MqttTopicFilter(filter), 1);
+    return s && QTest::qWaitFor([s] { return s->state() == MqttSubscription::Subscribed; })
+        ? s
+        : nullptr;
 }
 
 // The push filter is built from server data, so invalid filters must be caught before use.
@@ -188,46 +159,38 @@ void TestMqtt::topicFilter_data()
 {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("topic");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<bool>("matches");
-
-    const auto row
-        = [](const char *name, const QString &filter, const QString &topic, bool valid,
-              bool matches) { QTest::newRow(name) << filter << topic << valid << matches; };
-    row("point, deeper", "acme/point/7/#", "acme/point/7/a/b", true, true);
-    row("point itself", "acme/point/7/#", "acme/point/7", true, true);
-    row("other point", "acme/point/7/#", "acme/point/70/order", true, false);
-    row("other domain", "acme/point/7/#", "acme2/point/7/order", true, false);
-    row("case matters", "a/B", "a/b", true, false);
-    row("plus, empty level", "a/+/c", "a//c", true, true);
-    row("plus, not two levels", "a/+", "a/b/c", true, false);
-    row("plus, leading slash", "+/+", "/a", true, true);
-    row("plus, not the leading slash", "+", "/a", true, false);
-    row("hash, not $SYS", "#", "$SYS/broker", true, false);
-    row("explicit $SYS", "$SYS/#", "$SYS/broker", true, true);
-    row("wildcard in topic", "a/+", "a/+", true, false);
-    row("empty topic", "#", "", true, false);
-    row("non-ASCII", QStringLiteral("кафе/point/1/#"), QStringLiteral("кафе/point/1/x"), true,
-        true);
-    row("empty", "", "x", false, false);
-    row("hash not last", "a/#/c", "a/b/c", false, false);
-    row("hash inside level", "a/b#", "a/b#", false, false);
-    row("plus inside level", "ac+me/point/7/#", "ac+me/point/7/x", false, false);
-    row("hash in domain", "ac#me/point/7/#", "ac#me/point/7/x", false, false);
-    row("NUL character", QString::fromUtf8("a\0b", 3), QString::fromUtf8("a\0b", 3), false, false);
-    row("65535 bytes", QString(65535, QLatin1Char('a')), QString(65535, QLatin1Char('a')), true,
-        true);
-    row("65536 bytes of UTF-8", QString(32768, QChar(0x0436)), "x", false, false);
+    QTest::addColumn<QString>("result");
+    const auto row = [](const char *name, const QString &filter, const QString &topic,
+                         const char *result) { QTest::newRow(name) << filter << topic << result; };
+    row("point, deeper", "acme/point/7/#", "acme/point/7/a/b", "match");
+    row("point itself", "acme/point/7/#", "acme/point/7", "match");
+    row("other point", "acme/point/7/#", "acme/point/70/order", "no match");
+    row("other domain", "acme/point/7/#", "acme2/point/7/order", "no match");
+    row("plus, empty level", "a/+/c", "a//c", "match");
+    row("plus, not two levels", "a/+", "a/b/c", "no match");
+    row("plus, not the leading slash", "+", "/a", "no match");
+    row("hash, not $SYS", "#", "$SYS/broker", "no match");
+    row("wildcard in topic", "a/+", "a/+", "no match");
+    row("non-ASCII", QStringLiteral("кафе/point/1/#"), QStringLiteral("кафе/point/1/x"), "match");
+    row("empty", "", "", "invalid");
+    row("hash not last", "a/#/c", "a/b/c", "invalid");
+    row("hash inside level", "a/b#", "a/b#", "invalid");
+    row("plus inside level", "ac+me/point/7/#", "ac+me/point/7/x", "invalid");
+    row("NUL character", QString::fromUtf8("a\0b", 3), QString::fromUtf8("a\0b", 3), "invalid");
+    row("65535 bytes", QString(65535, 'a'), QString(65535, 'a'), "match");
+    row("65536 bytes of UTF-8", QString(32768, QChar(0x0436)), "x", "invalid");
 }
 
 void TestMqtt::topicFilter()
 {
     QFETCH(QString, filter);
     QFETCH(QString, topic);
-    QFETCH(bool, valid);
-    QFETCH(bool, matches);
-    QCOMPARE(MqttTopicFilter(filter).isValid(), valid);
-    QCOMPARE(MqttTopicFilter(filter).match(MqttTopicName(topic)), matches);
+    QFETCH(QString, result);
+    const MqttTopicFilter f(filter);
+    QCOMPARE(!f.isValid()                   ? "invalid"
+            : f.match(MqttTopicName(topic)) ? "match"
+                                            : "no match",
+        result);
 }
 
 void TestMqtt::connectReportsStates_data()
@@ -235,11 +198,9 @@ void TestMqtt::connectReportsStates_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("username");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<bool>("brokerPort");
+    QTest::addColumn<bool>("listening");
     QTest::addColumn<bool>("accepted");
-
-    const QString user = QStringLiteral("km4-board");
-    const QString right = QStringLiteral("s3cret'\"pass");
+    const QString user = QStringLiteral("km4-board"), right = QStringLiteral("s3cret'\"pass");
     QTest::newRow("right credentials") << "127.0.0.1" << user << right << true << true;
     QTest::newRow("host by name") << "localhost" << user << right << true << true;
     QTest::newRow("wrong password") << "127.0.0.1" << user << "s3cret" << true << false;
@@ -256,121 +217,94 @@ void TestMqtt::connectReportsStates()
     QFETCH(QString, host);
     QFETCH(QString, username);
     QFETCH(QString, password);
-    QFETCH(bool, brokerPort);
+    QFETCH(bool, listening);
     QFETCH(bool, accepted);
 
-    auto client = newClient(password);
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    Client client = newClient(password, listening ? 0 : closed.serverPort());
+    closed.close();
     client->setHostname(host);
     client->setUsername(username);
-    if (!brokerPort) {
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
-        client->setPort(closed.serverPort());
-    }
-    ThreadWatch threads;
-    threads.watch(client.get(), &MqttClient::stateChanged);
+    offThread = 0;
+    watchThread(client.get(), &MqttClient::stateChanged);
     QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
 
     client->connectToHost();
     QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
-    const States states { MqttClient::Connecting,
-        accepted ? MqttClient::Connected : MqttClient::Disconnected };
-    QTRY_COMPARE(statesOf(spy), states);
-    QCOMPARE(client->state(), states.constLast());
-    QCOMPARE(threads.offThread, 0);
+    const auto outcome = accepted ? MqttClient::Connected : MqttClient::Disconnected;
+    QTRY_COMPARE(statesOf(spy), States({ MqttClient::Connecting, outcome }));
+    QCOMPARE(offThread, 0);
     if (!accepted)
         QVERIFY(!spy.wait(300)); // no retry of its own
 }
 
 void TestMqtt::subscriptionDelivers_data()
 {
-    QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("topic");
     QTest::addColumn<bool>("reaches");
-    QTest::newRow("exact") << "acme/point/7/order"
-                           << "acme/point/7/order" << true;
-    QTest::newRow("hash deeper") << "acme/point/7/#"
-                                 << "acme/point/7/a/b/shift" << true;
-    QTest::newRow("hash other point") << "acme/point/7/#"
-                                      << "acme/point/70/order" << false;
+    QTest::newRow("deeper") << "acme/point/7/a/b/shift" << true;
+    QTest::newRow("other point") << "acme/point/70/order" << false;
 }
 
 void TestMqtt::subscriptionDelivers()
 {
-    QFETCH(QString, filter);
     QFETCH(QString, topic);
     QFETCH(bool, reaches);
 
-    auto client = connectedClient();
+    Client client = connectedClient();
     QVERIFY(client);
-    MqttSubscription *subscription = subscribed(*client, filter);
+    MqttSubscription *subscription = subscribed(*client, QStringLiteral("acme/point/7/#"));
     QVERIFY(subscription);
-    ThreadWatch threads;
-    threads.watch(subscription, &MqttSubscription::messageReceived);
+    offThread = 0;
+    watchThread(subscription, &MqttSubscription::messageReceived);
     QSignalSpy received(subscription, &MqttSubscription::messageReceived);
     QVERIFY(received.isValid());
 
     // Binary payload, NUL bytes and UTF-8 arrive byte for byte. The marker always reaches the
     // subscription; one publisher's messages arrive in order, so the first had its chance.
     const QByteArray payload
-        = QByteArray("{\"from\":\"x\",\"body\":{}}\0\xff", 25) + QStringLiteral("Готов").toUtf8();
-    const QString marker = filter.endsWith('#') ? filter.chopped(1) + "end" : filter;
-    QVERIFY2(m_broker.publish(topic, payload, 1), qPrintable(m_broker.errorString()));
-    QVERIFY2(m_broker.publish(marker, "marker", 1), qPrintable(m_broker.errorString()));
-
-    QTRY_VERIFY(!received.isEmpty()
-        && received.constLast().at(0).value<MqttMessage>().payload() == "marker");
-    QCOMPARE(topicsOf(received), reaches ? QStringList({ topic, marker }) : QStringList { marker });
-    if (reaches)
-        QCOMPARE(received.constFirst().at(0).value<MqttMessage>().payload(), payload);
-    QCOMPARE(threads.offThread, 0);
-}
-
-void TestMqtt::subscribeRefusedWhenItCannot()
-{
-    auto idle = newClient(m_broker.password());
-    QVERIFY(!idle->subscribe(MqttTopicFilter(QStringLiteral("acme/point/7/#")), 1));
-    auto client = connectedClient();
-    QVERIFY(client);
-    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("ac+me/point/7/#")), 1));
-    QVERIFY(!client->subscribe(MqttTopicFilter(QString()), 1));
-    QCOMPARE(client->findChildren<MqttSubscription *>().size(), 0);
-    QCOMPARE(client->state(), MqttClient::Connected);
+        = QByteArray("{\"body\":{}}\0\xff", 13) + QStringLiteral("Готов").toUtf8();
+    QVERIFY(m_broker.publish(topic, payload) && m_broker.publish("acme/point/7/end", "marker"));
+    QTRY_VERIFY(topicsOf(received).contains("acme/point/7/end"));
+    QCOMPARE(topicsOf(received),
+        reaches ? QStringList({ topic, "acme/point/7/end" }) : QStringList({ "acme/point/7/end" }));
+    QCOMPARE(received.first().at(0).value<MqttMessage>().payload(), reaches ? payload : "marker");
+    QCOMPARE(offThread, 0);
 }
 
 // While a session is being set up or is up, neither new settings nor a second connect disturb
 // it; a filter is subscribed once, and one subscription ends without the others.
 void TestMqtt::busyClientKeepsItsSession()
 {
-    auto client = newClient(m_broker.password());
+    Client client = newClient(m_broker.password());
+    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("kept/#")), 1)); // not connected
     QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
     client->connectToHost();
     client->connectToHost();
     client->setPort(1);
-    client->setUsername(QStringLiteral("other"));
     QTRY_COMPARE(client->state(), MqttClient::Connected);
     client->setPassword(QStringLiteral("other"));
     client->connectToHost();
     QCOMPARE(client->port(), m_broker.port());
     QCOMPARE(client->password(), m_broker.password());
+    QVERIFY(!client->subscribe(MqttTopicFilter(QStringLiteral("ac+me/point/7/#")), 1));
 
     QPointer<MqttSubscription> gone = subscribed(*client, QStringLiteral("gone/#"));
     MqttSubscription *kept = subscribed(*client, QStringLiteral("kept/#"));
     QVERIFY(gone && kept);
     QCOMPARE(client->subscribe(MqttTopicFilter(QStringLiteral("kept/#")), 1), kept);
-    QSignalSpy goneReceived(gone.data(), &MqttSubscription::messageReceived);
     QSignalSpy keptReceived(kept, &MqttSubscription::messageReceived);
-    QVERIFY(goneReceived.isValid() && keptReceived.isValid());
+    QSignalSpy goneReceived(gone.data(), &MqttSubscription::messageReceived);
+    QVERIFY(keptReceived.isValid() && goneReceived.isValid());
     gone->unsubscribe();
-    QCOMPARE(gone->state(), MqttSubscription::Unsubscribed);
-    QVERIFY(m_broker.publish(QStringLiteral("gone/x"), "lost"));
-    QVERIFY(m_broker.publish(QStringLiteral("kept/x"), "once"));
-    QVERIFY(m_broker.publish(QStringLiteral("kept/y"), "marker"));
-    QTRY_COMPARE(topicsOf(keptReceived), QStringList({ "kept/x", "kept/y" }));
+    QVERIFY(m_broker.publish("gone/x", "lost") && m_broker.publish("kept/x", "marker"));
+    QTRY_COMPARE(topicsOf(keptReceived), QStringList { "kept/x" });
     QCOMPARE(goneReceived.size(), 0);
     QTRY_VERIFY(gone.isNull());
+    QCOMPARE(client->findChildren<MqttSubscription *>().size(), 1);
     QCOMPARE(statesOf(spy), States({ MqttClient::Connecting, MqttClient::Connected }));
 
     // Once disconnected, settings are taken again.
@@ -383,7 +317,7 @@ void TestMqtt::busyClientKeepsItsSession()
 
 void TestMqtt::brokerLossAndRestartAndDisconnect()
 {
-    auto client = connectedClient();
+    Client client = connectedClient();
     QVERIFY(client);
     QPointer<MqttSubscription> before = subscribed(*client, QStringLiteral("restart/#"));
     QVERIFY(before);
@@ -397,19 +331,16 @@ void TestMqtt::brokerLossAndRestartAndDisconnect()
     QVERIFY(!spy.wait(300)); // it never reconnects by itself
     client->connectToHost();
     QTRY_COMPARE(client->state(), MqttClient::Connected);
-
     QPointer<MqttSubscription> after = subscribed(*client, QStringLiteral("restart/#"));
     QVERIFY(after);
     QSignalSpy received(after.data(), &MqttSubscription::messageReceived);
     QVERIFY(received.isValid());
-    QVERIFY(m_broker.publish(QStringLiteral("restart/order"), "once"));
+    QVERIFY(m_broker.publish("restart/order", "once"));
     QTRY_COMPARE(topicsOf(received), QStringList { "restart/order" });
-    QCOMPARE(client->findChildren<MqttSubscription *>().size(), 1);
 
     // Disconnecting on purpose ends the subscriptions the same way, and only once.
     spy.clear();
     client->disconnectFromHost();
-    QCOMPARE(after->state(), MqttSubscription::Unsubscribed);
     client->disconnectFromHost();
     QCOMPARE(statesOf(spy), States { MqttClient::Disconnected });
     QTRY_VERIFY(after.isNull());
@@ -427,93 +358,71 @@ void TestMqtt::slowHostDoesNotBlockTheEventLoop()
 {
     QFETCH(bool, acceptsTcp);
     QTcpServer silent;
-    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     UnansweringHost host;
-    QVERIFY(host.port() != 0);
+    QVERIFY(silent.listen(QHostAddress::LocalHost) && host.port != 0);
     int ticks = 0;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
     ticker.start(5);
 
-    auto client = newClient(m_broker.password());
-    client->setPort(acceptsTcp ? silent.serverPort() : host.port());
+    Client client = newClient(m_broker.password(), acceptsTcp ? silent.serverPort() : host.port);
     QSignalSpy spy(client.get(), &MqttClient::stateChanged);
     QVERIFY(spy.isValid());
     QElapsedTimer clock;
     clock.start();
     client->connectToHost();
     QVERIFY2(clock.elapsed() < 100, "connectToHost() waited for the host");
-
-    std::unique_ptr<QSignalSpy> peerClosed;
     if (acceptsTcp) {
         QTRY_VERIFY(silent.hasPendingConnections());
         QTcpSocket *peer = silent.nextPendingConnection();
-        QTRY_VERIFY(peer->bytesAvailable() > 0);
-        QCOMPARE(quint8(peer->peek(1).at(0)), quint8(0x10)); // CONNECT
-        peerClosed = std::make_unique<QSignalSpy>(peer, &QTcpSocket::disconnected);
+        QTRY_COMPARE(peer->peek(1), QByteArray("\x10")); // CONNECT
     }
     const int ticksBefore = ticks;
     QTRY_VERIFY(ticks >= ticksBefore + 40);
-    QCOMPARE(statesOf(spy), States { MqttClient::Connecting });
-
     client->disconnectFromHost();
     QCOMPARE(statesOf(spy), States({ MqttClient::Connecting, MqttClient::Disconnected }));
-    if (peerClosed)
-        QVERIFY(peerClosed->wait(5000));
 }
 
 void TestMqtt::passwordNeverLogged()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("km4.mqtt.debug=true"));
-    logLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(captureLog);
-    const QString wrong = QStringLiteral("wr0ng-pa55word");
-    auto refused = newClient(wrong);
+    Client refused = newClient(QStringLiteral("wr0ng-pa55word"));
     refused->connectToHost();
     QTRY_COMPARE(refused->state(), MqttClient::Disconnected);
-    auto accepted = connectedClient();
+    Client accepted = connectedClient();
     QVERIFY(accepted);
     accepted->disconnectFromHost();
     UnansweringHost host;
-    auto waiting = newClient(m_broker.password());
-    waiting->setPort(host.port());
-    waiting->connectToHost();
-    waiting.reset();
+    newClient(m_broker.password(), host.port)->connectToHost();
     qInstallMessageHandler(previous);
     QLoggingCategory::setFilterRules(QString());
 
     // Connecting, the refusal and disconnecting were written down, and no line holds a password.
-    QVERIFY2(
-        logLines.filter(QStringLiteral("km4.mqtt")).size() >= 4, qPrintable(logLines.join('\n')));
-    QCOMPARE(logLines.filter(wrong), QStringList());
-    QCOMPARE(logLines.filter(m_broker.password()), QStringList());
+    QVERIFY2(logLines.filter("km4.mqtt").size() >= 4, qPrintable(logLines.join('\n')));
+    QCOMPARE(
+        logLines.filter("wr0ng-pa55word") + logLines.filter(m_broker.password()), QStringList());
 }
 
 void TestMqtt::destroyedWhileBusyIsSafe_data()
 {
     QTest::addColumn<QString>("moment");
-    QTest::newRow("resolving") << "resolving";
-    QTest::newRow("waiting for CONNACK") << "connack";
-    QTest::newRow("connected") << "connected";
-    QTest::newRow("in stateChanged") << "stateChanged";
-    QTest::newRow("in messageReceived") << "messageReceived";
+    for (const char *moment : { "resolving", "connack", "connected", "stateChanged", "message" })
+        QTest::newRow(moment) << moment;
 }
 
 void TestMqtt::destroyedWhileBusyIsSafe()
 {
     QFETCH(QString, moment);
-    QTcpServer silent;
-    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-    MqttClient *client = newClient(m_broker.password()).release();
+    QTcpServer silent; // takes the connection and never answers CONNECT
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    MqttClient *client
+        = newClient(m_broker.password(), moment == "connack" ? silent.serverPort() : 0).release();
     QPointer<MqttClient> guard(client);
-    if (moment == "connack")
-        client->setPort(silent.serverPort());
-    if (moment == "stateChanged") {
-        connect(client, &MqttClient::stateChanged, this, [client](MqttClient::ClientState s) {
-            if (s == MqttClient::Connected)
-                delete client;
-        });
-    }
+    connect(client, &MqttClient::stateChanged, this, [client, moment](MqttClient::ClientState s) {
+        if (moment == "stateChanged" && s == MqttClient::Connected)
+            delete client;
+    });
     client->connectToHost();
 
     if (moment == "resolving") {
@@ -523,21 +432,19 @@ void TestMqtt::destroyedWhileBusyIsSafe()
         QTcpSocket *peer = silent.nextPendingConnection();
         QTRY_VERIFY(peer->bytesAvailable() > 0);
         QSignalSpy peerClosed(peer, &QTcpSocket::disconnected);
-        QVERIFY(peerClosed.isValid());
         delete client;
         QVERIFY(peerClosed.wait(5000));
     } else if (moment != "stateChanged") {
         QTRY_COMPARE(client->state(), MqttClient::Connected);
         MqttSubscription *subscription = subscribed(*client, QStringLiteral("destroy/#"));
         QVERIFY(subscription);
-        if (moment == "connected") {
+        connect(
+            subscription, &MqttSubscription::messageReceived, this, [client] { delete client; });
+        if (moment == "connected")
             delete client;
-        } else {
-            connect(subscription, &MqttSubscription::messageReceived, this,
-                [client] { delete client; });
-            QVERIFY(m_broker.publish(QStringLiteral("destroy/a"), "first"));
-            QVERIFY(m_broker.publish(QStringLiteral("destroy/b"), "second"));
-        }
+        else
+            QVERIFY(
+                m_broker.publish("destroy/a", "first") && m_broker.publish("destroy/b", "second"));
     }
     QTRY_VERIFY(guard.isNull());
     // Nothing of the destroyed client is left to fire; the broker still serves new clients.
