@@ -37,8 +37,6 @@ private Q_SLOTS:
     void initTestCase() { TestEnvironment::init(); }
 
     void freshFileGetsWholeSchemaOnce();
-    void uniqueKeysReplaceRows_data();
-    void uniqueKeysReplaceRows();
     void failedMigrationIsUndone();
     void wipeKeepsHistoryTables();
 };
@@ -50,46 +48,6 @@ void TestDBService::freshFileGetsWholeSchemaOnce()
     db.service().run();
     QCOMPARE(counts(),
         "config=0 logs=0 migrations=1 order=0 order_status=0 receipt=0 receipt_item=0 shift=0");
-}
-
-// Writes from the server replace the stored row of the same key.
-void TestDBService::uniqueKeysReplaceRows_data()
-{
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("columns");
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("second");
-    QTest::newRow("config by key") << "'config'"
-                                   << "key, value"
-                                   << "'k', 'a'"
-                                   << "'k', 'b'";
-    QTest::newRow("order by uuid") << "'order'"
-                                   << "uuid, shift_uuid, number"
-                                   << "'u', 's', 1"
-                                   << "'u', 's', 2";
-    QTest::newRow("order_status by name") << "order_status"
-                                          << "name, title"
-                                          << "'cooking', 'a'"
-                                          << "'cooking', 'b'";
-    QTest::newRow("receipt_item by uuid") << "receipt_item"
-                                          << "uuid, receipt_uuid, comment"
-                                          << "'u', 'r', 'a'"
-                                          << "'u', 'r', 'b'";
-}
-
-void TestDBService::uniqueKeysReplaceRows()
-{
-    QFETCH(QString, table);
-    QFETCH(QString, columns);
-    QFETCH(QString, first);
-    QFETCH(QString, second);
-    TestDatabase db;
-    const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)");
-    QVERIFY(TestDatabase::exec(insert.arg(table, columns, first)));
-    QVERIFY(TestDatabase::exec(insert.arg(table, columns, second)));
-    QCOMPARE(
-        TestDatabase::textColumn(QStringLiteral("SELECT %1 FROM %2").arg(columns, table)).join(','),
-        TestDatabase::textColumn(QStringLiteral("SELECT %1").arg(second)).join(','));
 }
 
 void TestDBService::failedMigrationIsUndone()
