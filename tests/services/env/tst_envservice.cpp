@@ -39,6 +39,17 @@ QString commandLineState(const AppEnv &env)
         .arg(sync.mqtt_login, sync.mqtt_password);
 }
 
+// The given state ("field=value ...") with the given fields changed.
+QString withChanges(const QString &state, const QString &changes)
+{
+    QStringList fields = state.split(' ');
+    for (const QString &change : changes.split(' ', Qt::SkipEmptyParts))
+        for (QString &field : fields)
+            if (field.section('=', 0, 0) == change.section('=', 0, 0))
+                field = change;
+    return fields.join(' ');
+}
+
 } // namespace
 
 // The settings loader: stored rows into the environment, and the command line.
@@ -66,32 +77,31 @@ void TestENVService::rows_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("expected"); // what the environment holds afterwards
+    QTest::addColumn<QString>("changes"); // fields that differ from the held values
 
     const auto row
-        = [](const char *name, const char *key, const char *value, const QString &expected) {
-              QTest::newRow(name) << QString::fromUtf8(key) << QString::fromUtf8(value) << expected;
+        = [](const char *name, const char *key, const char *value, const QString &changes) {
+              QTest::newRow(name) << QString::fromUtf8(key) << QString::fromUtf8(value) << changes;
           };
-    const QString held = QStringLiteral("|5|-1  |6|604800|held.example");
-    row("domain with a quote", "domain", "o'cafe", "o'cafe" + held);
-    row("key in another case is ignored", "Domain", "x", held);
-    row("last update beyond 32 bits", "last_update", "5000000000",
-        "|5000000000|-1  |6|604800|held.example");
-    row("last update not a number", "last_update", "soon", "|0|-1  |6|604800|held.example");
+    row("domain with a quote", "domain", "o'cafe", "domain=o'cafe");
+    row("key in another case is ignored", "Domain", "x", "");
+    row("last update beyond 32 bits", "last_update", "5000000000", "update=5000000000");
+    row("last update not a number", "last_update", "soon", "update=0");
     row("point", "point", R"({"id":3,"name":"Bar","timezone":"Asia/Omsk"})",
-        "|5|3 Bar Asia/Omsk|6|604800|held.example");
-    row("point bad json", "point", "{broken", held);
-    row("terminal", "terminal", R"({"max_api_error":2})", "|5|-1  |2|604800|held.example");
-    row("common", "common", R"({"disable_period":"2"})", "|5|-1  |6|172800|held.example");
+        "point=3,Bar,Asia/Omsk");
+    row("point bad json", "point", "{broken", "");
+    row("terminal", "terminal", R"({"max_api_error":2})", "errors=2");
+    row("common", "common", R"({"disable_period":"2"})", "period=172800");
+    row("log config", "log-config", R"({"push_lvl":1})", "push=1");
     row("sync config not an object", "sync-config", "[1,2]",
-        "|5|-1  |6|604800|" + DeploymentDefaults::serverHost);
+        "mqtt=" + DeploymentDefaults::serverHost);
 }
 
 void TestENVService::rows()
 {
     QFETCH(QString, key);
     QFETCH(QString, value);
-    QFETCH(QString, expected);
+    QFETCH(QString, changes);
 
     TestDatabase db;
     ENVRepo::insertENV(key, value);
@@ -103,15 +113,18 @@ void TestENVService::rows()
     ENVService service(&env);
     QVERIFY(load(service));
     const PointConfig &p = env.pointConfig.value();
-    QCOMPARE(QStringLiteral("%1|%2|%3 %4 %5|%6|%7|%8")
-                 .arg(env.domain.value())
-                 .arg(env.lastUpdate.value())
-                 .arg(p.id)
-                 .arg(p.title, p.timezone)
-                 .arg(env.queueConfig.value().max_api_error)
-                 .arg(env.commonConfig.value().disable_period)
-                 .arg(env.syncConfig.value().mqtt_host),
-        expected);
+    QCOMPARE(
+        QStringLiteral("domain=%1 update=%2 point=%3,%4,%5 errors=%6 period=%7 push=%8 mqtt=%9")
+            .arg(env.domain.value())
+            .arg(env.lastUpdate.value())
+            .arg(p.id)
+            .arg(p.title, p.timezone)
+            .arg(env.queueConfig.value().max_api_error)
+            .arg(env.commonConfig.value().disable_period)
+            .arg(env.logConfig.value().push_lvl)
+            .arg(env.syncConfig.value().mqtt_host),
+        withChanges("domain= update=5 point=-1,, errors=6 period=604800 push=3 mqtt=held.example",
+            changes));
 }
 
 // Rows are read on a pool thread and applied on this (the GUI) thread; a failed load applies
@@ -179,21 +192,17 @@ void TestENVService::commandLine()
     QFETCH(QString, machineId);
     QFETCH(QString, changes);
 
-    QStringList state
-        = QStringLiteral("host=- https=1 ssl=0 vk=0 fs=0 uuid=m-1 mqtt=1,%1,1883,admin,Plavrek5")
-              .arg(DeploymentDefaults::serverHost)
-              .split(' ');
-    for (const QString &change : changes.split(' ', Qt::SkipEmptyParts))
-        for (QString &field : state)
-            if (field.section('=', 0, 0) == change.section('=', 0, 0))
-                field = change;
+    const QString state = withChanges(
+        QStringLiteral("host=- https=1 ssl=0 vk=0 fs=0 uuid=m-1 mqtt=1,%1,1883,admin,Plavrek5")
+            .arg(DeploymentDefaults::serverHost),
+        changes);
 
     AppEnv env;
     QSignalSpy https(&env.useHttps, &PrivateEnvVariable::changed);
     QSignalSpy sync(&env.syncConfig, &PrivateEnvVariable::changed);
     QVERIFY(https.isValid() && sync.isValid());
     ENVService::applyArguments(&env, arguments, machineId);
-    QCOMPARE(commandLineState(env), state.join(' '));
+    QCOMPARE(commandLineState(env), state);
     // A set-once value is announced once, however often it is given; broker settings equal to the
     // held ones are not announced at all.
     QCOMPARE(https.count(), changes.contains(QStringLiteral("https=0")) ? 1 : 0);
