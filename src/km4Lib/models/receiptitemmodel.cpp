@@ -109,16 +109,15 @@ QList<ReceiptItem> ReceiptItemModel::listItemsByReceiptUuid(QString receiptUuid)
 VoidFuture ReceiptItemModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = "
-                       "o.receipt_uuid LEFT JOIN shift s ON s.uuid = r.shift_uuid WHERE s.uuid = "
-                       "'%1' AND o.deleted_at IS NULL"),
-        { SqlRow::escaped(shiftUuid) });
+    const QString sql = QStringLiteral(
+        "SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = o.receipt_uuid LEFT JOIN "
+        "shift s ON s.uuid = r.shift_uuid WHERE s.uuid = ? AND o.deleted_at IS NULL");
     const quint64 generation = reloads.start();
-    const QFuture<EntityRows<ReceiptItem>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<ReceiptItem>::read(query);
-    });
+    const QFuture<EntityRows<ReceiptItem>> read
+        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+              KM4_LOG_SCOPE();
+              return EntityRows<ReceiptItem>::read(query);
+          });
     return applyReload(read, reloads, generation,
         [this](EntityRows<ReceiptItem> fresh, const QList<ReceiptItem> &missed) {
             rows = std::move(fresh.rows);

@@ -119,14 +119,14 @@ QList<Receipt> ReceiptModel::listReceiptByOrder(QString orderUuid)
 VoidFuture ReceiptModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
-        { SqlRow::escaped(shiftUuid) });
+    const QString sql = QStringLiteral(
+        "SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
     const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Receipt>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<Receipt>::read(query);
-    });
+    const QFuture<EntityRows<Receipt>> read
+        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+              KM4_LOG_SCOPE();
+              return EntityRows<Receipt>::read(query);
+          });
     return applyReload(read, reloads, generation,
         [this](EntityRows<Receipt> fresh, const QList<Receipt> &missed) {
             rows = std::move(fresh.rows);
@@ -153,9 +153,9 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 VoidFuture ReceiptModel::removeOldEntity(int dayOld)
 {
     const QString sql = QStringLiteral("DELETE FROM receipt  WHERE order_uuid NOT IN ( SELECT uuid "
-                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', '-")
-        + QString::number(dayOld) + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql)
+                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', ?) "
+                                       "AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql, { QStringLiteral("-%1 day").arg(dayOld) })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());

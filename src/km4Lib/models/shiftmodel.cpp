@@ -122,13 +122,12 @@ VoidFuture ShiftModel::update(QString shiftUuid)
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
 {
-    const QString days = QString::number(dayOld);
-    const QString sql
-        = QStringLiteral(" DELETE FROM shift WHERE closed_at < strftime('%s', 'now', '-") + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL AND number != (SELECT MAX(number) FROM "
-                         "shift WHERE closed_at < strftime('%s', 'now', '-")
-        + days + QStringLiteral(" day') AND type = 'general' AND closed_at IS NOT NULL);");
-    return AsyncSQLQuery::exec(sql)
+    const QString age = QStringLiteral("-%1 day").arg(dayOld);
+    const QString sql = QStringLiteral(
+        " DELETE FROM shift WHERE closed_at < strftime('%s', 'now', ?) AND closed_at IS NOT NULL "
+        "AND number != (SELECT MAX(number) FROM shift WHERE closed_at < strftime('%s', 'now', ?) "
+        "AND type = 'general' AND closed_at IS NOT NULL);");
+    return AsyncSQLQuery::exec(sql, { age, age })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
