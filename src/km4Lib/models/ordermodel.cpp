@@ -177,15 +177,24 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Order> pushed { *order };
+    const QList<Order> before = EntityRows<Order>::shown(rows, { order });
     beginResetModel();
     upsert(*order);
     endResetModel();
 
-    const quint64 push = reloads.recordPush({ *order });
-    return EntitiesRepo::insertOrder({ order })
+    const quint64 push = reloads.recordPush(pushed);
+    return EntitiesRepo::store(QList<Order *> { order })
         .then(this,
-            [this, push](VoidFuture write) {
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
+                // A row the database does not have is not shown either.
+                const QStringList refused = EntityRows<Order>::refused(write, pushed);
+                if (!refused.isEmpty()) {
+                    beginResetModel();
+                    EntityRows<Order>::takeBack(rows, refused, before, &indexUuid);
+                    endResetModel();
+                }
                 write.waitForFinished(); // hands a failure on to the handler below
             })
         .onFailed(this, [](const AppException &exception) {

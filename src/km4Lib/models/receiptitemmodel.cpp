@@ -134,6 +134,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
 {
     KM4_LOG_SCOPE();
     list.removeAll(nullptr);
+    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, list);
     beginResetModel();
     for (const ReceiptItem *item : std::as_const(list)) {
         bool matched = false;
@@ -157,7 +158,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
         }
     }
     endResetModel();
-    return write(list);
+    return write(list, before);
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
@@ -181,23 +182,32 @@ VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
             3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, { item });
     beginResetModel();
     upsert(*item);
     endResetModel();
-    return write({ item });
+    return write({ item }, before);
 }
 
-VoidFuture ReceiptItemModel::write(const QList<ReceiptItem *> &list)
+VoidFuture ReceiptItemModel::write(
+    const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before)
 {
     QList<ReceiptItem> pushed;
     pushed.reserve(list.size());
-    for (const ReceiptItem *item : list)
-        pushed.append(*item);
+    for (const ReceiptItem *entity : list)
+        pushed.append(*entity);
     const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertReceiptItem(list)
+    return EntitiesRepo::store(list)
         .then(this,
-            [this, push](VoidFuture write) {
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
+                // A row the database does not have is not shown either.
+                const QStringList refused = EntityRows<ReceiptItem>::refused(write, pushed);
+                if (!refused.isEmpty()) {
+                    beginResetModel();
+                    EntityRows<ReceiptItem>::takeBack(rows, refused, before, &indexUuid);
+                    endResetModel();
+                }
                 write.waitForFinished(); // hands a failure on to the handler below
             })
         .onFailed(this, [](const AppException &exception) {

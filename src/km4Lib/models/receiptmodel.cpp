@@ -143,11 +143,12 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 {
     KM4_LOG_SCOPE();
     itemlist.removeAll(nullptr);
+    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, itemlist);
     beginResetModel();
     for (const Receipt *receipt : std::as_const(itemlist))
         upsert(*receipt);
     endResetModel();
-    return write(itemlist);
+    return write(itemlist, before);
 }
 
 VoidFuture ReceiptModel::removeOldEntity(int dayOld)
@@ -170,25 +171,34 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, { receipt });
     beginResetModel();
     upsert(*receipt);
     endResetModel();
-    return write({ receipt }).onFailed(this, [](const AppException &exception) {
+    return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
         KM4_LOG(3, exception.message(), exception.description());
     });
 }
 
-VoidFuture ReceiptModel::write(const QList<Receipt *> &list)
+VoidFuture ReceiptModel::write(const QList<Receipt *> &list, const QList<Receipt> &before)
 {
     QList<Receipt> pushed;
     pushed.reserve(list.size());
-    for (const Receipt *receipt : list)
-        pushed.append(*receipt);
+    for (const Receipt *entity : list)
+        pushed.append(*entity);
     const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertReceipt(list).then(this, [this, push](VoidFuture write) {
-        reloads.settle(push);
-        write.waitForFinished(); // hands a failure on to the caller
-    });
+    return EntitiesRepo::store(list).then(
+        this, [this, push, pushed, before](QFuture<QStringList> write) {
+            reloads.settle(push);
+            // A row the database does not have is not shown either.
+            const QStringList refused = EntityRows<Receipt>::refused(write, pushed);
+            if (!refused.isEmpty()) {
+                beginResetModel();
+                EntityRows<Receipt>::takeBack(rows, refused, before, &indexUuid);
+                endResetModel();
+            }
+            write.waitForFinished(); // hands a failure on to the caller
+        });
 }
 
 void ReceiptModel::upsert(const Receipt &receipt)
