@@ -21,6 +21,7 @@
 #include <QSqlRecord>
 #include <QTest>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -290,6 +291,9 @@ void TestWriteFuzz::pushes(Generator &generator, int count)
         // The broker queues a bounded number of messages per client: let the board catch up.
         if (i % 200 == 199)
             QVERIFY(listening());
+        // Long runs say how far they got, past the test log's message limit.
+        if (i % 50000 == 49999)
+            std::fprintf(stderr, "%d pushes\n", i + 1);
     }
     QVERIFY(listening());
 }
@@ -363,6 +367,8 @@ void TestWriteFuzz::answers(Generator &generator, int count)
         // Every answer is a first synchronisation, so its entity tables are written too.
         service.stop();
         QVERIFY(waitFor(service.manualSync(), 30000));
+        if (i % 500 == 499)
+            std::fprintf(stderr, "%d answers\n", i + 1);
     }
     service.stop();
 }
