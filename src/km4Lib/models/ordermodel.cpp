@@ -134,14 +134,14 @@ void OrderModel::updateIndexUuid(const QString &uuid)
 VoidFuture OrderModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
-        { SqlRow::escaped(shiftUuid) });
+    const QString sql = QStringLiteral(
+        "SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
     const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Order>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<Order>::read(query);
-    });
+    const QFuture<EntityRows<Order>> read
+        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+              KM4_LOG_SCOPE();
+              return EntityRows<Order>::read(query);
+          });
     return applyReload(read, reloads, generation,
         [this](EntityRows<Order> fresh, const QList<Order> &missed) {
             rows = std::move(fresh.rows);
@@ -156,17 +156,13 @@ VoidFuture OrderModel::update(QString shiftUuid)
 
 VoidFuture OrderModel::removeOldEntity(int day)
 {
-    const QString days = QString::number(day);
-    const QString sql = QStringLiteral("DELETE FROM 'order' WHERE (closed_at < strftime('%s', "
-                                       "'now', '-")
-        + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL  AND shift_uuid IN ( SELECT uuid FROM "
-                         "shift WHERE closed_at < strftime('%s', 'now', '-")
-        + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', "
-                         "'now', '-")
-        + days + QStringLiteral(" day')) AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql)
+    const QString age = QStringLiteral("-%1 day").arg(day);
+    const QString sql = QStringLiteral(
+        "DELETE FROM 'order' WHERE (closed_at < strftime('%s', 'now', ?) AND closed_at IS NOT NULL "
+        " AND shift_uuid IN ( SELECT uuid FROM shift WHERE closed_at < strftime('%s', 'now', ?) "
+        "AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', 'now', ?)) AND deleted_at "
+        "IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql, { age, age, age })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -181,15 +177,24 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Order> pushed { *order };
+    const QList<Order> before = EntityRows<Order>::shown(rows, { order });
     beginResetModel();
     upsert(*order);
     endResetModel();
 
-    const quint64 push = reloads.recordPush({ *order });
-    return EntitiesRepo::insertOrder({ order })
+    const quint64 push = reloads.recordPush(pushed);
+    return EntitiesRepo::store(QList<Order *> { order })
         .then(this,
-            [this, push](VoidFuture write) {
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
+                // A row the database does not have is not shown either.
+                const QStringList refused = EntityRows<Order>::refused(write, pushed);
+                if (!refused.isEmpty()) {
+                    beginResetModel();
+                    EntityRows<Order>::takeBack(rows, refused, before, &indexUuid);
+                    endResetModel();
+                }
                 write.waitForFinished(); // hands a failure on to the handler below
             })
         .onFailed(this, [](const AppException &exception) {

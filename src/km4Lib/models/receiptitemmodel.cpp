@@ -109,16 +109,15 @@ QList<ReceiptItem> ReceiptItemModel::listItemsByReceiptUuid(QString receiptUuid)
 VoidFuture ReceiptItemModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = "
-                       "o.receipt_uuid LEFT JOIN shift s ON s.uuid = r.shift_uuid WHERE s.uuid = "
-                       "'%1' AND o.deleted_at IS NULL"),
-        { SqlRow::escaped(shiftUuid) });
+    const QString sql = QStringLiteral(
+        "SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = o.receipt_uuid LEFT JOIN "
+        "shift s ON s.uuid = r.shift_uuid WHERE s.uuid = ? AND o.deleted_at IS NULL");
     const quint64 generation = reloads.start();
-    const QFuture<EntityRows<ReceiptItem>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<ReceiptItem>::read(query);
-    });
+    const QFuture<EntityRows<ReceiptItem>> read
+        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+              KM4_LOG_SCOPE();
+              return EntityRows<ReceiptItem>::read(query);
+          });
     return applyReload(read, reloads, generation,
         [this](EntityRows<ReceiptItem> fresh, const QList<ReceiptItem> &missed) {
             rows = std::move(fresh.rows);
@@ -135,6 +134,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
 {
     KM4_LOG_SCOPE();
     list.removeAll(nullptr);
+    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, list);
     beginResetModel();
     for (const ReceiptItem *item : std::as_const(list)) {
         bool matched = false;
@@ -158,7 +158,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
         }
     }
     endResetModel();
-    return write(list);
+    return write(list, before);
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
@@ -182,23 +182,32 @@ VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
             3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, { item });
     beginResetModel();
     upsert(*item);
     endResetModel();
-    return write({ item });
+    return write({ item }, before);
 }
 
-VoidFuture ReceiptItemModel::write(const QList<ReceiptItem *> &list)
+VoidFuture ReceiptItemModel::write(
+    const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before)
 {
     QList<ReceiptItem> pushed;
     pushed.reserve(list.size());
-    for (const ReceiptItem *item : list)
-        pushed.append(*item);
+    for (const ReceiptItem *entity : list)
+        pushed.append(*entity);
     const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertReceiptItem(list)
+    return EntitiesRepo::store(list)
         .then(this,
-            [this, push](VoidFuture write) {
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
+                // A row the database does not have is not shown either.
+                const QStringList refused = EntityRows<ReceiptItem>::refused(write, pushed);
+                if (!refused.isEmpty()) {
+                    beginResetModel();
+                    EntityRows<ReceiptItem>::takeBack(rows, refused, before, &indexUuid);
+                    endResetModel();
+                }
                 write.waitForFinished(); // hands a failure on to the handler below
             })
         .onFailed(this, [](const AppException &exception) {

@@ -55,7 +55,9 @@ public Q_SLOTS:
 private:
     void upsert(const ReceiptItem &item);
     void removeRow(int row);
-    [[nodiscard]] VoidFuture write(const QList<ReceiptItem *> &list);
+    // `before`: the rows shown for the pushed uuids before the push.
+    [[nodiscard]] VoidFuture write(
+        const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before);
 
     QList<ReceiptItem> rows;
     QHash<QString, int> indexUuid;

@@ -119,14 +119,14 @@ QList<Receipt> ReceiptModel::listReceiptByOrder(QString orderUuid)
 VoidFuture ReceiptModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
-        { SqlRow::escaped(shiftUuid) });
+    const QString sql = QStringLiteral(
+        "SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
     const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Receipt>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<Receipt>::read(query);
-    });
+    const QFuture<EntityRows<Receipt>> read
+        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+              KM4_LOG_SCOPE();
+              return EntityRows<Receipt>::read(query);
+          });
     return applyReload(read, reloads, generation,
         [this](EntityRows<Receipt> fresh, const QList<Receipt> &missed) {
             rows = std::move(fresh.rows);
@@ -143,19 +143,20 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 {
     KM4_LOG_SCOPE();
     itemlist.removeAll(nullptr);
+    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, itemlist);
     beginResetModel();
     for (const Receipt *receipt : std::as_const(itemlist))
         upsert(*receipt);
     endResetModel();
-    return write(itemlist);
+    return write(itemlist, before);
 }
 
 VoidFuture ReceiptModel::removeOldEntity(int dayOld)
 {
     const QString sql = QStringLiteral("DELETE FROM receipt  WHERE order_uuid NOT IN ( SELECT uuid "
-                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', '-")
-        + QString::number(dayOld) + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql)
+                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', ?) "
+                                       "AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql, { QStringLiteral("-%1 day").arg(dayOld) })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -170,25 +171,34 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, { receipt });
     beginResetModel();
     upsert(*receipt);
     endResetModel();
-    return write({ receipt }).onFailed(this, [](const AppException &exception) {
+    return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
         KM4_LOG(3, exception.message(), exception.description());
     });
 }
 
-VoidFuture ReceiptModel::write(const QList<Receipt *> &list)
+VoidFuture ReceiptModel::write(const QList<Receipt *> &list, const QList<Receipt> &before)
 {
     QList<Receipt> pushed;
     pushed.reserve(list.size());
-    for (const Receipt *receipt : list)
-        pushed.append(*receipt);
+    for (const Receipt *entity : list)
+        pushed.append(*entity);
     const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertReceipt(list).then(this, [this, push](VoidFuture write) {
-        reloads.settle(push);
-        write.waitForFinished(); // hands a failure on to the caller
-    });
+    return EntitiesRepo::store(list).then(
+        this, [this, push, pushed, before](QFuture<QStringList> write) {
+            reloads.settle(push);
+            // A row the database does not have is not shown either.
+            const QStringList refused = EntityRows<Receipt>::refused(write, pushed);
+            if (!refused.isEmpty()) {
+                beginResetModel();
+                EntityRows<Receipt>::takeBack(rows, refused, before, &indexUuid);
+                endResetModel();
+            }
+            write.waitForFinished(); // hands a failure on to the caller
+        });
 }
 
 void ReceiptModel::upsert(const Receipt &receipt)

@@ -53,7 +53,8 @@ public Q_SLOTS:
 
 private:
     void upsert(const Receipt &receipt);
-    [[nodiscard]] VoidFuture write(const QList<Receipt *> &list);
+    // `before`: the rows shown for the pushed uuids before the push.
+    [[nodiscard]] VoidFuture write(const QList<Receipt *> &list, const QList<Receipt> &before);
 
     QList<Receipt> rows;
     QHash<QString, int> indexUuid;

@@ -122,13 +122,12 @@ VoidFuture ShiftModel::update(QString shiftUuid)
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
 {
-    const QString days = QString::number(dayOld);
-    const QString sql
-        = QStringLiteral(" DELETE FROM shift WHERE closed_at < strftime('%s', 'now', '-") + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL AND number != (SELECT MAX(number) FROM "
-                         "shift WHERE closed_at < strftime('%s', 'now', '-")
-        + days + QStringLiteral(" day') AND type = 'general' AND closed_at IS NOT NULL);");
-    return AsyncSQLQuery::exec(sql)
+    const QString age = QStringLiteral("-%1 day").arg(dayOld);
+    const QString sql = QStringLiteral(
+        " DELETE FROM shift WHERE closed_at < strftime('%s', 'now', ?) AND closed_at IS NOT NULL "
+        "AND number != (SELECT MAX(number) FROM shift WHERE closed_at < strftime('%s', 'now', ?) "
+        "AND type = 'general' AND closed_at IS NOT NULL);");
+    return AsyncSQLQuery::exec(sql, { age, age })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -143,34 +142,43 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Shift> before = EntityRows<Shift>::shown(rows, { shift });
     beginResetModel();
     upsert(*shift);
     endResetModel();
-    return write({ shift });
+    return write({ shift }, before);
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
 {
     KM4_LOG_SCOPE();
     shiftList.removeAll(nullptr);
+    const QList<Shift> before = EntityRows<Shift>::shown(rows, shiftList);
     beginResetModel();
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
     endResetModel();
-    return write(shiftList);
+    return write(shiftList, before);
 }
 
-VoidFuture ShiftModel::write(const QList<Shift *> &shiftList)
+VoidFuture ShiftModel::write(const QList<Shift *> &shiftList, const QList<Shift> &before)
 {
     QList<Shift> pushed;
     pushed.reserve(shiftList.size());
-    for (const Shift *shift : shiftList)
-        pushed.append(*shift);
+    for (const Shift *entity : shiftList)
+        pushed.append(*entity);
     const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertShift(shiftList)
+    return EntitiesRepo::store(shiftList)
         .then(this,
-            [this, push](VoidFuture write) {
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
+                // A row the database does not have is not shown either.
+                const QStringList refused = EntityRows<Shift>::refused(write, pushed);
+                if (!refused.isEmpty()) {
+                    beginResetModel();
+                    EntityRows<Shift>::takeBack(rows, refused, before);
+                    endResetModel();
+                }
                 write.waitForFinished(); // hands a failure on to the handler below
             })
         .onFailed(this, [](const AppException &exception) {

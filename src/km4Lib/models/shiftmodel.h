@@ -52,7 +52,8 @@ public Q_SLOTS:
 
 private:
     void upsert(const Shift &shift);
-    [[nodiscard]] VoidFuture write(const QList<Shift *> &shiftList);
+    // `before`: the rows shown for the pushed uuids before the push.
+    [[nodiscard]] VoidFuture write(const QList<Shift *> &shiftList, const QList<Shift> &before);
 
     QList<Shift> rows;
     ReloadTracker<Shift> reloads;

@@ -1,5 +1,7 @@
 #include "httpsyncdbservice.h"
 
+#include "referencetablewriter.h"
+
 #include "config/envrepo.h"
 #include "config/timerinterval.h"
 #include "core/appenv.h"
@@ -41,25 +43,6 @@ QMap<QString, QString> identityMap(std::initializer_list<const char *> names)
     return map;
 }
 
-// A row value as it is bound: objects and arrays as their compact JSON text, so a nested value
-// is stored rather than silently turned into an empty text.
-QVariant bindable(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        return QVariant();
-    case QJsonValue::Bool:
-        return value.toBool() ? 1 : 0;
-    case QJsonValue::Array:
-        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
-    case QJsonValue::Object:
-        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
-    default:
-        return value.toVariant();
-    }
-}
-
 // The server's time stamp in seconds; anything but a positive whole number is unusable.
 bool readTimestamp(const QJsonValue &value, qint64 *ts)
 {
@@ -86,35 +69,39 @@ template <> bool storable(const Shift &shift)
 }
 
 // Writes rows of one entity table through its records, so their NULL and default rules hold, in
-// statements of at most HttpSyncDBService::chunkSize rows, one after the other.
+// requests of at most HttpSyncDBService::chunkSize rows. All chunks are handed to the entity
+// writer at once: it keeps their order and writes what is queued together in one transaction, so
+// a large table does not wait for one disk flush per chunk. The future fails when a chunk fails.
 template <typename Record>
 VoidFuture writeRecords(const QJsonArray &rows, VoidFuture (*insert)(QList<Record *>))
 {
-    VoidFuture chain = QtFuture::makeReadyFuture();
+    QList<VoidFuture> chunks;
     for (qsizetype start = 0; start < rows.size(); start += HttpSyncDBService::chunkSize) {
-        chain = chain
-                    .then([rows, start, insert] {
-                        const qsizetype end
-                            = std::min(rows.size(), start + HttpSyncDBService::chunkSize);
-                        QList<Record> records(end - start);
-                        QList<Record *> pointers;
-                        pointers.reserve(records.size());
-                        for (qsizetype i = start; i < end; ++i) {
-                            Record &record = records[i - start];
-                            record.fromJson(rows.at(i).toObject());
-                            if (storable(record))
-                                pointers.append(&record);
-                        }
-                        if (pointers.size() < records.size()) {
-                            KM4_LOG(2, "rows the local table cannot hold are skipped:",
-                                records.first().tableName(), records.size() - pointers.size());
-                        }
-                        // The statement is built before the call returns; the records may go.
-                        return insert(pointers);
-                    })
-                    .unwrap();
+        const qsizetype end = std::min(rows.size(), start + HttpSyncDBService::chunkSize);
+        QList<Record> records(end - start);
+        QList<Record *> pointers;
+        pointers.reserve(records.size());
+        for (qsizetype i = start; i < end; ++i) {
+            Record &record = records[i - start];
+            record.fromJson(rows.at(i).toObject());
+            if (storable(record))
+                pointers.append(&record);
+        }
+        if (pointers.size() < records.size()) {
+            KM4_LOG(2, "rows the local table cannot hold are skipped:", records.first().tableName(),
+                records.size() - pointers.size());
+        }
+        // The values are taken before the call returns; the records may go.
+        chunks.append(insert(pointers));
     }
-    return chain;
+    if (chunks.isEmpty())
+        return QtFuture::makeReadyFuture();
+    // The writer ends requests in the order they came: once the last is done, all are.
+    VoidFuture last = chunks.constLast();
+    return last.then([chunks] {
+        for (VoidFuture chunk : chunks)
+            chunk.waitForFinished(); // hands a failure on
+    });
 }
 
 } // namespace
@@ -530,57 +517,7 @@ void HttpSyncDBService::waitForChain()
     }
 }
 
-QList<QString> HttpSyncDBService::tableColumnNames(const QString &table)
-{
-    QSqlQuery query(ThreadStorage::instance()->database());
-    if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table)))
-        throw DBException(query.lastError());
-    QList<QString> names;
-    while (query.next())
-        names.append(query.value(0).toString());
-    return names;
-}
-
 void HttpSyncDBService::updateTable(QString table, QJsonValue rows)
 {
-    const QList<QString> columns = tableColumnNames(table);
-    if (columns.isEmpty())
-        return;
-    const QJsonArray all = rows.toArray();
-    const QString columnList = columns.join(QLatin1Char(','));
-
-    // A row whose key is stored replaces it: the server sends rows it has sent before.
-    for (qsizetype start = 0; start < all.size(); start += chunkSize) {
-        const qsizetype end = std::min(all.size(), start + chunkSize);
-        QSqlQuery query(ThreadStorage::instance()->database());
-        const QString sql
-            = QStringLiteral("INSERT OR REPLACE INTO `%1` (%2) VALUES %3")
-                  .arg(table, columnList, sqlPlaceholder(int(columns.size()), int(end - start)));
-        if (!query.prepare(sql))
-            throw DBException(query.lastError());
-        for (qsizetype i = start; i < end; ++i) {
-            const QJsonObject row = all.at(i).toObject();
-            for (const QString &column : columns)
-                query.addBindValue(bindable(row.value(column)));
-        }
-        if (!query.exec())
-            throw DBException(query.lastError());
-    }
-}
-
-QString HttpSyncDBService::sqlPlaceholder(int columns, int rows)
-{
-    if (rows < 1)
-        return QString();
-    QString group = QStringLiteral("(");
-    for (int c = 0; c < columns; ++c)
-        group += QStringLiteral("?,");
-    group.chop(1);
-    group += QStringLiteral("),");
-    QString text;
-    text.reserve(group.size() * rows);
-    for (int r = 0; r < rows; ++r)
-        text += group;
-    text.chop(1);
-    return text;
+    ReferenceTableWriter::write(table, rows.toArray());
 }

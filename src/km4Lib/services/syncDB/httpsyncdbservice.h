@@ -97,9 +97,7 @@ private:
         }
     };
 
-    QList<QString> tableColumnNames(const QString &table);
     void updateTable(QString table, QJsonValue rows);
-    QString sqlPlaceholder(int columns, int rows);
 
     [[nodiscard]] QFuture<qint64> writeAnswer(const Tick &tick, const QJsonObject &answer);
     [[nodiscard]] VoidFuture writeEntities(const QString &table, const QJsonArray &rows);
