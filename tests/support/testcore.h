@@ -14,37 +14,42 @@
 
 #include <memory>
 
-// A whole core over a fresh database file, pointed at the loopback server double before anything
-// can reach the network: the device identifier, the server host and plain HTTP are decided once
-// per environment, so these settings win over whatever the command line would say.
-// TestEnvironment::init() must have run.
-class TestCore
+// A whole core (AppCore or a class derived from it) over a fresh database file, pointed at the
+// loopback server double before anything can reach the network: the device identifier, the
+// server host and plain HTTP are decided once per environment, so these settings win over
+// whatever the command line would say. With Start::OverStoredData the database file that is
+// there is kept, as after a restart. TestEnvironment::init() must have run.
+template <typename Core>
+class BasicTestCore
 {
 public:
-    explicit TestCore(FakeServer &server)
+    enum class Start { Fresh, OverStoredData };
+
+    explicit BasicTestCore(FakeServer &server, Start start = Start::Fresh)
     {
         QThreadPool::globalInstance()->waitForDone();
-        QFile::remove(TestDatabase::path());
+        if (start == Start::Fresh)
+            QFile::remove(TestDatabase::path());
         TimezoneApi::setServiceHost(server.timeZoneHost());
-        core = std::make_unique<AppCore>();
+        core = std::make_unique<Core>();
         AppEnv *env = core->appEnv();
         env->uuid.set(QStringLiteral("board-device-1"));
         env->host.set(server.host());
         env->useHttps.set(false);
     }
 
-    ~TestCore()
+    ~BasicTestCore()
     {
         core.reset();
         QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
         QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
     }
 
-    TestCore(const TestCore &) = delete;
-    TestCore &operator=(const TestCore &) = delete;
+    BasicTestCore(const BasicTestCore &) = delete;
+    BasicTestCore &operator=(const BasicTestCore &) = delete;
 
-    AppCore *operator->() { return core.get(); }
-    AppCore &operator*() { return *core; }
+    Core *operator->() { return core.get(); }
+    Core &operator*() { return *core; }
     AppEnv *env() { return core->appEnv(); }
     KMApiService *kmApiService() { return core->kmApiService(); }
     HttpSyncDBService *httpSyncDBService() { return core->httpSyncDBService(); }
@@ -73,5 +78,7 @@ public:
     }
 
 private:
-    std::unique_ptr<AppCore> core;
+    std::unique_ptr<Core> core;
 };
+
+using TestCore = BasicTestCore<AppCore>;

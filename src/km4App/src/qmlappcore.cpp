@@ -5,7 +5,10 @@ QmlAppCore::QmlAppCore(QObject *parent)
     , m_authPage(&env, &syncDBService, &mqttService)
     , m_ordersPage(&env)
     , m_qmlEnv(&env)
-{ }
+{
+    // The first load was started by the base; its result arrives through the event loop.
+    connect(&envService, &ENVService::loaded, &m_qmlEnv, &QmlAppEnv::markSettingsLoaded);
+}
 
 QmlAppCore::~QmlAppCore()
 {

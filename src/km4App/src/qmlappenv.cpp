@@ -37,3 +37,11 @@ void QmlAppEnv::setLastUpdate(qlonglong lastUpdate)
     m_lastUpdate = lastUpdate;
     Q_EMIT lastUpdateChanged();
 }
+
+void QmlAppEnv::markSettingsLoaded()
+{
+    if (m_settingsLoaded)
+        return;
+    m_settingsLoaded = true;
+    Q_EMIT settingsLoadedChanged();
+}

@@ -52,6 +52,7 @@ void ENVService::run()
                                 applyArguments(env, QCoreApplication::arguments(), machineUniqueId);
                                 applyArgsOnce = false;
                             }
+                            Q_EMIT loaded();
                         })
                     .onFailed(this, [](const AppException &failure) {
                         KM4_LOG(3, failure.message(), failure.description());

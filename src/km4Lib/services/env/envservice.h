@@ -28,6 +28,10 @@ public:
     static void applyArguments(
         AppEnv *env, const QStringList &arguments, const QString &machineUniqueId);
 
+Q_SIGNALS:
+    // The settings table has been read into the environment (after every successful load).
+    void loaded();
+
 public Q_SLOTS:
     void run() override;
     void stop() override;

@@ -1,0 +1,89 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Controls.Basic
+import Qt5Compat.GraphicalEffects
+
+import "../Shared"
+
+// The support panel: slides in at the right edge over a darkened, blurred picture of the window.
+Dialog {
+    id: _root
+
+    property var backgroundItem: ApplicationWindow.window ? ApplicationWindow.window.contentItem : null
+    property var networkInfo
+    property string idc: ""
+    property string idq: ""
+    property string domain: ""
+    property string partner: ""
+    property string email: ""
+    property string versioName: ""
+    property string supportPhone: ""
+    property bool visibleRemoveButton: false
+    property bool visibleExitButton: false
+
+    signal openRemoveDialogClicked
+    signal allStopAndRemove
+
+    function openAnswerDialog(): void {
+        _widget.openAnswerDialog();
+    }
+
+    parent: Overlay.overlay
+    width: DpiSettings.scaling(428)
+    height: DpiSettings.scaling(760)
+    modal: true
+    dim: true
+    padding: 0
+    background: null
+
+    // qmllint disable unqualified
+    Overlay.modal: Rectangle {
+        color: "#AA000000"
+
+        FastBlur {
+            z: -1
+            anchors.fill: parent
+            source: _root.backgroundItem
+            radius: DpiSettings.scaling(48)
+        }
+    }
+    // qmllint enable unqualified
+
+    enter: Transition {
+        NumberAnimation {
+            property: "x"
+            from: _root.parent ? _root.parent.width : 0
+            to: (_root.parent ? _root.parent.width : 0) - _root.width - DpiSettings.scaling(8)
+            duration: 200
+        }
+    }
+
+    exit: Transition {
+        NumberAnimation {
+            property: "x"
+            from: (_root.parent ? _root.parent.width : 0) - _root.width - DpiSettings.scaling(8)
+            to: _root.parent ? _root.parent.width : 0
+            duration: 200
+        }
+    }
+
+    SupportWidget {
+        id: _widget
+
+        width: _root.width
+        height: _root.height
+        idc: _root.idc
+        idq: _root.idq
+        domain: _root.domain
+        partner: _root.partner
+        email: _root.email
+        versioName: _root.versioName
+        supportPhone: _root.supportPhone
+        networkInfo: _root.networkInfo
+        visibleRemoveButton: _root.visibleRemoveButton
+        visibleExitButton: _root.visibleExitButton
+        onBackClicked: _root.reject()
+        onAllStopAndRemove: _root.allStopAndRemove()
+        onOpenRemoveDialogClicked: _root.openRemoveDialogClicked()
+    }
+}
