@@ -49,10 +49,10 @@ for _ in $(seq 100); do
 done
 cat "$log"
 echo "The board's log: $run_dir/board.log"
-host=$(sed -n 's/.*--host \(0\.0\.1:[0-9]*\).*/\1/p' "$log")
 timezone_host=$(sed -n 's/.*KM4_TIMEZONE_HOST=\([^ ]*\).*/\1/p' "$log")
+board_args=$(sed -n 's/.* km4App \(--use-http .*\)$/\1/p' "$log")
 broker_pid=$(sed -n 's/.*mosquitto pid \([0-9]*\).*/\1/p' "$log")
-if [ -z "$host" ]; then
+if [ -z "$board_args" ]; then
     echo "The simulator did not start; see $log" >&2
     exit 1
 fi
@@ -61,7 +61,8 @@ fi
 (
     cd "$run_dir"
     export XDG_DATA_HOME=$run_dir/data XDG_CACHE_HOME=$run_dir/cache KM4_TIMEZONE_HOST=$timezone_host
-    exec "$build_dir/src/km4App/src/km4App" --use-http --host "$host" "$@" >"$run_dir/board.log" 2>&1
+    # shellcheck disable=SC2086 # the simulator's options for the board, one word each
+    exec "$build_dir/src/km4App/src/km4App" $board_args "$@" >"$run_dir/board.log" 2>&1
 ) &
 board_pid=$!
 status=0

@@ -119,15 +119,18 @@ int main(int argc, char **argv)
     simulator.seedHistory(orders);
     simulator.start(stepMs);
 
+    // The board is given the broker on its command line as well, so that it never tries its
+    // compiled-in one before the first synchronisation has told it this one.
     std::printf("Point-of-sale simulator\n"
                 "  server:  %s\n"
                 "  domain:  %s   (type it on the board's sign-in page)\n"
                 "  broker:  %s:%u (mosquitto pid %lld)\n"
-                "  board:   KM4_TIMEZONE_HOST=%s km4App --use-http --host %s\n"
+                "  board:   KM4_TIMEZONE_HOST=%s km4App --use-http --host %s --mqtt %s %u %s %s\n"
                 "Stop with Ctrl-C.\n",
         qPrintable(server.baseUrl().toString()), qPrintable(server.domain()),
         qPrintable(broker.host()), unsigned(broker.port()), broker.processId(),
-        qPrintable(server.timeZoneHost()), qPrintable(server.host()));
+        qPrintable(server.timeZoneHost()), qPrintable(server.host()), qPrintable(broker.host()),
+        unsigned(broker.port()), qPrintable(broker.username()), qPrintable(broker.password()));
     std::fflush(stdout);
 
     const int code = QCoreApplication::exec();

@@ -304,8 +304,14 @@ QJsonArray PointSimulator::configRows() const
                 { QStringLiteral("mqtt_password"), broker->password() },
                 { QStringLiteral("http_sync_ms"), timersMs },
                 { QStringLiteral("mqtt_offline_check_timeout"), timersMs } }),
-        row("terminal", { { QStringLiteral("check_online_timeout"), timersMs } }),
-        // Days the board may keep working while the server is away.
-        row("common", { { QStringLiteral("disable_period"), QStringLiteral("3") } }),
+        row("terminal",
+            { { QStringLiteral("user_id"), queueId },
+                { QStringLiteral("check_online_timeout"), timersMs } }),
+        row("common",
+            { { QStringLiteral("client_id"), clientId },
+                { QStringLiteral("partner_name"), QStringLiteral("Loopback café") },
+                { QStringLiteral("partner_email"), QStringLiteral("pos@127.0.0.1") },
+                // Days the board may keep working while the server is away.
+                { QStringLiteral("disable_period"), QStringLiteral("3") } }),
     };
 }

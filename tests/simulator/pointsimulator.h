@@ -29,6 +29,9 @@ class PointSimulator : public QObject
 
 public:
     static constexpr int pointId = 1;
+    // The account's and the board's identifiers, as the support panel shows them.
+    static constexpr int clientId = 101;
+    static constexpr int queueId = 7;
     // Steps an order stays ready before it is picked up.
     static constexpr int readySteps = 5;
 
