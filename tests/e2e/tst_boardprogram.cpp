@@ -1,3 +1,5 @@
+#include "fakeserver.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -6,7 +8,6 @@
 #include <QScreen>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -45,7 +46,8 @@ private:
 
 namespace {
 
-const QString windowTitle = QStringLiteral("Kolmira Queque V4");
+// xdotool's search for the board's window ("Kolmira Queque V4"), as a pattern without blanks.
+const QString findWindow = QStringLiteral("search %1 --onlyvisible --name ^Kolmira.Queque.V4$");
 // The middle of the sign-in page's domain field, in the window.
 constexpr int domainX = 1058;
 constexpr int domainY = 122;
@@ -58,11 +60,11 @@ bool isReadyGreen(QRgb pixel)
         && qAbs(qBlue(pixel) - qBlue(readyGreen)) < 12;
 }
 
-// Runs xdotool to its end; its output, or a null array on failure.
-QByteArray xdotool(const QStringList &arguments)
+// Runs one xdotool command (words split at blanks) to its end: its output, null on failure.
+QByteArray xdotool(const QString &command)
 {
     QProcess tool;
-    tool.start(QStringLiteral("xdotool"), arguments);
+    tool.start(QStringLiteral("xdotool"), command.split(QLatin1Char(' '), Qt::SkipEmptyParts));
     if (!tool.waitForFinished(20000) || tool.exitCode() != 0) {
         tool.kill();
         tool.waitForFinished();
@@ -77,12 +79,6 @@ bool alive(qint64 pid)
     return pid > 0 && ::kill(pid_t(pid), 0) == 0;
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 } // namespace
 
 void TestBoardProgram::initTestCase()
@@ -90,8 +86,8 @@ void TestBoardProgram::initTestCase()
     QVERIFY(home.isValid());
     QDir(QStringLiteral(KM4_ARTEFACTS_DIR)).removeRecursively();
     QVERIFY(QDir().mkpath(QStringLiteral(KM4_ARTEFACTS_DIR)));
-    port = freePort();
-    brokerPort = freePort();
+    port = FakeServer::unusedPort();
+    brokerPort = FakeServer::unusedPort();
     QVERIFY(port && brokerPort && port != brokerPort);
 }
 
@@ -153,9 +149,7 @@ void TestBoardProgram::startBoard()
     board.start(QStringLiteral(KM4APP_EXECUTABLE),
         boardArguments + QStringList { QStringLiteral("--uuid"), QStringLiteral("board-e2e") });
     QVERIFY(board.waitForStarted());
-    QVERIFY2(!xdotool({ QStringLiteral("search"), QStringLiteral("--sync"),
-                          QStringLiteral("--onlyvisible"), QStringLiteral("--name"), windowTitle })
-                  .isNull(),
+    QVERIFY2(!xdotool(findWindow.arg(QStringLiteral("--sync"))).isNull(),
         "the board's window did not appear");
 }
 
@@ -219,27 +213,18 @@ void TestBoardProgram::pairRestartAndRideOutTheServer()
     startBoard();
 
     // Paired by typing the domain into the sign-in page.
-    const QByteArray window = xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                          QStringLiteral("--name"), windowTitle })
-                                  .split('\n')
-                                  .value(0);
+    const QString window
+        = QString::fromLatin1(xdotool(findWindow.arg(QString())).split('\n').value(0));
     QVERIFY(!window.isEmpty());
     // Mapped is not yet drawn: the window's own dark grey instead of the screen's black.
     QTRY_VERIFY_WITH_TIMEOUT(
         screenshot(QStringLiteral("1-sign-in")).pixel(domainX, domainY + 80) != qRgb(0, 0, 0),
         20000);
     QVERIFY(!xdotool(
-        { QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::fromLatin1(window) })
+        QStringLiteral("mousemove --window %1 %2 %3 click 1").arg(window).arg(domainX).arg(domainY))
                  .isNull());
-    QVERIFY(!xdotool({ QStringLiteral("mousemove"), QStringLiteral("--window"),
-                         QString::fromLatin1(window), QString::number(domainX),
-                         QString::number(domainY), QStringLiteral("click"), QStringLiteral("1") })
-                 .isNull());
-    QVERIFY(!xdotool({ QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("50"),
-                         QStringLiteral("127") })
-                 .isNull());
-    screenshot(QStringLiteral("1-domain-typed"));
-    QVERIFY(!xdotool({ QStringLiteral("key"), QStringLiteral("Return") }).isNull());
+    QVERIFY(!xdotool(QStringLiteral("type --delay 50 127")).isNull());
+    QVERIFY(!xdotool(QStringLiteral("key Return")).isNull());
     QTRY_COMPARE_WITH_TIMEOUT(
         stored(QStringLiteral("SELECT value FROM config WHERE key = 'domain'")).toString(),
         QStringLiteral("127"), 20000);
@@ -258,7 +243,7 @@ void TestBoardProgram::pairRestartAndRideOutTheServer()
     const qint64 lastUpdate
         = stored(QStringLiteral("SELECT value FROM config WHERE key = 'last_update'")).toLongLong();
     const int orders = stored(QStringLiteral("SELECT COUNT(*) FROM 'order'")).toInt();
-    QTest::qWait(5000); // several synchronisation periods of the fast pace
+    QTest::qWait(3000); // three synchronisation periods of the fast pace
     QCOMPARE(board.state(), QProcess::Running);
     QVERIFY(showsBoard(QStringLiteral("4-board-offline")));
     startSimulator();

@@ -37,9 +37,10 @@ private:
     void click(QQuickItem *target);
     // Types the domain on the login page and waits for the board and its pushes.
     [[nodiscard]] QString signIn(); // what went wrong, if anything
+    // The delegate of a column at `index` (from the end when negative), null past the end.
+    QQuickItem *number(const QString &panel, int index) const;
     // The numbers a column shows, in the order it shows them.
     QStringList column(const QString &panel) const;
-    QQuickItem *lastReady() const;
 
     FakeServer server;
     MosquittoBroker broker;
@@ -154,28 +155,23 @@ QString TestBoardRoad::signIn()
     return {};
 }
 
-QStringList TestBoardRoad::column(const QString &panel) const
+QQuickItem *TestBoardRoad::number(const QString &panel, int index) const
 {
     QQuickItem *grid = item(panel)->findChild<QQuickItem *>(QStringLiteral("grid"));
-    QStringList out;
-    const int count = grid->property("count").toInt();
-    for (int i = 0; i < count; ++i) {
-        QQuickItem *delegate = nullptr;
-        QMetaObject::invokeMethod(
-            grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, delegate), Q_ARG(int, i));
-        out.append(delegate ? delegate->property("text").toString() : QStringLiteral("?"));
-    }
-    return out;
+    if (index < 0)
+        index += grid->property("count").toInt();
+    QQuickItem *delegate = nullptr;
+    QMetaObject::invokeMethod(
+        grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, delegate), Q_ARG(int, index));
+    return delegate;
 }
 
-QQuickItem *TestBoardRoad::lastReady() const
+QStringList TestBoardRoad::column(const QString &panel) const
 {
-    QQuickItem *grid
-        = item(QStringLiteral("readyPanel"))->findChild<QQuickItem *>(QStringLiteral("grid"));
-    QQuickItem *delegate = nullptr;
-    QMetaObject::invokeMethod(grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, delegate),
-        Q_ARG(int, grid->property("count").toInt() - 1));
-    return delegate;
+    QStringList out;
+    for (int i = 0; QQuickItem *delegate = number(panel, i); ++i)
+        out.append(delegate->property("text").toString());
+    return out;
 }
 
 void TestBoardRoad::signInFollowPushesWipeAndSignInAgain()
@@ -192,12 +188,8 @@ void TestBoardRoad::signInFollowPushesWipeAndSignInAgain()
     }
     const QStringList ready = column(QStringLiteral("readyPanel"));
     QVERIFY2(ready.size() >= 2, qPrintable(ready.join(' ')));
-    QQuickItem *first
-        = item(QStringLiteral("readyPanel"))->findChild<QQuickItem *>(QStringLiteral("grid"));
-    QMetaObject::invokeMethod(
-        first, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
-    QVERIFY(first && lastReady());
-    QVERIFY(lastReady()->height() > first->height());
+    QVERIFY(number(QStringLiteral("readyPanel"), -1)->height()
+        > number(QStringLiteral("readyPanel"), 0)->height());
     QVERIFY(TestCore::count(QStringLiteral("order")) >= 6);
 
     // Support: "*" opens the panel with the board's identifiers, domain and networks.

@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUuid>
 
 #include <csignal>
@@ -118,6 +119,10 @@ int main(int argc, char **argv)
     PointSimulator simulator(&server, &broker, fast ? 1000 : 10000);
     simulator.seedHistory(orders);
     simulator.start(stepMs);
+    // Nobody reads what the server recorded; a simulator left running must not grow with it.
+    QTimer forget;
+    QObject::connect(&forget, &QTimer::timeout, &server, &FakeServer::clearRequests);
+    forget.start(60000);
 
     // The board is given the broker on its command line as well, so that it never tries its
     // compiled-in one before the first synchronisation has told it this one.

@@ -41,7 +41,7 @@ PointSimulator::PointSimulator(
     shift.uuid = newUuid();
     shift.type = QStringLiteral("general");
     // Later runs open later shifts, so a board that kept an earlier run's shift moves on.
-    shift.number = int(now() / 60);
+    shift.number = int(now());
     shift.created_at = now() - 3600;
     shift.updated_at = shift.created_at;
 
