@@ -42,6 +42,7 @@ private:
     QString brokerPassword = QUuid::createUuid().toString(QUuid::Id128);
     QList<qint64> brokerPids;
     QStringList boardArguments; // as the simulator prints them
+    FakeServer clock; // the time-zone service the board is pointed at, to see that it asks here
 };
 
 namespace {
@@ -140,8 +141,7 @@ void TestBoardProgram::startBoard()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
-    environment.insert(
-        QStringLiteral("KM4_TIMEZONE_HOST"), QStringLiteral("127.0.0.1:%1").arg(port));
+    environment.insert(QStringLiteral("KM4_TIMEZONE_HOST"), clock.timeZoneHost());
     board.setProcessEnvironment(environment);
     board.setWorkingDirectory(home.path());
     board.setProcessChannelMode(QProcess::MergedChannels);
@@ -230,6 +230,7 @@ void TestBoardProgram::pairRestartAndRideOutTheServer()
         QStringLiteral("127"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(showsBoard(QStringLiteral("2-board")), 20000);
     QVERIFY(stored(QStringLiteral("SELECT COUNT(*) FROM 'order'")).toInt() > 0);
+    QVERIFY(clock.waitForRequests(QString::fromLatin1(FakeServer::TimeZonePath), 1));
 
     // Started again, it signs in by itself and shows the board.
     stop(board);
