@@ -63,14 +63,9 @@ Item {
     Keys.onReturnPressed: _root.signIn()
     Keys.onEnterPressed: _root.signIn()
 
-    Component.onCompleted: {
-        // The settings are read in the background: act now when they are already in, otherwise
-        // when they arrive.
-        // qmllint disable unqualified
-        if (_domainWidget.domain.trim().length > 0 || appCore.qmlEnv.settingsLoaded)
-            _root.signInWithStoredDomain();
-        // qmllint enable unqualified
-    }
+    // The settings are read in the background: act now when the domain is already in, otherwise
+    // when the first load ends.
+    Component.onCompleted: _root.signInWithStoredDomain()
 
     // qmllint disable unqualified
     Connections {

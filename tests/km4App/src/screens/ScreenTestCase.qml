@@ -1,0 +1,69 @@
+import QtQuick
+import QtTest
+
+import km4App
+import "qrc:/km4App/KMUI/Shared"
+
+// The helpers of the screens' test cases: the program's window over a freshly started core.
+TestCase {
+    id: _test
+
+    readonly property string tokenPath: "/terminal/v1/oauth/token"
+    readonly property string registrationPath: "/terminal/v1/registration"
+    readonly property string syncPath: "/terminal/v1/sync-db"
+
+    // Starts the core over the stored settings given, then opens the window on top of it.
+    function startWindow(stored) {
+        fixture.start(stored);
+        return openWindow();
+    }
+
+    // Opens the window over the core that runs now.
+    function openWindow() {
+        const window = createTemporaryObject(_main, _test);
+        verify(window);
+        window.requestActivate();
+        tryVerify(() => window.active);
+        return window;
+    }
+
+    function part(window, name) {
+        const found = findChild(window.contentItem, name) || findChild(window, name);
+        verify(found, name);
+        return found;
+    }
+
+    function stack(window) {
+        return part(window, "pageStack");
+    }
+
+    function page(window) {
+        return stack(window).currentItem.objectName;
+    }
+
+    function waitForPage(window, name) {
+        tryVerify(() => page(window) === name && !stack(window).busy, 10000, name);
+    }
+
+    function spy(target, signalName) {
+        return createTemporaryObject(_signalSpy, _test, { target: target, signalName: signalName });
+    }
+
+    function s(x) {
+        return DpiSettings.scaling(x);
+    }
+
+    when: windowShown
+
+    Component {
+        id: _main
+
+        Main {}
+    }
+
+    Component {
+        id: _signalSpy
+
+        SignalSpy {}
+    }
+}
