@@ -237,9 +237,16 @@ void FakeServer::setResponder(const QString &path, Responder responder)
 
 void FakeServer::resetAnswers()
 {
-    QMutexLocker lock(&m_mutex);
-    m_queued.clear();
-    m_fixed.clear();
+    // Responders run on the server thread: cleared there, none of them is still running when
+    // this returns, so their owner may go.
+    QMetaObject::invokeMethod(
+        m_server,
+        [this] {
+            QMutexLocker lock(&m_mutex);
+            m_queued.clear();
+            m_fixed.clear();
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 QList<RecordedRequest> FakeServer::requests() const

@@ -99,7 +99,8 @@ public:
     void enqueue(const QString &path, const Answer &answer); // one-shot, in order
     void setAnswer(const QString &path, const Answer &answer); // every later request
     void setResponder(const QString &path, Responder responder); // every later request
-    void resetAnswers(); // back to the built-in defaults, queues emptied
+    // Back to the built-in defaults, queues emptied; no earlier responder runs after it returns.
+    void resetAnswers();
 
     // Recorded requests, oldest first.
     QList<RecordedRequest> requests() const;
