@@ -143,7 +143,6 @@ QList<int> PointSimulator::readyNumbers() const
         if (isReady(ticket.order))
             numbers.append(ticket.order.number);
     }
-    std::sort(numbers.begin(), numbers.end());
     return numbers;
 }
 

@@ -53,7 +53,8 @@ public:
 
     QString domain() const; // what the board's user types
     QString topic() const; // the point's topic, below which every push goes
-    // Numbers of the open orders as the board should show them, in order.
+    // Numbers of the open orders as the board should show them: oldest first, which is also the
+    // order in which they became ready.
     QList<int> preparingNumbers() const;
     QList<int> readyNumbers() const;
 
