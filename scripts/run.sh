@@ -21,6 +21,7 @@ log=$run_dir/simulator.log
 simulator_pid=""
 board_pid=""
 broker_pid=""
+# shellcheck disable=SC2317 # called by the trap
 stop_all() {
     trap - EXIT INT TERM
     for pid in $board_pid $simulator_pid; do
