@@ -13,6 +13,7 @@
 #include <QUuid>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 // The real program under X against the simulator program: paired by typing, back on its board
 // after a restart without any input, and still up while its server is away. What it did is read
@@ -90,6 +91,9 @@ void TestBoardProgram::initTestCase()
     port = FakeServer::unusedPort();
     brokerPort = FakeServer::unusedPort();
     QVERIFY(port && brokerPort && port != brokerPort);
+    // Should the test itself crash, its children end with it.
+    for (QProcess *child : { &simulator, &board })
+        child->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 // Whatever happened, no process of the test outlives it.
