@@ -10,7 +10,7 @@ packages=(
     qml6-module-qtqml qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
     qml6-module-qtquick-window qml6-module-qtquick-templates qml6-module-qtqml-workerscript
     qml6-module-qt5compat-graphicaleffects qml6-module-qttest qml6-module-qtquick-virtualkeyboard
-    libmosquitto-dev mosquitto libgl-dev libxkbcommon-dev xvfb xauth openssl
+    libmosquitto-dev mosquitto libgl-dev libxkbcommon-dev xvfb xauth xdotool openssl
 )
 
 missing=()

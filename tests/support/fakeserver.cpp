@@ -141,6 +141,10 @@ FakeServer::Answer FakeServer::Answer::withDelay(int ms) const
 }
 
 FakeServer::FakeServer(QObject *parent)
+    : FakeServer(0, parent)
+{ }
+
+FakeServer::FakeServer(quint16 port, QObject *parent)
     : QObject(parent)
     , m_thread(new QThread)
     , m_server(new QTcpServer)
@@ -149,19 +153,19 @@ FakeServer::FakeServer(QObject *parent)
     m_server->moveToThread(m_thread);
     m_thread->start();
 
-    quint16 port = 0;
+    quint16 listening = 0;
     QMetaObject::invokeMethod(
         m_server,
-        [this, &port] {
+        [this, port, &listening] {
             connect(m_server, &QTcpServer::newConnection, m_server, [this] { onNewConnection(); });
-            if (m_server->listen(QHostAddress::LocalHost, 0))
-                port = m_server->serverPort();
+            if (m_server->listen(QHostAddress::LocalHost, port))
+                listening = m_server->serverPort();
             else
-                qWarning("FakeServer: cannot listen on 127.0.0.1: %s",
+                qWarning("FakeServer: cannot listen on 127.0.0.1:%u: %s", unsigned(port),
                     qPrintable(m_server->errorString()));
         },
         Qt::BlockingQueuedConnection);
-    m_port = port;
+    m_port = listening;
 }
 
 FakeServer::~FakeServer()
@@ -222,15 +226,27 @@ void FakeServer::enqueue(const QString &path, const Answer &answer)
 
 void FakeServer::setAnswer(const QString &path, const Answer &answer)
 {
+    setResponder(path, [answer](const RecordedRequest &) { return answer; });
+}
+
+void FakeServer::setResponder(const QString &path, Responder responder)
+{
     QMutexLocker lock(&m_mutex);
-    m_fixed.insert(path, answer);
+    m_fixed.insert(path, std::move(responder));
 }
 
 void FakeServer::resetAnswers()
 {
-    QMutexLocker lock(&m_mutex);
-    m_queued.clear();
-    m_fixed.clear();
+    // Responders run on the server thread: cleared there, none of them is still running when
+    // this returns, so their owner may go.
+    QMetaObject::invokeMethod(
+        m_server,
+        [this] {
+            QMutexLocker lock(&m_mutex);
+            m_queued.clear();
+            m_fixed.clear();
+        },
+        Qt::BlockingQueuedConnection);
 }
 
 QList<RecordedRequest> FakeServer::requests() const
@@ -408,10 +424,11 @@ FakeServer::Answer FakeServer::pickAnswer(const RecordedRequest &request)
     auto queue = m_queued.find(request.path);
     if (queue != m_queued.end() && !queue->isEmpty())
         return queue->dequeue();
-    const auto fixed = m_fixed.constFind(request.path);
-    if (fixed != m_fixed.constEnd())
-        return *fixed;
-    return defaultAnswer(request);
+    const Responder responder = m_fixed.value(request.path);
+    if (!responder)
+        return defaultAnswer(request);
+    lock.unlock();
+    return responder(request);
 }
 
 // Called with m_mutex held.

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QThread;
 class QTcpServer;
 class QTcpSocket;
@@ -30,7 +32,7 @@ class QTcpSocket;
 // http://127.0.0.1:PORT/terminal/v1/...; the time-zone client uses timeZoneHost().
 //
 // Each request is answered by the first that applies of: the next queued answer for its path
-// (enqueue), the path's fixed answer (setAnswer), the built-in default:
+// (enqueue), the path's fixed answer or responder (setAnswer, setResponder), the built-in default:
 //   POST TokenPath         grant "uuid" with a uuid, or grant "refresh_token": 200 with fresh
 //                          tokens "access-N"/"refresh-N" and "expires_in" 3600;
 //                          grant "uuid" without a uuid: 400 {"code": 1001};
@@ -74,7 +76,13 @@ public:
         [[nodiscard]] Answer withDelay(int ms) const;
     };
 
+    // Computes the answer to one request; called on the server thread, without the server's lock.
+    using Responder = std::function<Answer(const RecordedRequest &)>;
+
     explicit FakeServer(QObject *parent = nullptr);
+    // Listens on the given loopback port (0: one picked at run time), so that a server started
+    // again is found where its clients knew it.
+    explicit FakeServer(quint16 port, QObject *parent = nullptr);
     ~FakeServer() override;
 
     bool isListening() const { return m_port != 0; }
@@ -90,7 +98,9 @@ public:
     // Answers for a path (the full path, e.g. SyncPath).
     void enqueue(const QString &path, const Answer &answer); // one-shot, in order
     void setAnswer(const QString &path, const Answer &answer); // every later request
-    void resetAnswers(); // back to the built-in defaults, queues emptied
+    void setResponder(const QString &path, Responder responder); // every later request
+    // Back to the built-in defaults, queues emptied; no earlier responder runs after it returns.
+    void resetAnswers();
 
     // Recorded requests, oldest first.
     QList<RecordedRequest> requests() const;
@@ -129,7 +139,7 @@ private:
     mutable QMutex m_mutex; // guards everything below
     QList<RecordedRequest> m_requests;
     QHash<QString, QQueue<Answer>> m_queued;
-    QHash<QString, Answer> m_fixed;
+    QHash<QString, Responder> m_fixed;
     int m_tokensIssued = 0;
 };
 

@@ -8,6 +8,8 @@
 
 #include <mosquitto.h>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,8 @@ MosquittoBroker::MosquittoBroker(const QString &username, const QString &passwor
 {
     mosquitto_lib_init();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    // A test or simulator that crashes or is killed must not leave its broker running.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 MosquittoBroker::~MosquittoBroker()
@@ -89,6 +93,16 @@ void MosquittoBroker::stop()
 bool MosquittoBroker::isRunning() const
 {
     return m_process.state() == QProcess::Running;
+}
+
+void MosquittoBroker::setPort(quint16 port)
+{
+    m_port = port;
+}
+
+qint64 MosquittoBroker::processId() const
+{
+    return m_process.processId();
 }
 
 QString MosquittoBroker::host() const

@@ -12,7 +12,8 @@ struct mosquitto;
 // It listens on 127.0.0.1 at a free port picked at the first start(), refuses anonymous
 // clients and checks user name and password against a password file made with
 // mosquitto_passwd, so a wrong password really is refused. Everything lives in a temporary
-// folder; the broker is killed when the object is destroyed.
+// folder; the broker is killed when the object is destroyed, and ends by itself when the process
+// that started it dies without cleaning up.
 //
 //     MosquittoBroker broker;
 //     QVERIFY2(broker.start(), qPrintable(broker.errorString()));
@@ -39,6 +40,10 @@ public:
     // Kills the broker and waits for it to end; connected clients lose their connection.
     void stop();
     bool isRunning() const;
+    // The port of the next start (0: a free one); for a broker that must be found again where
+    // its clients knew it.
+    void setPort(quint16 port);
+    qint64 processId() const; // 0 while not running
 
     QString host() const; // "127.0.0.1"
     quint16 port() const; // 0 before the first start()

@@ -166,15 +166,20 @@ void TestFakeServer::scriptedAnswersComeInOrder()
     // Queue used up: the default again.
     QCOMPARE(send(m_nam, "POST", url(FakeServer::RegistrationPath), reg).status, 200);
 
-    // A fixed answer serves every request once the queue ahead of it is used up.
-    m_server->setAnswer(FakeServer::SyncPath, FakeServer::sync({ { "config", QJsonArray() } }, 42));
+    // A responder answers every request, from what the request says, once the queue ahead of
+    // it is used up.
+    m_server->setResponder(FakeServer::SyncPath, [](const RecordedRequest &request) {
+        return FakeServer::sync({ { "config", QJsonArray() } },
+            QString(request.queryItems().value(0).second).toLongLong());
+    });
     m_server->enqueue(FakeServer::SyncPath, FakeServer::htmlError(502));
     e = send(m_nam, "POST", url(FakeServer::SyncPath), "{}");
     QCOMPARE(e.status, 502);
     QVERIFY(e.contentType.startsWith("text/html"));
-    for (int i = 0; i < 2; ++i) {
-        e = send(m_nam, "POST", url(FakeServer::SyncPath), "{}");
-        QCOMPARE(e.object().value("timestamp").toInteger(), 42);
+    for (int i = 41; i < 43; ++i) {
+        e = send(
+            m_nam, "POST", url(FakeServer::SyncPath, "updated_after=" + QString::number(i)), "{}");
+        QCOMPARE(e.object().value("timestamp").toInteger(), i);
         QVERIFY(e.object().value("tables").toObject().contains("config"));
     }
 

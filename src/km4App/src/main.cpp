@@ -1,6 +1,7 @@
 #include "appfonts.h"
 #include "cachingnetworkaccessmanagerfactory.h"
 #include "qmlappcore.h"
+#include "services/kmapi/timezoneapi.h"
 #include "shared/appexception.h"
 
 #include <QGuiApplication>
@@ -39,6 +40,11 @@ int main(int argc, char **argv)
     QGuiApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     app.setProperty("VERSION_CODE", QStringLiteral("9"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    // Lets a board on a machine without the outside world (a simulator, a test) check its clock
+    // against a local time-zone service.
+    const QString timeZoneHost = qEnvironmentVariable("KM4_TIMEZONE_HOST");
+    if (!timeZoneHost.isEmpty())
+        TimezoneApi::setServiceHost(timeZoneHost);
 
     int exitCode = 1;
     {
