@@ -1,99 +1,33 @@
 #include "core/appenv.h"
-#include "entities/entitiesrepo.h"
 
-#include "futurewait.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QCoreApplication>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 
-namespace {
-
-bool storeShift(const QString &uuid, int number, qint64 closedAt, const QString &type)
-{
-    Shift shift;
-    shift.id = number;
-    shift.uuid = uuid;
-    shift.type = type;
-    shift.number = number;
-    shift.created_at = 1700000000;
-    shift.closed_at = closedAt;
-    const VoidFuture write = EntitiesRepo::insertShift({ &shift });
-    return waitFor(write) && !write.isCanceled();
-}
-
-// One order, one receipt and one item in work for the shift, all named after it.
-bool storeShiftContent(const QString &shiftUuid)
-{
-    Order order;
-    order.uuid = QStringLiteral("order-") + shiftUuid;
-    order.shift_uuid = shiftUuid;
-    Receipt receipt;
-    receipt.uuid = QStringLiteral("receipt-") + shiftUuid;
-    receipt.shift_uuid = shiftUuid;
-    receipt.order_uuid = order.uuid;
-    ReceiptItem item;
-    item.id = 1;
-    item.uuid = QStringLiteral("item-") + shiftUuid;
-    item.receipt_uuid = receipt.uuid;
-    item.in_work = true;
-    const VoidFuture writes[] = { EntitiesRepo::insertOrder({ &order }),
-        EntitiesRepo::insertReceipt({ &receipt }), EntitiesRepo::insertReceiptItem({ &item }) };
-    for (const VoidFuture &write : writes) {
-        if (!waitFor(write) || write.isCanceled())
-            return false;
-    }
-    return true;
-}
-
-// What the three shift models hold, as "order/receipt/item" uuids.
-QString shiftContent(const AppEnv &env)
-{
-    auto first = [](const QAbstractItemModel &model, int role) {
-        return model.rowCount() == 0 ? QStringLiteral("-")
-                                     : model.index(0, 0).data(role).toString();
-    };
-    return first(env.orderModel, OrderModel::uuidRole) + QLatin1Char('/')
-        + first(env.receiptModel, ReceiptModel::uuidRole) + QLatin1Char('/')
-        + first(env.receiptItemModel, ReceiptItemModel::uuidRole);
-}
-
-} // namespace
-
-// The application environment: initial values, currency, reset, and loading the models of the
-// current shift.
+// Loading the models of the current shift: the open general shift, else an empty one.
 class TestAppEnv : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase() { TestEnvironment::init(); }
     void init();
     void cleanup();
 
-    void initialValues();
-    void currencyAnnouncesEveryWrite();
-    void reset();
-    void updateModelChangesNothing();
-    void withoutGeneralShiftLoadsEmptyShift();
-    void loadsModelsOfOpenGeneralShift();
-    void closedShiftLoadsNothing();
+    void loadsTheCurrentShift_data();
+    void loadsTheCurrentShift();
     void followsChangeOfCurrentShiftWhileOpen();
 
 private:
+    // "uuid:type:closed" rows, and one order, receipt and item in work for each shift named.
+    static void store(const QStringList &shifts, const QStringList &contentOf);
+    QString content() const;
+
     std::unique_ptr<TestDatabase> database;
     std::unique_ptr<AppEnv> env;
 };
-
-void TestAppEnv::initTestCase()
-{
-    TestEnvironment::init();
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-    QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
-}
 
 void TestAppEnv::init()
 {
@@ -107,141 +41,106 @@ void TestAppEnv::cleanup()
     database.reset();
 }
 
-void TestAppEnv::initialValues()
+void TestAppEnv::store(const QStringList &shifts, const QStringList &contentOf)
 {
-    QVERIFY(env->isOnline.value());
-    QCOMPARE(env->lastUpdate.value(), 0LL);
-    QVERIFY(env->useHttps.value());
-    QVERIFY(!env->useHttps.isSet());
-    QVERIFY(!env->ignoreSslErrors.value());
-    QVERIFY(!env->useVirtualKeyboard.value());
-    QVERIFY(!env->useFullscreen.value());
-    QVERIFY(!env->isShiftOpen.value());
-    QVERIFY(!env->uuid.isSet());
-    QCOMPARE(env->currency, QStringLiteral("\u20BD"));
-    QCOMPARE(env->version.value(), QStringLiteral("1.0.0"));
-    QCOMPARE(env->channel.value(), QStringLiteral("stable"));
-    QCOMPARE(env->versionCode.value(), QStringLiteral("9"));
-    QCOMPARE(env->queueConfig.value(), QueueConfig());
+    int number = 0;
+    for (const QString &shift : shifts) {
+        const QStringList f = shift.split(QLatin1Char(':'));
+        QVERIFY(TestDatabase::exec(
+            QStringLiteral("INSERT INTO shift (id, uuid, type, number, "
+                           "created_at, closed_at) VALUES (%1, '%2', '%3', "
+                           "%1, 1700000000, %4)")
+                .arg(++number)
+                .arg(f[0], f[1], f[2] == QLatin1String("0") ? QStringLiteral("NULL") : f[2])));
+    }
+    for (const QString &s : contentOf) {
+        QVERIFY(TestDatabase::exec(
+            QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('order-%1', '%1')")
+                .arg(s)));
+        QVERIFY(
+            TestDatabase::exec(QStringLiteral("INSERT INTO receipt (uuid, shift_uuid, order_uuid) "
+                                              "VALUES ('receipt-%1', '%1', 'order-%1')")
+                                   .arg(s)));
+        QVERIFY(
+            TestDatabase::exec(QStringLiteral("INSERT INTO receipt_item (id, uuid, receipt_uuid, "
+                                              "in_work) VALUES (1, 'item-%1', 'receipt-%1', 1)")
+                                   .arg(s)));
+    }
 }
 
-void TestAppEnv::currencyAnnouncesEveryWrite()
+// What the three shift models hold, as "order/receipt/item" uuids.
+QString TestAppEnv::content() const
 {
-    QSignalSpy spy(env.get(), &AppEnv::currencyChanged);
-    QVERIFY(spy.isValid());
-    QVERIFY(env->setProperty("currency", QStringLiteral("$")));
-    QVERIFY(env->setProperty("currency", QStringLiteral("$")));
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(env->property("currency").toString(), QStringLiteral("$"));
+    auto first = [](const QAbstractItemModel &model, int role) {
+        return model.rowCount() == 0 ? QStringLiteral("-")
+                                     : model.index(0, 0).data(role).toString();
+    };
+    return first(env->orderModel, OrderModel::uuidRole) + QLatin1Char('/')
+        + first(env->receiptModel, ReceiptModel::uuidRole) + QLatin1Char('/')
+        + first(env->receiptItemModel, ReceiptItemModel::uuidRole);
 }
 
-void TestAppEnv::reset()
+void TestAppEnv::loadsTheCurrentShift_data()
 {
-    QSignalSpy lastUpdate(&env->lastUpdate, &PrivateEnvVariable::changed);
-    QSignalSpy domain(&env->domain, &PrivateEnvVariable::changed);
-    QSignalSpy isOnline(&env->isOnline, &PrivateEnvVariable::changed);
-    QVERIFY(lastUpdate.isValid() && domain.isValid() && isOnline.isValid());
+    QTest::addColumn<QStringList>("shifts");
+    QTest::addColumn<QStringList>("contentOf");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QString>("content"); // empty: nothing is loaded
 
-    env->reset();
-    QCOMPARE(lastUpdate.count() + domain.count() + isOnline.count(), 0);
-
-    env->lastUpdate.set(1700000000);
-    env->domain.set(QStringLiteral("cafe"));
-    env->isOnline.set(false);
-    env->reset();
-    QCOMPARE(env->lastUpdate.value(), 0LL);
-    QVERIFY(env->domain.value().isEmpty());
-    QVERIFY(env->isOnline.value());
-    QCOMPARE(lastUpdate.count(), 2);
-    QCOMPARE(domain.count(), 2);
-    QCOMPARE(isOnline.count(), 2);
+    QTest::newRow("no general shift: the empty one")
+        << QStringList { "cash:cash:0" } << QStringList { "" } << "" << true << "order-/receipt-/-";
+    QTest::newRow("the open general one")
+        << QStringList { "old:general:1700000500", "it''s:general:0", "cash:cash:0" }
+        << QStringList { "old", "it''s" } << "it's" << true << "order-it's/receipt-it's/item-it's";
+    QTest::newRow("closed: nothing")
+        << QStringList { "s1:general:1700000500" } << QStringList { "s1" } << "s1" << false << "";
 }
 
-void TestAppEnv::updateModelChangesNothing()
+void TestAppEnv::loadsTheCurrentShift()
 {
-    QVERIFY(storeShift(QStringLiteral("s1"), 1, 0, QStringLiteral("general")));
-    QSignalSpy shiftResets(&env->shiftModel, &QAbstractItemModel::modelReset);
+    QFETCH(QStringList, shifts);
+    QFETCH(QStringList, contentOf);
+    QFETCH(QString, current);
+    QFETCH(bool, open);
+    QFETCH(QString, content);
+    store(shifts, contentOf);
     QSignalSpy updateEnv(env.get(), &AppEnv::updateEnv);
-    QVERIFY(shiftResets.isValid() && updateEnv.isValid());
-    QVERIFY(QMetaObject::invokeMethod(env.get(), "updateModel", Q_ARG(QString, "shift")));
-    env->updateModel(QStringLiteral("config"));
-    QTest::qWait(50);
-    QCOMPARE(shiftResets.count(), 0);
-    QCOMPARE(updateEnv.count(), 0);
-    QVERIFY(env->shiftUuid.value().isEmpty());
-}
-
-void TestAppEnv::withoutGeneralShiftLoadsEmptyShift()
-{
-    QVERIFY(storeShift(QStringLiteral("cash"), 4, 0, QStringLiteral("cash")));
-    QVERIFY(storeShiftContent(QString()));
-    QSignalSpy updateEnv(env.get(), &AppEnv::updateEnv);
-    QSignalSpy itemResets(&env->receiptItemModel, &QAbstractItemModel::modelReset);
-    QVERIFY(updateEnv.isValid() && itemResets.isValid());
+    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
 
     env->updateAllModels();
     // The settings are asked for before the shifts have been read.
     QCOMPARE(updateEnv.count(), 1);
-    QCOMPARE(env->shiftModel.rowCount(), 0);
-
-    QTRY_VERIFY(env->modelsLoaded);
-    QVERIFY(env->isShiftOpen.value());
-    QVERIFY(env->shiftUuid.value().isEmpty());
-    QTRY_COMPARE(itemResets.count(), 1);
-    QCOMPARE(shiftContent(*env), QStringLiteral("order-/receipt-/-"));
-}
-
-void TestAppEnv::loadsModelsOfOpenGeneralShift()
-{
-    QVERIFY(storeShift(QStringLiteral("old"), 1, 1700000500, QStringLiteral("general")));
-    QVERIFY(storeShift(QStringLiteral("it's"), 2, 0, QStringLiteral("general")));
-    QVERIFY(storeShift(QStringLiteral("cash"), 3, 0, QStringLiteral("cash")));
-    QVERIFY(storeShiftContent(QStringLiteral("old")));
-    QVERIFY(storeShiftContent(QStringLiteral("it's")));
-
-    env->updateAllModels();
-    QTRY_VERIFY(env->modelsLoaded);
-    QCOMPARE(env->shiftUuid.value(), QStringLiteral("it's"));
-    QVERIFY(env->isShiftOpen.value());
-    QTRY_COMPARE(shiftContent(*env), QStringLiteral("order-it's/receipt-it's/item-it's"));
-    QCOMPARE(env->shiftModel.rowCount(), 3);
-}
-
-void TestAppEnv::closedShiftLoadsNothing()
-{
-    QVERIFY(storeShift(QStringLiteral("s1"), 1, 1700000500, QStringLiteral("general")));
-    QVERIFY(storeShiftContent(QStringLiteral("s1")));
-    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
-    QVERIFY(orderResets.isValid());
-
-    env->updateAllModels();
-    QTRY_COMPARE(env->shiftUuid.value(), QStringLiteral("s1"));
-    QVERIFY(!env->isShiftOpen.value());
-    QTest::qWait(100);
-    QVERIFY(!env->modelsLoaded);
-    QCOMPARE(orderResets.count(), 0);
+    QTRY_COMPARE(env->shiftModel.rowCount(), shifts.size());
+    QTRY_COMPARE(env->shiftUuid.value(), current);
+    QCOMPARE(env->isShiftOpen.value(), open);
+    if (open) {
+        QTRY_COMPARE(this->content(), content);
+        QVERIFY(env->modelsLoaded);
+    } else {
+        QTest::qWait(100);
+        QVERIFY(!env->modelsLoaded);
+        QCOMPARE(orderResets.count(), 0);
+    }
 }
 
 void TestAppEnv::followsChangeOfCurrentShiftWhileOpen()
 {
-    QVERIFY(storeShift(QStringLiteral("s1"), 1, 0, QStringLiteral("general")));
-    QVERIFY(storeShiftContent(QStringLiteral("s1")));
-    QVERIFY(storeShiftContent(QStringLiteral("s2")));
+    store({ "s1:general:0" }, { "s1", "s2" });
     env->updateAllModels();
-    QTRY_COMPARE(shiftContent(*env), QStringLiteral("order-s1/receipt-s1/item-s1"));
+    QTRY_COMPARE(content(), QStringLiteral("order-s1/receipt-s1/item-s1"));
 
     // A new current shift, as a pushed shift sets it.
     env->shiftUuid.set(QStringLiteral("s2"));
-    QTRY_COMPARE(shiftContent(*env), QStringLiteral("order-s2/receipt-s2/-"));
+    QTRY_COMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
 
     // Once the shift is closed, a change of the current shift loads nothing.
     QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
-    QVERIFY(orderResets.isValid());
     env->isShiftOpen.set(false);
     env->shiftUuid.set(QStringLiteral("s1"));
     QTest::qWait(100);
     QCOMPARE(orderResets.count(), 0);
-    QCOMPARE(shiftContent(*env), QStringLiteral("order-s2/receipt-s2/-"));
+    QCOMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
 }
 
 QTEST_GUILESS_MAIN(TestAppEnv)
