@@ -31,8 +31,8 @@ QJsonObject orderRow(const QString &uuid, const QString &status, qint64 deletedA
 
 } // namespace
 
-// The core's start-up and the order in which it brings the services in, over the real services,
-// database file and server double.
+// The core's start-up, the order in which it brings the services in and the models of the
+// current shift, over the real services, database file and server double.
 class tst_AppCore : public QObject
 {
     Q_OBJECT
@@ -42,14 +42,19 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void loginStartsTheFirstSynchronisationAndThenTheServices();
     void offlineLoginRunsTheCoreOnceUntilTheDataIsWiped();
     void destroyingTheCoreWaitsForASynchronisationUnderWay();
     void gapInPushesIsCaughtUp_data();
     void gapInPushesIsCaughtUp();
+    void loadsTheCurrentShift_data();
+    void loadsTheCurrentShift();
+    void followsChangeOfCurrentShiftWhileOpen();
 
 private:
     bool pushesArrive();
+    // "uuid:type:closed" rows, and one order, receipt and item in work for each shift named.
+    static void store(const QStringList &shifts, const QStringList &contentOf);
+    QString content();
 
     std::unique_ptr<FakeServer> server;
     std::unique_ptr<TestCore> core;
@@ -67,25 +72,6 @@ void tst_AppCore::cleanup()
 {
     core.reset();
     server.reset();
-}
-
-void tst_AppCore::loginStartsTheFirstSynchronisationAndThenTheServices()
-{
-    QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-    QSignalSpy updateEnv(core->env(), &AppEnv::updateEnv);
-    QVERIFY(first.isValid() && updateEnv.isValid());
-    QCOMPARE(server->requests().size(), 0); // nothing goes out before the login
-    QVERIFY(!core->mqttSyncDBService()->isConnected());
-
-    const auto login = core->kmApiService()->requestToken(server->domain());
-    QVERIFY(waitFor(login));
-    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
-    QVERIFY(first.count() == 1 || first.wait(10000));
-    // The core then reloads the models (which asks for the settings again) and starts the point
-    // connection service, whose first act is the device-clock check.
-    QTRY_COMPARE(updateEnv.count(), 1);
-    QVERIFY(server->waitForRequests(FakeServer::TimeZonePath, 1));
-    QCOMPARE(first.count(), 1);
 }
 
 void tst_AppCore::offlineLoginRunsTheCoreOnceUntilTheDataIsWiped()
@@ -207,6 +193,7 @@ void tst_AppCore::gapInPushesIsCaughtUp()
                         QJsonArray { orderRow("o-1", "cooking"), orderRow("o-2", "cooking") } } },
                 now));
     }
+    QCOMPARE(server->requests().size(), 0); // nothing goes out before the login
     env->domain.set(server->domain());
     (void)core->kmApiService()->requestToken(server->domain());
     QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 10000);
@@ -251,6 +238,111 @@ void tst_AppCore::gapInPushesIsCaughtUp()
     QCOMPARE(first.count(), 1);
     QCOMPARE(server->count(FakeServer::TimeZonePath), 1);
     QCOMPARE(compiledBroker.hasPendingConnections(), false);
+}
+
+void tst_AppCore::store(const QStringList &shifts, const QStringList &contentOf)
+{
+    int number = 0;
+    for (const QString &shift : shifts) {
+        const QStringList f = shift.split(QLatin1Char(':'));
+        QVERIFY(TestDatabase::exec(
+            QStringLiteral("INSERT INTO shift (id, uuid, type, number, "
+                           "created_at, closed_at) VALUES (%1, '%2', '%3', "
+                           "%1, 1700000000, %4)")
+                .arg(++number)
+                .arg(f[0], f[1], f[2] == QLatin1String("0") ? QStringLiteral("NULL") : f[2])));
+    }
+    for (const QString &s : contentOf) {
+        QVERIFY(TestDatabase::exec(
+            QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('order-%1', '%1')")
+                .arg(s)));
+        QVERIFY(
+            TestDatabase::exec(QStringLiteral("INSERT INTO receipt (uuid, shift_uuid, order_uuid) "
+                                              "VALUES ('receipt-%1', '%1', 'order-%1')")
+                                   .arg(s)));
+        QVERIFY(
+            TestDatabase::exec(QStringLiteral("INSERT INTO receipt_item (id, uuid, receipt_uuid, "
+                                              "in_work) VALUES (1, 'item-%1', 'receipt-%1', 1)")
+                                   .arg(s)));
+    }
+}
+
+// What the three shift models hold, as "order/receipt/item" uuids.
+// What the three shift models hold, as "order/receipt/item" uuids.
+QString tst_AppCore::content()
+{
+    auto first = [](const QAbstractItemModel &model, int role) {
+        return model.rowCount() == 0 ? QStringLiteral("-")
+                                     : model.index(0, 0).data(role).toString();
+    };
+    return first(core->env()->orderModel, OrderModel::uuidRole) + QLatin1Char('/')
+        + first(core->env()->receiptModel, ReceiptModel::uuidRole) + QLatin1Char('/')
+        + first(core->env()->receiptItemModel, ReceiptItemModel::uuidRole);
+}
+
+void tst_AppCore::loadsTheCurrentShift_data()
+{
+    QTest::addColumn<QStringList>("shifts");
+    QTest::addColumn<QStringList>("contentOf");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<QString>("content"); // empty: nothing is loaded
+
+    QTest::newRow("no general shift: the empty one")
+        << QStringList { "cash:cash:0" } << QStringList { "" } << "" << true << "order-/receipt-/-";
+    QTest::newRow("the open general one")
+        << QStringList { "old:general:1700000500", "it''s:general:0", "cash:cash:0" }
+        << QStringList { "old", "it''s" } << "it's" << true << "order-it's/receipt-it's/item-it's";
+    QTest::newRow("closed: nothing")
+        << QStringList { "s1:general:1700000500" } << QStringList { "s1" } << "s1" << false << "";
+}
+
+void tst_AppCore::loadsTheCurrentShift()
+{
+    QFETCH(QStringList, shifts);
+    QFETCH(QStringList, contentOf);
+    QFETCH(QString, current);
+    QFETCH(bool, open);
+    QFETCH(QString, content);
+    store(shifts, contentOf);
+    AppEnv *env = core->env();
+    QSignalSpy updateEnv(env, &AppEnv::updateEnv);
+    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
+
+    env->updateAllModels();
+    // The settings are asked for before the shifts have been read.
+    QCOMPARE(updateEnv.count(), 1);
+    QTRY_COMPARE(env->shiftModel.rowCount(), shifts.size());
+    QTRY_COMPARE(env->shiftUuid.value(), current);
+    QCOMPARE(env->isShiftOpen.value(), open);
+    if (open) {
+        QTRY_COMPARE(this->content(), content);
+        QVERIFY(env->modelsLoaded);
+    } else {
+        QTest::qWait(100);
+        QVERIFY(!env->modelsLoaded);
+        QCOMPARE(orderResets.count(), 0);
+    }
+}
+
+void tst_AppCore::followsChangeOfCurrentShiftWhileOpen()
+{
+    store({ "s1:general:0" }, { "s1", "s2" });
+    AppEnv *env = core->env();
+    env->updateAllModels();
+    QTRY_COMPARE(content(), QStringLiteral("order-s1/receipt-s1/item-s1"));
+
+    // A new current shift, as a pushed shift sets it.
+    env->shiftUuid.set(QStringLiteral("s2"));
+    QTRY_COMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
+
+    // Once the shift is closed, a change of the current shift loads nothing.
+    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
+    env->isShiftOpen.set(false);
+    env->shiftUuid.set(QStringLiteral("s1"));
+    QTest::qWait(100);
+    QCOMPARE(orderResets.count(), 0);
+    QCOMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
 }
 
 QTEST_MAIN(tst_AppCore)
