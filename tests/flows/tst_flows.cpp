@@ -75,8 +75,6 @@ private Q_SLOTS:
     void runnerAnswersOnceAndDeletesTheFlowOnce();
     void pairing_data();
     void pairing();
-    void unreachableServer_data();
-    void unreachableServer();
     void normalisedForms_data();
     void normalisedForms();
     void wipesTheDataAndUnpairs();
@@ -268,32 +266,6 @@ void tst_Flows::pairing()
         QVERIFY(server->requests().isEmpty());
     if (tokens) // the login starts the first synchronisation
         QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
-}
-
-void tst_Flows::unreachableServer_data()
-{
-    QTest::addColumn<bool>("recentSync");
-    QTest::addColumn<QVariantList>("answer");
-    QTest::newRow("no recent synchronisation")
-        << false
-        << QVariantList { QStringLiteral("Не удалось подключиться к северу."),
-               QStringLiteral("Работа в режиме онлайн невозможна.") };
-    QTest::newRow("offline work allowed") << true << QVariantList { false };
-}
-
-void tst_Flows::unreachableServer()
-{
-    QFETCH(bool, recentSync);
-    QFETCH(QVariantList, answer);
-    core->env()->domain.set(server->domain());
-    if (recentSync)
-        core->env()->lastUpdate.set(QDateTime::currentSecsSinceEpoch() - 60);
-    server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
-
-    QCOMPARE(dispatch(server->domain()), answer);
-    QCOMPARE(
-        TestCore::setting(QStringLiteral("domain")), recentSync ? server->domain() : QString());
-    QCOMPARE(core->env()->isOnline.value(), !recentSync);
 }
 
 void tst_Flows::normalisedForms_data()

@@ -1,4 +1,5 @@
 #include "authpage.h"
+#include "cachingnetworkaccessmanagerfactory.h"
 #include "config/queueconfig.h"
 #include "core/appenv.h"
 #include "entities/order.h"
@@ -12,6 +13,8 @@
 #include "testdatabase.h"
 #include "testenvironment.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -20,7 +23,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
-// The objects the screens bind to, over a real environment and synchronisation service.
+// The objects the screens bind to, over a real environment and synchronisation service, and the
+// network managers the QML engine gets.
 class tst_BridgeObjects : public QObject
 {
     Q_OBJECT
@@ -35,6 +39,7 @@ private Q_SLOTS:
     void loadingStatus_data();
     void loadingStatus();
     void ordersPageShowsNonPaidOrdersOnceSwitchedOn();
+    void eachNetworkManagerHasItsOwnCache();
 
 private:
     std::unique_ptr<TestDatabase> database;
@@ -90,10 +95,13 @@ void tst_BridgeObjects::qmlEnvFollowsChangesMadeOnAnotherThread()
     QmlAppEnv mirror(env.get());
     QThread *seenOn = nullptr;
     QString seen;
-    connect(&mirror, &QmlAppEnv::domainChanged, &mirror, [&] {
-        seenOn = QThread::currentThread();
-        seen = mirror.domain();
-    });
+    connect(
+        &mirror, &QmlAppEnv::domainChanged, &mirror,
+        [&] {
+            seenOn = QThread::currentThread();
+            seen = mirror.domain();
+        },
+        Qt::DirectConnection);
     AppEnv *environment = env.get();
     QVERIFY(waitFor(
         QtConcurrent::run([environment] { environment->domain.set(QStringLiteral("far")); })));
@@ -170,6 +178,22 @@ void tst_BridgeObjects::ordersPageShowsNonPaidOrdersOnceSwitchedOn()
     for (const auto &write : writes)
         QVERIFY(waitFor(write));
     QVERIFY(waitFor(rewrite));
+}
+
+// A disk cache serves one manager only: the engine's managers (one per loader thread) must not
+// share one.
+void tst_BridgeObjects::eachNetworkManagerHasItsOwnCache()
+{
+    CachingNetworkAccessManagerFactory factory;
+    QObject owner;
+    QNetworkAccessManager *first = factory.create(&owner);
+    QNetworkAccessManager *second = factory.create(&owner);
+    QVERIFY(first && second && first->parent() == &owner);
+    const auto *firstCache = qobject_cast<QNetworkDiskCache *>(first->cache());
+    const auto *secondCache = qobject_cast<QNetworkDiskCache *>(second->cache());
+    QVERIFY(firstCache && secondCache && firstCache != secondCache);
+    QVERIFY(firstCache->maximumCacheSize() > 0);
+    QCOMPARE(firstCache->cacheDirectory(), secondCache->cacheDirectory());
 }
 
 QTEST_GUILESS_MAIN(tst_BridgeObjects)
