@@ -16,12 +16,10 @@ Item {
 
     Component { id: _textButton; TextButton { size: "m"; text: "OK" } }
     Component { id: _imageButton; ImageButton { size: "l"; source: "qrc:/icons/arrow-back-white.svg" } }
-    Component { id: _radio; KMRadioButton { width: 300; height: 48; text: "Русский" } }
     Component { id: _waiter; KMWaiter {} }
     Component { id: _notifyDot; KMNotifyDot {} }
     Component { id: _dialog; StatusDialog {} }
     Component { id: _field; TextField { y: 300; width: 100 } }
-    Component { id: _narrow; Item { width: DpiSettings.scaling(300); height: 500 } }
 
     Component {
         id: _counterHost
@@ -106,17 +104,6 @@ Item {
             mouseClick(button);
             compare(seen.count, 1, "disabled");
             verify(field.activeFocus);
-        }
-
-        function test_radioClickOnlyReports() {
-            const radio = make(_radio);
-            const seen = spy(radio, "clicked");
-            mouseClick(radio, 10, 10);
-            compare(seen.count, 1);
-            verify(!radio.checked, "the owner decides");
-            verify(!findChild(radio.indicator, "dot").visible);
-            radio.checked = true;
-            verify(findChild(radio.indicator, "dot").visible);
         }
 
         function test_clickCounter_data() {
@@ -280,12 +267,6 @@ Item {
             const accepted = spy(dialog, "accepted");
             mouseClick(part(dialog, "acceptButton"));
             compare(accepted.count, 0);
-        }
-
-        function test_dialogFitsANarrowWindow() {
-            const dialog = make(_dialog);
-            dialog.parent = make(_narrow);
-            verify(dialog.width < s(300));
         }
     }
 }
