@@ -183,47 +183,32 @@ void tst_Flows::pairing_data()
 
     const QVariantList ok { false };
     const QVariantList noDomain { QStringLiteral("Введите домен") };
-    QTest::newRow("paired") << "127"
-                            << "127" << 0 << ok << 1 << 0;
-    QTest::newRow("paired, domain changed in the field") << "old-cafe"
-                                                         << "127" << 0 << ok << 1 << 0;
-    QTest::newRow("new device") << ""
-                                << "127" << int(Accepted)
-                                << QVariantList { QStringLiteral(
-                                       "Запрос на регистрацию отправлен") }
-                                << 0 << 1;
-    QTest::newRow("registration pending")
-        << ""
-        << "127" << int(Pending)
-        << QVariantList { QStringLiteral("Запрос на регистрацию уже отправлен") } << 0 << 1;
-    QTest::newRow("registration times out")
-        << ""
-        << "127" << int(Silent)
-        << QVariantList { NetworkException(QNetworkReply::TimeoutError).message() } << 0 << 1;
-    QTest::newRow("already registered") << ""
-                                        << "127" << int(Known) << ok << 1 << 1;
+    const auto row = [](const char *tag, const char *stored, const QString &typed, int registration,
+                         const QVariantList &answer, int tokens, int asked) {
+        QTest::newRow(tag) << QString::fromUtf8(stored) << typed << registration << answer << tokens
+                           << asked;
+    };
+    const QString sent = QStringLiteral("Запрос на регистрацию отправлен");
+    const QString pending = QStringLiteral("Запрос на регистрацию уже отправлен");
+    const QString timeout = NetworkException(QNetworkReply::TimeoutError).message();
+    row("paired", "127", "127", 0, ok, 1, 0);
+    row("paired, domain changed in the field", "old-cafe", "127", 0, ok, 1, 0);
+    row("new device", "", "127", Accepted, { sent }, 0, 1);
+    row("registration pending", "", "127", Pending, { pending }, 0, 1);
+    row("registration times out", "", "127", Silent, { timeout }, 0, 1);
+    row("already registered", "", "127", Known, ok, 1, 1);
     // What reaches the server, the settings and the push topic is the one normalised form.
-    QTest::newRow("blanks around") << ""
-                                   << " 127\t" << int(Known) << ok << 1 << 1;
-    QTest::newRow("full-width digits") << ""
-                                       << "\uFF11\uFF12\uFF17" << int(Known) << ok << 1 << 1;
+    row("blanks around", "", " 127\t", Known, ok, 1, 1);
+    row("full-width digits", "", "\uFF11\uFF12\uFF17", Known, ok, 1, 1);
     // Nothing to ask for; each of the hidden forms would address "127" under another name.
-    QTest::newRow("empty") << ""
-                           << "" << 0 << noDomain << 0 << 0;
-    QTest::newRow("blanks") << ""
-                            << "  " << 0 << noDomain << 0 << 0;
-    QTest::newRow("paired, empty") << "127"
-                                   << "" << 0 << noDomain << 0 << 0;
-    QTest::newRow("zero-width space") << ""
-                                      << "\u200b127" << 0 << noDomain << 0 << 0;
-    QTest::newRow("soft hyphen") << "127"
-                                 << "127\u00AD" << 0 << noDomain << 0 << 0;
-    QTest::newRow("word joiner inside") << ""
-                                        << "12\u20607" << 0 << noDomain << 0 << 0;
-    QTest::newRow("blank inside") << ""
-                                  << "12 7" << 0 << noDomain << 0 << 0;
-    QTest::newRow("not a host name") << ""
-                                     << "12#7" << 0 << noDomain << 0 << 0;
+    row("empty", "", "", 0, noDomain, 0, 0);
+    row("blanks", "", "  ", 0, noDomain, 0, 0);
+    row("paired, empty", "127", "", 0, noDomain, 0, 0);
+    row("zero-width space", "", "\u200b127", 0, noDomain, 0, 0);
+    row("soft hyphen", "127", "127\u00AD", 0, noDomain, 0, 0);
+    row("word joiner inside", "", "12\u20607", 0, noDomain, 0, 0);
+    row("blank inside", "", "12 7", 0, noDomain, 0, 0);
+    row("not a host name", "", "12#7", 0, noDomain, 0, 0);
 }
 
 void tst_Flows::pairing()
