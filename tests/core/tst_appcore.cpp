@@ -268,7 +268,6 @@ void tst_AppCore::store(const QStringList &shifts, const QStringList &contentOf)
 }
 
 // What the three shift models hold, as "order/receipt/item" uuids.
-// What the three shift models hold, as "order/receipt/item" uuids.
 QString tst_AppCore::content()
 {
     auto first = [](const QAbstractItemModel &model, int role) {
