@@ -21,10 +21,7 @@ private slots:
     void initTestCase();
     void everyComponentLoads_data();
     void everyComponentLoads();
-    void imageButtonNeedsASource();
     void typefaceFromResources();
-    void assetsAtTheirPaths_data();
-    void assetsAtTheirPaths();
 
 private:
     static QStringList s_warnings;
@@ -33,7 +30,8 @@ private:
 
 QStringList tst_Km4AppModule::s_warnings;
 
-void tst_Km4AppModule::collectWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)
+void tst_Km4AppModule::collectWarnings(
+    QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type != QtDebugMsg && type != QtInfoMsg)
         s_warnings.append(message);
@@ -51,22 +49,22 @@ void tst_Km4AppModule::everyComponentLoads_data()
     QTest::addColumn<QVariantMap>("properties");
 
     // Components that cannot exist without these.
-    const QHash<QString, QVariantMap> required{
-        {QStringLiteral("ImageButton.qml"), {{"source", "qrc:/icons/arrow-back-white.svg"}}},
-        {QStringLiteral("KMTitleValueText.qml"), {{"title", "Домен"}, {"value", "cafe"}}},
+    const QHash<QString, QVariantMap> required {
+        { QStringLiteral("ImageButton.qml"), { { "source", "qrc:/icons/arrow-back-white.svg" } } },
+        { QStringLiteral("KMTitleValueText.qml"), { { "title", "Домен" }, { "value", "cafe" } } },
     };
-    QDirIterator it(QStringLiteral(":/km4App/KMUI"), {QStringLiteral("*.qml")}, QDir::Files,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(QStringLiteral(":/km4App/KMUI"), { QStringLiteral("*.qml") }, QDir::Files,
+        QDirIterator::Subdirectories);
     int count = 0;
     while (it.hasNext()) {
         const QString path = it.next();
         const QString file = QFileInfo(path).fileName();
         // Singletons are created through their users; the pages need the core (tst_screens).
         if (file == QLatin1String("Theme.qml") || file == QLatin1String("DpiSettings.qml")
-                || path.contains(QLatin1String("/Pages/")))
+            || path.contains(QLatin1String("/Pages/")))
             continue;
         QTest::newRow(qPrintable(path.mid(QStringLiteral(":/km4App/").size())))
-                << QStringLiteral("qrc") + path << required.value(file);
+            << QStringLiteral("qrc") + path << required.value(file);
         ++count;
     }
     QVERIFY2(count >= 13, "the kit's components are missing from the resources");
@@ -93,49 +91,18 @@ void tst_Km4AppModule::everyComponentLoads()
     QVERIFY2(s_warnings.isEmpty(), qPrintable(s_warnings.join('\n')));
 }
 
-void tst_Km4AppModule::imageButtonNeedsASource()
-{
-    QQmlEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/"));
-    QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/km4App/KMUI/UIKit/ImageButton.qml")));
-    std::unique_ptr<QObject> object(component.create());
-    QVERIFY(!object);
-    QVERIFY2(component.errorString().contains(QLatin1String("Required property source")),
-             qPrintable(component.errorString()));
-}
-
 void tst_Km4AppModule::typefaceFromResources()
 {
     QVERIFY(QFontDatabase::families().contains(QStringLiteral("Onest")));
-    for (int weight : {QFont::Normal, QFont::Medium, QFont::DemiBold, QFont::Bold}) {
+    for (int weight : { QFont::Normal, QFont::Medium, QFont::DemiBold, QFont::Bold }) {
         QFont font(QStringLiteral("Onest"));
         font.setWeight(QFont::Weight(weight));
         const QFontInfo info(font);
         QCOMPARE(info.family(), QStringLiteral("Onest"));
         QCOMPARE(info.weight(), weight);
     }
-    QVERIFY(QFontDatabase::writingSystems(QStringLiteral("Onest")).contains(QFontDatabase::Cyrillic));
-}
-
-void tst_Km4AppModule::assetsAtTheirPaths_data()
-{
-    QTest::addColumn<QString>("path");
-    for (const char *path :
-         {":/fonts/Onest/Onest.ttf", ":/fonts/Onest/LICENSE_FONT", ":/icons/arrow-back-white.svg",
-          ":/icons/arrow-forward-white.svg", ":/icons/attention-green.svg", ":/icons/attention-red.svg",
-          ":/icons/background.png", ":/icons/exit-white.svg", ":/icons/globe-gray.svg",
-          ":/icons/home-gray.svg", ":/icons/logout-gray.svg", ":/icons/logout-red.svg",
-          ":/icons/support-blue.svg", ":/icons/trash-white.svg", ":/icons/logo/km-logo-queue.svg",
-          ":/icons/logo/km-logo-text-dark.svg", ":/icons/logo/km-logo-text-light.svg"})
-        QTest::newRow(path) << QString::fromLatin1(path);
-}
-
-void tst_Km4AppModule::assetsAtTheirPaths()
-{
-    QFETCH(QString, path);
-    QVERIFY(QFile::exists(path));
-    if (path.endsWith(QLatin1String(".svg")) || path.endsWith(QLatin1String(".png")))
-        QVERIFY2(!QImage(path).isNull(), "the image cannot be decoded");
+    QVERIFY(
+        QFontDatabase::writingSystems(QStringLiteral("Onest")).contains(QFontDatabase::Cyrillic));
 }
 
 QTEST_MAIN(tst_Km4AppModule)

@@ -107,45 +107,11 @@ Rectangle {
                 }
             }
 
-            ImageButton {
-                objectName: "dotButton"
-                size: "xl"
-                source: "qrc:/icons/support-blue.svg"
-                points: 3
-            }
-
-            ImageButton {
-                size: "xl"
-                source: "qrc:/icons/globe-gray.svg"
-                points: 120
-                pointsType: "label"
-            }
-
             KMNotifyDot {
                 objectName: "notifyLabel"
                 points: 7
             }
 
-        }
-
-        Row {
-            spacing: 16
-
-            KMTextInput {
-                headerText: "Домен"
-                placeholderText: "Домен"
-                beforeIcon: "qrc:/icons/home-gray.svg"
-                backgroundColor: Theme.colorBackgroundSecondary
-            }
-
-            KMTextInput {
-                objectName: "errorInput"
-                text: ""
-                placeholderText: "Домен"
-                footerText: "Обязательное поле"
-                beforeIcon: "qrc:/icons/home-gray.svg"
-                isError: true
-            }
         }
 
         KMWaiter {

@@ -2,7 +2,6 @@ import QtQuick
 import QtTest
 
 import km4App
-import "qrc:/km4App/KMUI/Shared"
 
 // The helpers of the screens' test cases: the program's window over a freshly started core.
 TestCase {
@@ -47,10 +46,6 @@ TestCase {
 
     function spy(target, signalName) {
         return createTemporaryObject(_signalSpy, _test, { target: target, signalName: signalName });
-    }
-
-    function s(x) {
-        return DpiSettings.scaling(x);
     }
 
     when: windowShown
