@@ -38,10 +38,13 @@ void TestListModel::resetRows(const QList<Row> &rows)
     endResetModel();
 }
 
-void TestListModel::insertRowAt(int at, const Row &row)
+void TestListModel::insertRowsAt(int at, const QList<Row> &rows)
 {
-    beginInsertRows(QModelIndex(), at, at);
-    m_rows.insert(at, row);
+    if (rows.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), at, at + int(rows.size()) - 1);
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        m_rows.insert(at + i, rows.at(i));
     endInsertRows();
 }
 
@@ -52,21 +55,26 @@ void TestListModel::removeRowsAt(int at, int count)
     endRemoveRows();
 }
 
-void TestListModel::moveRowTo(int from, int to)
+void TestListModel::moveRowTo(int from, int to, int count)
 {
-    // Qt counts the destination before the move; moving down means "before row to + 1".
-    const int destination = to > from ? to + 1 : to;
-    if (from == to || !beginMoveRows(QModelIndex(), from, from, QModelIndex(), destination))
+    // Qt counts the destination before the move; moving down means "before row to + count".
+    const int destination = to > from ? to + count : to;
+    if (from == to
+        || !beginMoveRows(QModelIndex(), from, from + count - 1, QModelIndex(), destination))
         return;
-    m_rows.move(from, to);
+    const QList<Row> block = m_rows.mid(from, count);
+    m_rows.remove(from, count);
+    for (int i = 0; i < count; ++i)
+        m_rows.insert(to + i, block.at(i));
     endMoveRows();
 }
 
-void TestListModel::setValue(int row, int role, const QVariant &value, bool announceRole)
+void TestListModel::setValues(int first, int role, const QVariantList &values, bool announceRole)
 {
-    m_rows[row].insert(role, value);
-    const QModelIndex at = index(row, 0);
-    Q_EMIT dataChanged(at, at, announceRole ? QList<int> { role } : QList<int> {});
+    for (qsizetype i = 0; i < values.size(); ++i)
+        m_rows[first + i].insert(role, values.at(i));
+    Q_EMIT dataChanged(index(first, 0), index(first + int(values.size()) - 1, 0),
+        announceRole ? QList<int> { role } : QList<int> {});
 }
 
 void TestListModel::sortByRole(int role, bool descending)

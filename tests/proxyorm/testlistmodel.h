@@ -24,10 +24,17 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 
     void resetRows(const QList<Row> &rows);
-    void insertRowAt(int at, const Row &row);
+    void insertRowAt(int at, const Row &row) { insertRowsAt(at, { row }); }
+    void insertRowsAt(int at, const QList<Row> &rows);
     void removeRowsAt(int at, int count);
-    void moveRowTo(int from, int to);
-    void setValue(int row, int role, const QVariant &value, bool announceRole = true);
+    // Moves `count` rows from `from` so that the first of them ends at row `to`.
+    void moveRowTo(int from, int to, int count = 1);
+    void setValue(int row, int role, const QVariant &value, bool announceRole = true)
+    {
+        setValues(row, role, { value }, announceRole);
+    }
+    // One value per row from `first` on, announced as one dataChanged.
+    void setValues(int first, int role, const QVariantList &values, bool announceRole = true);
     // Reorders the rows by one role (int values), announced as a layout change.
     void sortByRole(int role, bool descending);
 

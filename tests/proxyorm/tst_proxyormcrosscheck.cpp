@@ -19,7 +19,8 @@ using namespace ProxyTest;
 
 // Drives the proxy through random models and random change sequences and compares it, after every
 // step, with a plain recomputation from the source rows: filter, group, sort and a grouped sum.
-// KM4_PROXYORM_SEED=<n> repeats one run.
+// Views of the row identities, of a role no filter or sort reads, and of the grouped sum must
+// follow from the signals alone. KM4_PROXYORM_SEED=<n> repeats one run.
 class TestProxyOrmCrossCheck : public QObject
 {
     Q_OBJECT
@@ -32,6 +33,7 @@ private Q_SLOTS:
 namespace {
 
 constexpr int Sum = Extra;
+constexpr int Other = Qt::ToolTipRole;
 
 struct Config
 {
@@ -65,14 +67,14 @@ public:
         return m_random.bounded(10) == 0 ? QVariant() : QVariant(int(m_random.bounded(-5, 6)));
     }
     TestListModel::Row randomRow() { return row(m_nextId++, randomKey(), randomValue()); }
-    QList<TestListModel::Row> randomRows()
+    QList<TestListModel::Row> randomRows(int count)
     {
         QList<TestListModel::Row> rows;
-        const int count = m_random.bounded(0, 25);
         for (int i = 0; i < count; ++i)
             rows << randomRow();
         return rows;
     }
+    QList<TestListModel::Row> randomRows() { return randomRows(m_random.bounded(0, 25)); }
     Where randomWhere(int role)
     {
         static const Where::TypeComparison kinds[] = { Where::Equal, Where::NotEqual, Where::Less,
@@ -230,6 +232,8 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
         ViewMirror mirror(&proxy, Id);
         sum = std::make_unique<AggregateByRow>(&source, Key, Value, TypeAggregate::Sum, Sum);
         proxy.addSource(sum.get());
+        ViewMirror otherMirror(&proxy, Other);
+        ViewMirror sumMirror(&proxy, Sum);
         proxy.enabledAsync(background);
 
         Config config;
@@ -246,59 +250,75 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
         proxy.invalidate();
 
         QString step = QStringLiteral("start");
-        for (int stepIndex = 0; stepIndex < 16; ++stepIndex) {
+        for (int stepIndex = 0; stepIndex < 30; ++stepIndex) {
             const int rows = int(source.rows().size());
-            switch (run.bounded(10)) {
+            const int count = 1 + run.bounded(3);
+            switch (run.bounded(14)) {
             case 0:
-            case 1: {
+            case 1:
+            case 2: {
                 const int at = run.bounded(rows + 1);
-                source.insertRowAt(at, run.randomRow());
-                step = QStringLiteral("insert at %1").arg(at);
+                source.insertRowsAt(at, run.randomRows(count));
+                step = QStringLiteral("insert %1 at %2").arg(count).arg(at);
                 break;
             }
-            case 2:
-                if (rows > 0) {
-                    const int at = run.bounded(rows);
-                    const int count = 1 + run.bounded(std::min(3, rows - at));
+            case 3:
+            case 4:
+                if (rows >= count) {
+                    const int at = run.bounded(rows - count + 1);
                     source.removeRowsAt(at, count);
                     step = QStringLiteral("remove %1 at %2").arg(count).arg(at);
                 }
                 break;
-            case 3:
-                if (rows > 1) {
-                    const int from = run.bounded(rows);
-                    const int to = run.bounded(rows);
-                    source.moveRowTo(from, to);
-                    step = QStringLiteral("move %1 to %2").arg(from).arg(to);
-                }
-                break;
-            case 4:
             case 5:
-                if (rows > 0) {
-                    const int at = run.bounded(rows);
-                    const bool key = run.bounded(2);
-                    source.setValue(at, key ? Key : Value,
-                        key ? run.randomKey() : run.randomValue(), run.bounded(3) != 0);
-                    step = QStringLiteral("set %1 of row %2").arg(key ? "key" : "value").arg(at);
-                }
-                break;
             case 6:
-                source.resetRows(run.randomRows());
-                step = QStringLiteral("reset");
+                if (rows > count) {
+                    const int from = run.bounded(rows - count + 1);
+                    const int to = run.bounded(rows - count + 1);
+                    source.moveRowTo(from, to, count);
+                    step = QStringLiteral("move %1 from %2 to %3").arg(count).arg(from).arg(to);
+                }
                 break;
             case 7:
-                source.sortByRole(run.bounded(2) ? Value : Id, run.bounded(2));
-                step = QStringLiteral("layout change");
-                break;
             case 8:
-                apply(run.randomConfig());
-                proxy.invalidate();
-                step = QStringLiteral("new filters, grouping and sorting");
-                break;
             case 9:
-                enabled = !enabled;
-                proxy.enabled(enabled);
-                step = enabled ? QStringLiteral("enable") : QStringLiteral("disable");
+            case 10:
+            case 11:
+                if (rows >= count) {
+                    // Key is grouped, filtered and sorted on, Value feeds the sum as well, and
+                    // nothing reads Other.
+                    static const int roles[] = { Key, Key, Value, Value, Other };
+                    const int role = roles[run.bounded(5)];
+                    const int at = run.bounded(rows - count + 1);
+                    QVariantList values;
+                    for (int i = 0; i < count; ++i)
+                        values << (role == Key ? run.randomKey() : run.randomValue());
+                    source.setValues(at, role, values, run.bounded(4) != 0);
+                    step = QStringLiteral("set role %1 of %2 rows at %3")
+                               .arg(role)
+                               .arg(count)
+                               .arg(at);
+                }
+                break;
+            case 12:
+                if (run.bounded(2)) {
+                    source.resetRows(run.randomRows());
+                    step = QStringLiteral("reset");
+                } else {
+                    source.sortByRole(run.bounded(2) ? Value : Id, run.bounded(2));
+                    step = QStringLiteral("layout change");
+                }
+                break;
+            case 13:
+                if (run.bounded(2)) {
+                    apply(run.randomConfig());
+                    proxy.invalidate();
+                    step = QStringLiteral("new filters, grouping and sorting");
+                } else {
+                    enabled = !enabled;
+                    proxy.enabled(enabled);
+                    step = enabled ? QStringLiteral("enable") : QStringLiteral("disable");
+                }
                 break;
             }
             if (QTest::currentTestFailed())
@@ -313,10 +333,17 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
                                       .arg(seed)
                                       .arg(stepIndex)
                                       .arg(step, describe(expected), describe(column(proxy, Id)));
-            if (background)
-                (void)QTest::qWaitFor([&] { return column(proxy, Id) == expected; }, 2000);
+            if (background) {
+                (void)QTest::qWaitFor(
+                    [&] {
+                        return column(proxy, Id) == expected && otherMirror.matches()
+                            && sumMirror.matches();
+                    },
+                    2000);
+            }
             QVERIFY2(column(proxy, Id) == expected, qPrintable(where));
-            QVERIFY2(mirror.matches(), qPrintable(where + "; " + mirror.faults().join("; ")));
+            for (const ViewMirror *view : { &mirror, &otherMirror, &sumMirror })
+                QVERIFY2(view->matches(), qPrintable(where + "; " + view->faults().join("; ")));
         }
     }
 }

@@ -22,6 +22,7 @@ public:
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;
+    bool readsOneRow() const override { return true; }
 
 private Q_SLOTS:
     void invalidate();

@@ -19,6 +19,7 @@ public:
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;
+    bool readsOneRow() const override { return true; }
 
 private:
     QPointer<const QAbstractListModel> m_model;

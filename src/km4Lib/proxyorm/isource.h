@@ -26,6 +26,10 @@ public:
 
     virtual QList<int> roles() const = 0;
     virtual QVariant templateData(int row, int role) const = 0;
+    // True when a row's value follows from that row of the model alone (and from models that
+    // announce their own changes through `changed`), so that a change to some rows leaves the
+    // values of all other rows as they were. Proxies then follow such changes row by row.
+    virtual bool readsOneRow() const { return false; }
 
 Q_SIGNALS:
     void changed(QList<int> roles);

@@ -20,6 +20,7 @@ public:
 
     QList<int> roles() const override;
     QVariant templateData(int row, int role) const override;
+    bool readsOneRow() const override { return true; }
     virtual void invalidate();
 
 private:

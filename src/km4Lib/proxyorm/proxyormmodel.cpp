@@ -13,6 +13,9 @@ namespace ProxyOrm {
 
 namespace {
 
+// More changed rows than this at once are cheaper to take in one full rebuild.
+constexpr int MaxRowsFollowed = 64;
+
 QList<int> identityRows(int count)
 {
     QList<int> rows(count);
@@ -27,6 +30,7 @@ ProxyOrmModel::ProxyOrmModel(
     : QAbstractListModel(parent)
     , m_sourceModel(sourceModel)
     , m_ownSource(std::make_unique<FromSource>(sourceModel, roleMap))
+    , m_ownRoles(roleMap)
 {
     for (auto it = roleMap.constBegin(); it != roleMap.constEnd(); ++it)
         m_sources.insert(it.key(), m_ownSource.get());
@@ -109,6 +113,7 @@ void ProxyOrmModel::sort(int column, Qt::SortOrder order)
 {
     m_sortRole = column;
     m_sortOrder = order;
+    configChanged();
 }
 
 void ProxyOrmModel::addSource(const ISource *source)
@@ -117,6 +122,7 @@ void ProxyOrmModel::addSource(const ISource *source)
         return;
     for (const int role : source->roles())
         m_sources.insert(role, source);
+    configChanged();
     connect(source, &ISource::changed, this, &ProxyOrmModel::sourceChanged, Qt::UniqueConnection);
     connect(source, &QObject::destroyed, this, &ProxyOrmModel::forgetSource, Qt::UniqueConnection);
 }
@@ -124,26 +130,31 @@ void ProxyOrmModel::addSource(const ISource *source)
 void ProxyOrmModel::andWhere(int role, const Where &where)
 {
     m_wheres.insert(role, OrWhere(QList<Where> { where }));
+    configChanged();
 }
 
 void ProxyOrmModel::andWhere(int role, const OrWhere &where)
 {
     m_wheres.insert(role, where);
+    configChanged();
 }
 
 void ProxyOrmModel::clearWhere(int role)
 {
     m_wheres.remove(role);
+    configChanged();
 }
 
 void ProxyOrmModel::clearWhere()
 {
     m_wheres.clear();
+    configChanged();
 }
 
 void ProxyOrmModel::groupBy(int role)
 {
     m_groupRole = role;
+    configChanged();
 }
 
 void ProxyOrmModel::enabled(bool on)
@@ -199,12 +210,15 @@ void ProxyOrmModel::endSoftResetModel()
     }
     m_rows = std::move(next);
     m_mapped = true;
+    rebuildProxyOf();
+    m_current = m_nextVersion == m_version;
     if (!m_rows.isEmpty())
         Q_EMIT dataChanged(index(0, 0), index(int(m_rows.size() - 1), 0), {});
 }
 
 void ProxyOrmModel::invalidate()
 {
+    m_current = false;
     if (!m_isEnabled) {
         m_invalidatePending = true;
         return;
@@ -232,12 +246,15 @@ void ProxyOrmModel::invalidate()
         // The destructor waits for this task, so the object is alive here; a posted call still
         // pending when it is destroyed is discarded with it.
         QMetaObject::invokeMethod(
-            this, [this, generation, rows] { installRows(generation, rows); },
+            this,
+            [this, generation, version = input.version, rows] {
+                installRows(generation, version, rows);
+            },
             Qt::QueuedConnection);
     });
 }
 
-void ProxyOrmModel::installRows(quint64 generation, const QList<int> &rows)
+void ProxyOrmModel::installRows(quint64 generation, quint64 version, const QList<int> &rows)
 {
     if (generation != m_generation)
         return;
@@ -245,6 +262,7 @@ void ProxyOrmModel::installRows(quint64 generation, const QList<int> &rows)
     beginSoftResetModel();
     m_nextRows = rows;
     m_hasNextRows = true;
+    m_nextVersion = version;
     endSoftResetModel();
 }
 
@@ -253,11 +271,13 @@ void ProxyOrmModel::performInvalidate()
     const std::atomic_bool notCancelled(false);
     m_nextRows = buildRows(plan(), notCancelled);
     m_hasNextRows = true;
+    m_nextVersion = m_version;
 }
 
 void ProxyOrmModel::sourceChanged(QList<int> role)
 {
     if (!m_isEnabled) {
+        m_current = false;
         m_invalidatePending = true;
         return;
     }
@@ -278,6 +298,7 @@ ProxyOrmModel::Plan ProxyOrmModel::plan() const
     input.groupRole = m_groupRole;
     input.sortRole = m_sortRole;
     input.sortOrder = m_sortOrder;
+    input.version = m_version;
     return input;
 }
 
@@ -435,6 +456,17 @@ QList<int> ProxyOrmModel::shownRows() const
 
 void ProxyOrmModel::sourceAboutToChange(Forwarding kind, int first, int last, int destination)
 {
+    const bool rowChange
+        = kind == Forwarding::Insert || kind == Forwarding::Remove || kind == Forwarding::Move;
+    if (rowChange && canFollow(last - first + 1)) {
+        m_following = true;
+        m_forwarding = kind;
+        // Removed rows leave the views while the source can still answer for them.
+        if (kind == Forwarding::Remove)
+            followRemove(first, last);
+        return;
+    }
+
     // A background rebuild reads the source; it must not see the change half-way.
     cancelRunning();
     m_forwarding = kind;
@@ -480,6 +512,27 @@ void ProxyOrmModel::sourceAboutToChange(Forwarding kind, int first, int last, in
 void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
 {
     const Forwarding kind = std::exchange(m_forwarding, Forwarding::None);
+
+    if (std::exchange(m_following, false)) {
+        if (kind == Forwarding::Insert) {
+            followInsert(first, last);
+        } else if (kind == Forwarding::Remove) {
+            const int count = last - first + 1;
+            for (int &row : m_rows) {
+                if (row > last)
+                    row -= count;
+            }
+            m_proxyOf.remove(first, count);
+            dropCaches();
+        } else if (kind == Forwarding::Move) {
+            followMove(first, last, destination);
+        }
+        announceRolesReadingOtherRows();
+        // Something asked for a rebuild while the change was under way.
+        if (!m_current)
+            invalidate();
+        return;
+    }
 
     if (!m_mapped) {
         switch (kind) {
@@ -565,8 +618,45 @@ void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
     invalidate();
 }
 
-void ProxyOrmModel::sourceDataChanged()
+void ProxyOrmModel::sourceDataChanged(
+    const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
 {
+    const int first = topLeft.row();
+    const int last = bottomRight.row();
+    if (m_mapped && m_current && m_isEnabled && !m_cancel && topLeft.isValid()
+        && bottomRight.isValid() && first <= last && last < m_proxyOf.size()) {
+        const bool placement = changesPlacement(roles);
+        if (!placement || canFollow(last - first + 1)) {
+            QSet<const ISource *> done;
+            for (const ISource *source : std::as_const(m_sources)) {
+                if (!source || done.contains(source))
+                    continue;
+                done.insert(source);
+                if (!source->readsOneRow() || last - first >= MaxRowsFollowed) {
+                    source->invalidateCache(-1, -1);
+                    continue;
+                }
+                for (int row = first; row <= last; ++row)
+                    source->invalidateCache(row, -1);
+            }
+            QList<int> changed(last - first + 1);
+            std::iota(changed.begin(), changed.end(), first);
+            if (placement)
+                placeRows(changed);
+            QList<int> shown;
+            for (const int row : std::as_const(changed)) {
+                if (m_proxyOf.at(row) >= 0)
+                    shown.append(m_proxyOf.at(row));
+            }
+            if (roles.isEmpty())
+                announceRows(shown, {});
+            else if (const QList<int> own = announcedRoles(roles); !own.isEmpty())
+                announceRows(shown, own);
+            announceRolesReadingOtherRows();
+            return;
+        }
+    }
+
     announceIfNoRebuildFollows(0, rowCount() - 1);
     dropCaches();
     invalidate();
@@ -592,6 +682,7 @@ void ProxyOrmModel::forgetSource(QObject *source)
     }
     // After the removal, so that dropping caches does not reach the destroyed source.
     cancelRunning();
+    configChanged();
     if (!roles.isEmpty())
         sourceChanged(roles);
 }
@@ -602,8 +693,320 @@ void ProxyOrmModel::forgetSourceModel()
     beginResetModel();
     m_rows.clear();
     m_mapped = false;
+    m_current = false;
+    m_proxyOf.clear();
     m_forwarding = Forwarding::None;
+    m_following = false;
     endResetModel();
+}
+
+void ProxyOrmModel::configChanged()
+{
+    ++m_version;
+    m_current = false;
+}
+
+bool ProxyOrmModel::canFollow(int rowCount) const
+{
+    if (!m_mapped || !m_current || !m_isEnabled || m_cancel || !m_sourceModel
+        || m_groupRole != -1 || rowCount > MaxRowsFollowed)
+        return false;
+    const auto readsOneRow = [this](int role) {
+        const ISource *source = m_sources.value(role);
+        return !source || source->readsOneRow();
+    };
+    if (m_sortRole != -1 && !readsOneRow(m_sortRole))
+        return false;
+    for (auto it = m_wheres.constBegin(); it != m_wheres.constEnd(); ++it) {
+        if (!readsOneRow(it.key()))
+            return false;
+    }
+    return true;
+}
+
+bool ProxyOrmModel::changesPlacement(const QList<int> &sourceRoles) const
+{
+    if (sourceRoles.isEmpty())
+        return true;
+    for (auto it = m_sources.constBegin(); it != m_sources.constEnd(); ++it) {
+        if (!isSortGroupFilterRole(it.key()))
+            continue;
+        // Other sources may read any role of the row.
+        if (it.value() != m_ownSource.get()
+            || sourceRoles.contains(m_ownRoles.value(it.key(), it.key())))
+            return true;
+    }
+    return false;
+}
+
+QList<int> ProxyOrmModel::announcedRoles(const QList<int> &sourceRoles) const
+{
+    QList<int> roles;
+    for (auto it = m_sources.constBegin(); it != m_sources.constEnd(); ++it) {
+        const ISource *source = it.value();
+        if (!source)
+            continue;
+        if (source == m_ownSource.get()) {
+            if (sourceRoles.contains(m_ownRoles.value(it.key(), it.key())))
+                roles.append(it.key());
+        } else if (source->readsOneRow()) {
+            roles.append(it.key());
+        }
+    }
+    return roles;
+}
+
+QList<int> ProxyOrmModel::rolesReadingOtherRows() const
+{
+    QList<int> roles;
+    for (auto it = m_sources.constBegin(); it != m_sources.constEnd(); ++it) {
+        if (it.value() && it.value() != m_ownSource.get() && !it.value()->readsOneRow())
+            roles.append(it.key());
+    }
+    return roles;
+}
+
+void ProxyOrmModel::announceRolesReadingOtherRows()
+{
+    const QList<int> roles = rolesReadingOtherRows();
+    if (!roles.isEmpty() && !m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, 0), index(int(m_rows.size() - 1), 0), roles);
+}
+
+void ProxyOrmModel::announceRows(QList<int> proxyRows, const QList<int> &roles)
+{
+    if (proxyRows.isEmpty())
+        return;
+    std::sort(proxyRows.begin(), proxyRows.end());
+    // Rows scattered by the sort would take a signal each; one span says as much.
+    if (proxyRows.size() > MaxRowsFollowed) {
+        Q_EMIT dataChanged(index(proxyRows.first(), 0), index(proxyRows.last(), 0), roles);
+        return;
+    }
+    for (qsizetype i = 0; i < proxyRows.size();) {
+        qsizetype j = i;
+        while (j + 1 < proxyRows.size() && proxyRows.at(j + 1) == proxyRows.at(j) + 1)
+            ++j;
+        Q_EMIT dataChanged(index(proxyRows.at(i), 0), index(proxyRows.at(j), 0), roles);
+        i = j + 1;
+    }
+}
+
+ProxyOrmModel::SortKey ProxyOrmModel::sortKey(int sourceRow) const
+{
+    SortKey key;
+    if (m_sortRole == -1)
+        return key;
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    const QVariant value = read(m_sources.value(m_sortRole), sourceRow, m_sortRole);
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::Float:
+    case QMetaType::Double:
+        key.number = value.toDouble();
+        if (!std::isnan(key.number))
+            key.rank = ascending ? 0 : 1;
+        break;
+    case QMetaType::QString:
+        key.text = value.toString();
+        key.rank = ascending ? 1 : 0;
+        break;
+    default:
+        break;
+    }
+    return key;
+}
+
+bool ProxyOrmModel::comesBefore(const SortKey &a, int rowA, const SortKey &b, int rowB) const
+{
+    if (a.rank != b.rank)
+        return a.rank < b.rank;
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    if (a.rank != 2) {
+        const bool numbers = (a.rank == 0) == ascending;
+        const int order = numbers ? (a.number < b.number ? -1 : b.number < a.number ? 1 : 0)
+                                  : a.text.compare(b.text);
+        if (order != 0)
+            return ascending ? order < 0 : order > 0;
+    }
+    return rowA < rowB;
+}
+
+bool ProxyOrmModel::accepts(int sourceRow) const
+{
+    bool accepted = true;
+    for (auto it = m_wheres.constBegin(); it != m_wheres.constEnd(); ++it)
+        accepted = it.value().isAccepted(read(m_sources.value(it.key()), sourceRow, it.key()))
+            && accepted;
+    return accepted;
+}
+
+void ProxyOrmModel::rebuildProxyOf()
+{
+    const QAbstractListModel *model = m_sourceModel.data();
+    // A fresh list: fill() to a larger size can write past a buffer whose free space lies in
+    // front, as it does after removals at the front.
+    m_proxyOf = QList<int>(model ? model->rowCount() : 0, -1);
+    for (int k = 0; k < m_rows.size(); ++k) {
+        const int row = m_rows.at(k);
+        if (row >= 0 && row < m_proxyOf.size())
+            m_proxyOf[row] = k;
+    }
+}
+
+void ProxyOrmModel::updateProxyOf(int from, int to)
+{
+    for (int k = from; k <= to; ++k)
+        m_proxyOf[m_rows.at(k)] = k;
+}
+
+void ProxyOrmModel::placeRows(const QList<int> &sourceRows)
+{
+    // The shown rows outside the change keep their order; every changed row is placed between
+    // them by binary search.
+    QList<int> shown;
+    for (const int row : sourceRows) {
+        if (m_proxyOf.at(row) >= 0)
+            shown.append(m_proxyOf.at(row));
+    }
+    std::sort(shown.begin(), shown.end());
+    QList<int> rest;
+    if (shown.size() > 1) {
+        rest.reserve(m_rows.size() - shown.size());
+        for (qsizetype k = 0, s = 0; k < m_rows.size(); ++k) {
+            if (s < shown.size() && shown.at(s) == k)
+                ++s;
+            else
+                rest.append(m_rows.at(k));
+        }
+    }
+    const qsizetype restSize = m_rows.size() - shown.size();
+    const auto restAt = [&](qsizetype j) {
+        if (shown.size() > 1)
+            return rest.at(j);
+        return m_rows.at(shown.isEmpty() || j < shown.first() ? j : j + 1);
+    };
+
+    struct Placement
+    {
+        qsizetype slot;
+        int anchor;
+        SortKey key;
+        int row;
+    };
+    QList<Placement> placements;
+    QList<int> gone;
+    for (const int row : sourceRows) {
+        if (!accepts(row)) {
+            if (m_proxyOf.at(row) >= 0)
+                gone.append(m_proxyOf.at(row));
+            continue;
+        }
+        SortKey key = sortKey(row);
+        qsizetype low = 0;
+        qsizetype high = restSize;
+        while (low < high) {
+            const qsizetype middle = low + (high - low) / 2;
+            const int other = restAt(middle);
+            if (comesBefore(sortKey(other), other, key, row))
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        placements.append({ low, low < restSize ? restAt(low) : -1, std::move(key), row });
+    }
+    std::stable_sort(placements.begin(), placements.end(), [this](const auto &a, const auto &b) {
+        return a.slot < b.slot || (a.slot == b.slot && comesBefore(a.key, a.row, b.key, b.row));
+    });
+
+    removeProxyRows(gone);
+    // Each row goes just before the unchanged row that follows it; changed rows still waiting
+    // between may sit in the way for now and leave later.
+    for (const Placement &placement : std::as_const(placements)) {
+        const int to = placement.anchor >= 0 ? m_proxyOf.at(placement.anchor) : int(m_rows.size());
+        const int from = m_proxyOf.at(placement.row);
+        if (from < 0) {
+            beginInsertRows(QModelIndex(), to, to);
+            m_rows.insert(to, placement.row);
+            updateProxyOf(to, int(m_rows.size() - 1));
+            endInsertRows();
+        } else if (to != from && to != from + 1) {
+            beginMoveRows(QModelIndex(), from, from, QModelIndex(), to);
+            const int at = to > from ? to - 1 : to;
+            m_rows.move(from, at);
+            updateProxyOf(std::min(from, at), std::max(from, at));
+            endMoveRows();
+        }
+    }
+}
+
+void ProxyOrmModel::removeProxyRows(QList<int> proxyRows)
+{
+    if (proxyRows.isEmpty())
+        return;
+    std::sort(proxyRows.begin(), proxyRows.end());
+    for (qsizetype j = proxyRows.size() - 1; j >= 0;) {
+        qsizetype i = j;
+        while (i > 0 && proxyRows.at(i - 1) == proxyRows.at(i) - 1)
+            --i;
+        const int first = proxyRows.at(i);
+        const int last = proxyRows.at(j);
+        beginRemoveRows(QModelIndex(), first, last);
+        for (int k = first; k <= last; ++k)
+            m_proxyOf[m_rows.at(k)] = -1;
+        m_rows.remove(first, last - first + 1);
+        endRemoveRows();
+        j = i - 1;
+    }
+    updateProxyOf(proxyRows.first(), int(m_rows.size() - 1));
+}
+
+void ProxyOrmModel::followInsert(int first, int last)
+{
+    const int count = last - first + 1;
+    for (int &row : m_rows) {
+        if (row >= first)
+            row += count;
+    }
+    m_proxyOf.insert(first, count, -1);
+    // Cached values are kept by row number, and the rows below have moved.
+    dropCaches();
+    QList<int> inserted(count);
+    std::iota(inserted.begin(), inserted.end(), first);
+    placeRows(inserted);
+}
+
+void ProxyOrmModel::followRemove(int first, int last)
+{
+    QList<int> gone;
+    for (int row = first; row <= last; ++row) {
+        if (m_proxyOf.at(row) >= 0)
+            gone.append(m_proxyOf.at(row));
+    }
+    removeProxyRows(gone);
+}
+
+void ProxyOrmModel::followMove(int first, int last, int destination)
+{
+    const int count = last - first + 1;
+    for (int &row : m_rows) {
+        if (destination > last) {
+            if (row >= first && row <= last)
+                row += destination - last - 1;
+            else if (row > last && row < destination)
+                row -= count;
+        } else if (row >= destination && row < first) {
+            row += count;
+        } else if (row >= first && row <= last) {
+            row -= first - destination;
+        }
+    }
+    rebuildProxyOf();
+    dropCaches();
+    // Ties are ordered by source row, so the moved rows may now belong elsewhere among them.
+    QList<int> moved(count);
+    std::iota(moved.begin(), moved.end(), destination > last ? destination - count : destination);
+    placeRows(moved);
 }
 
 } // namespace ProxyOrm

@@ -21,7 +21,10 @@ namespace ProxyOrm {
 // OR within one role), grouping (first row of each distinct value) and a stable sort, and tells
 // its views about a rebuild with row insertions or removals at the top plus one dataChanged over
 // all rows instead of a model reset. A rebuild can run on the global thread pool; its result is
-// installed on the model's own thread.
+// installed on the model's own thread. Between rebuilds, inserted, removed, moved and changed
+// source rows are followed row by row with exact row signals, so that a change costs in
+// proportion to the rows it touches; resets, layout changes and changes the mapping cannot
+// follow (grouping, sources that read other rows) take the full rebuild.
 class ProxyOrmModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -68,6 +71,7 @@ private:
         int groupRole = -1;
         int sortRole = -1;
         Qt::SortOrder sortOrder = Qt::AscendingOrder;
+        quint64 version = 0;
     };
     enum class Forwarding { None, Insert, Remove, Move, Reset, Layout };
 
@@ -76,13 +80,40 @@ private:
     static QVariant read(const ISource *source, int sourceRow, int role);
     static void sortRows(const Plan &plan, QList<int> &rows);
 
+    // The place of a row in the sorted mapping: rank (numbers, texts, then values without an
+    // order, as the direction wants them), the value, and the source row for ties.
+    struct SortKey
+    {
+        int rank = 2;
+        double number = 0;
+        QString text;
+    };
+    SortKey sortKey(int sourceRow) const;
+    bool comesBefore(const SortKey &a, int rowA, const SortKey &b, int rowB) const;
+    bool accepts(int sourceRow) const;
+    bool canFollow(int rowCount) const;
+    bool changesPlacement(const QList<int> &sourceRoles) const;
+    QList<int> announcedRoles(const QList<int> &sourceRoles) const;
+    QList<int> rolesReadingOtherRows() const;
+    void placeRows(const QList<int> &sourceRows);
+    void removeProxyRows(QList<int> proxyRows);
+    void announceRows(QList<int> proxyRows, const QList<int> &roles);
+    void announceRolesReadingOtherRows();
+    void rebuildProxyOf();
+    void updateProxyOf(int from, int to);
+    void followInsert(int first, int last);
+    void followRemove(int first, int last);
+    void followMove(int first, int last, int destination);
+    void configChanged();
+
     void connectSourceModel(const QAbstractListModel *model);
-    void installRows(quint64 generation, const QList<int> &rows);
+    void installRows(quint64 generation, quint64 version, const QList<int> &rows);
     void cancelRunning();
     void dropCaches();
     void sourceAboutToChange(Forwarding kind, int first = 0, int last = -1, int destination = 0);
     void sourceStructureChanged(int first = 0, int last = -1, int destination = 0);
-    void sourceDataChanged();
+    void sourceDataChanged(
+        const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
     void forgetSource(QObject *source);
     void forgetSourceModel();
     // Changes views may not learn of from a rebuild at once (disabled or background mode).
@@ -91,6 +122,8 @@ private:
 
     QPointer<const QAbstractListModel> m_sourceModel;
     std::unique_ptr<FromSource> m_ownSource;
+    // Own role to the source model's role, as the own source reads them.
+    QMap<int, int> m_ownRoles;
     QMap<int, const ISource *> m_sources;
     QMap<int, OrWhere> m_wheres;
     int m_sortRole = -1;
@@ -105,6 +138,15 @@ private:
 
     QList<int> m_nextRows;
     bool m_hasNextRows = false;
+    quint64 m_nextVersion = 0;
+
+    // Proxy row of each source row, -1 for rows not shown; kept while m_current.
+    QList<int> m_proxyOf;
+    // The mapping is the result of the present filters, grouping and sorting over the source as
+    // it is now, so changes can be followed row by row.
+    bool m_current = false;
+    quint64 m_version = 0;
+    bool m_following = false;
 
     QFuture<void> m_task;
     std::shared_ptr<std::atomic_bool> m_cancel;
