@@ -8,7 +8,7 @@
 #include "shared/logger.h"
 
 OrderModel::OrderModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 OrderModel::~OrderModel() = default;
@@ -16,11 +16,6 @@ OrderModel::~OrderModel() = default;
 QString OrderModel::tableName()
 {
     return QStringLiteral("order");
-}
-
-int OrderModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant OrderModel::data(const QModelIndex &index, int role) const
@@ -91,8 +86,8 @@ QHash<int, QByteArray> OrderModel::roleNames() const
 Order OrderModel::byUuid(const QString &uuid) const
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    return found == indexUuid.constEnd() ? Order() : rows.at(found.value());
+    const Order *order = find(uuid);
+    return order ? *order : Order();
 }
 
 int OrderModel::indexOf(const QString &uuid) const
@@ -120,15 +115,7 @@ Order OrderModel::getPreviousByUuid(const QString &uuid) const
 void OrderModel::updateIndexUuid(const QString &uuid)
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    if (found == indexUuid.constEnd())
-        return;
-    const int removedRow = found.value();
-    indexUuid.erase(found);
-    for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
-        if (it.value() > removedRow)
-            --it.value();
-    }
+    dropFromIndex(uuid);
 }
 
 VoidFuture OrderModel::update(QString shiftUuid)
@@ -137,19 +124,10 @@ VoidFuture OrderModel::update(QString shiftUuid)
     const QString sql = SqlRow::fill(
         QStringLiteral("SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
         { SqlRow::escaped(shiftUuid) });
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Order>> read = AsyncSQLQuery::read(sql, [](QSqlQuery &query) {
+    return reload(sql, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Order>::read(query);
-    });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<Order> fresh, const QList<Order> &missed) {
-            rows = std::move(fresh.rows);
-            indexUuid = std::move(fresh.index);
-            for (const Order &order : missed)
-                upsert(order);
-        })
-        .onFailed(this, [](const AppException &exception) {
+    }).onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
 }
@@ -181,38 +159,14 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    beginResetModel();
     upsert(*order);
-    endResetModel();
-
-    const quint64 push = reloads.recordPush({ *order });
-    return EntitiesRepo::insertOrder({ order })
-        .then(this,
-            [this, push](VoidFuture write) {
-                reloads.settle(push);
-                write.waitForFinished(); // hands a failure on to the handler below
-            })
+    return write({ order }, &EntitiesRepo::insertOrder)
         .onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
 }
 
-void OrderModel::upsert(const Order &order)
+bool OrderModel::leavesOnPush(const Order &order) const
 {
-    bool matched = false;
-    for (int row = 0; row < rows.size(); ++row) {
-        if (rows.at(row).uuid != order.uuid)
-            continue;
-        matched = true;
-        if (order.deleted_at != 0) {
-            updateIndexUuid(order.uuid);
-            rows.removeAt(row);
-            break;
-        }
-        rows[row] = order;
-    }
-    if (!matched) {
-        indexUuid.insert(order.uuid, int(rows.size()));
-        rows.append(order);
-    }
+    return order.deleted_at != 0;
 }

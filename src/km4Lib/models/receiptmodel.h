@@ -1,15 +1,12 @@
 #pragma once
 
 #include "entities/receipt.h"
-#include "entitymodel.h"
-#include "reloadtracker.h"
+#include "entitylistmodel.h"
 
-#include <QHash>
-#include <QList>
 
 // The receipts of the current shift, indexed by uuid. Pushed receipts are upserted, deleted or
 // not; a deleted one leaves at the next reload.
-class ReceiptModel : public EntityModel
+class ReceiptModel : public EntityListModel<Receipt>
 {
     Q_OBJECT
 
@@ -32,7 +29,6 @@ public:
     // The name of the table and of the topic segment that carries receipts.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -51,11 +47,4 @@ public Q_SLOTS:
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
 
-private:
-    void upsert(const Receipt &receipt);
-    [[nodiscard]] VoidFuture write(const QList<Receipt *> &list);
-
-    QList<Receipt> rows;
-    QHash<QString, int> indexUuid;
-    ReloadTracker<Receipt> reloads;
 };

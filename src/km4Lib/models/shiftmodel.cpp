@@ -8,7 +8,7 @@
 #include "shared/logger.h"
 
 ShiftModel::ShiftModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 ShiftModel::~ShiftModel() = default;
@@ -16,11 +16,6 @@ ShiftModel::~ShiftModel() = default;
 QString ShiftModel::tableName()
 {
     return QStringLiteral("shift");
-}
-
-int ShiftModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant ShiftModel::data(const QModelIndex &index, int role) const
@@ -82,11 +77,8 @@ QHash<int, QByteArray> ShiftModel::roleNames() const
 
 Shift ShiftModel::byUuid(QString uuid)
 {
-    for (const Shift &shift : std::as_const(rows)) {
-        if (shift.uuid == uuid)
-            return shift;
-    }
-    return Shift();
+    const Shift *shift = find(uuid);
+    return shift ? *shift : Shift();
 }
 
 Shift ShiftModel::lastGeneralShift() const
@@ -103,19 +95,11 @@ VoidFuture ShiftModel::update(QString shiftUuid)
 {
     Q_UNUSED(shiftUuid)
     KM4_LOG_SCOPE();
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Shift>> read = AsyncSQLQuery::read(
+    return reload(
         QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), [](QSqlQuery &query) {
-            KM4_LOG_SCOPE();
-            return EntityRows<Shift>::read(query);
-        });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<Shift> fresh, const QList<Shift> &missed) {
-            rows = std::move(fresh.rows);
-            for (const Shift &shift : missed)
-                upsert(shift);
-        })
-        .onFailed(this, [](const AppException &exception) {
+        KM4_LOG_SCOPE();
+        return EntityRows<Shift>::read(query);
+    }).onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
 }
@@ -143,50 +127,19 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    beginResetModel();
     upsert(*shift);
-    endResetModel();
-    return write({ shift });
+    return write({ shift }, &EntitiesRepo::insertShift).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
 {
     KM4_LOG_SCOPE();
     shiftList.removeAll(nullptr);
-    beginResetModel();
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    endResetModel();
-    return write(shiftList);
-}
-
-VoidFuture ShiftModel::write(const QList<Shift *> &shiftList)
-{
-    QList<Shift> pushed;
-    pushed.reserve(shiftList.size());
-    for (const Shift *shift : shiftList)
-        pushed.append(*shift);
-    const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::insertShift(shiftList)
-        .then(this,
-            [this, push](VoidFuture write) {
-                reloads.settle(push);
-                write.waitForFinished(); // hands a failure on to the handler below
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
-}
-
-void ShiftModel::upsert(const Shift &shift)
-{
-    bool matched = false;
-    for (Shift &row : rows) {
-        if (row.uuid == shift.uuid) {
-            row = shift;
-            matched = true;
-        }
-    }
-    if (!matched)
-        rows.append(shift);
+    return write(shiftList, &EntitiesRepo::insertShift).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }

@@ -1,14 +1,12 @@
 #pragma once
 
 #include "entities/shift.h"
-#include "entitymodel.h"
-#include "reloadtracker.h"
+#include "entitylistmodel.h"
 
-#include <QList>
 
 // Every shift of the local database, highest number first. The environment takes its current
 // shift from here; pushed shifts are upserted and never removed.
-class ShiftModel : public EntityModel
+class ShiftModel : public EntityListModel<Shift>
 {
     Q_OBJECT
 
@@ -35,7 +33,6 @@ public:
     // The name of the table and of the topic segment that carries shifts.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -50,10 +47,4 @@ public Q_SLOTS:
     VoidFuture insert(BaseEntity *entityPtr) override;
     VoidFuture insert(QList<Shift *> shiftList);
 
-private:
-    void upsert(const Shift &shift);
-    [[nodiscard]] VoidFuture write(const QList<Shift *> &shiftList);
-
-    QList<Shift> rows;
-    ReloadTracker<Shift> reloads;
 };
