@@ -2,13 +2,14 @@
 #include "entities/order.h"
 #include "entities/receipt.h"
 #include "entities/receiptitem.h"
+#include "entities/shift.h"
+#include "futurewait.h"
 #include "models/ordermodel.h"
 #include "models/receiptitemmodel.h"
 #include "models/receiptmodel.h"
 #include "pages/orderspage/models/inworkordersmodel.h"
 #include "pages/orderspage/models/preparingordersmodel.h"
 #include "pages/orderspage/models/readyordersmodel.h"
-#include "futurewait.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
 
@@ -108,7 +109,15 @@ public:
             item.in_work = i % 4 != 0;
             item.quantity = 1;
         }
-        ok = storeAll(orderList, &EntitiesRepo::insertOrder)
+        // Items are loaded through their receipt's shift.
+        Shift shift;
+        shift.uuid = shiftUuid;
+        shift.type = QStringLiteral("general");
+        shift.number = 1;
+        shift.created_at = 1700000000;
+        QList<Shift> shifts { shift };
+        ok = storeAll(shifts, &EntitiesRepo::insertShift)
+            && storeAll(orderList, &EntitiesRepo::insertOrder)
             && storeAll(receiptList, &EntitiesRepo::insertReceipt)
             && storeAll(itemList, &EntitiesRepo::insertReceiptItem)
             && waitFor(orderModel.update(shiftUuid), 120000)

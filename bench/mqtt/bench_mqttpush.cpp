@@ -12,11 +12,11 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QSignalSpy>
 #include <QFuture>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -56,8 +56,8 @@ public:
     explicit BareClient(const MosquittoBroker &broker)
     {
         m_mosq = mosquitto_new(nullptr, true, this);
-        mosquitto_username_pw_set(m_mosq, broker.username().toUtf8().constData(),
-            broker.password().toUtf8().constData());
+        mosquitto_username_pw_set(
+            m_mosq, broker.username().toUtf8().constData(), broker.password().toUtf8().constData());
         mosquitto_connect_callback_set(m_mosq, [](mosquitto *, void *self, int rc) {
             static_cast<BareClient *>(self)->m_connected = rc == 0;
         });
@@ -65,9 +65,8 @@ public:
             m_mosq, [](mosquitto *, void *self, int, int, const int *) {
                 static_cast<BareClient *>(self)->m_subscribed = true;
             });
-        mosquitto_publish_callback_set(m_mosq, [](mosquitto *, void *self, int) {
-            ++static_cast<BareClient *>(self)->m_acked;
-        });
+        mosquitto_publish_callback_set(m_mosq,
+            [](mosquitto *, void *self, int) { ++static_cast<BareClient *>(self)->m_acked; });
         mosquitto_message_callback_set(
             m_mosq, [](mosquitto *, void *self, const mosquitto_message *) {
                 auto *client = static_cast<BareClient *>(self);
@@ -117,13 +116,13 @@ private:
 QByteArray orderPush(int index, int round)
 {
     const QJsonObject body { { QStringLiteral("id"), index + 1 },
-        { QStringLiteral("uuid"), orderUuid(index) },
-        { QStringLiteral("shift_uuid"), shiftUuid },
+        { QStringLiteral("uuid"), orderUuid(index) }, { QStringLiteral("shift_uuid"), shiftUuid },
         { QStringLiteral("number"), index + 1 },
-        { QStringLiteral("status"), round % 2 ? QStringLiteral("packaged") : QStringLiteral("new") },
+        { QStringLiteral("status"),
+            round % 2 ? QStringLiteral("packaged") : QStringLiteral("new") },
         { QStringLiteral("created_at"), 1700000000 + index } };
     return QJsonDocument(QJsonObject { { QStringLiteral("from"), QStringLiteral("server") },
-                                           { QStringLiteral("body"), body } })
+                             { QStringLiteral("body"), body } })
         .toJson(QJsonDocument::Compact);
 }
 
@@ -148,9 +147,11 @@ std::pair<QString, QByteArray> floodPush(int index)
         table = QStringLiteral("receipt_item");
         body = { { QStringLiteral("id"), 1000000 + index },
             { QStringLiteral("uuid"), QStringLiteral("flood-%1").arg(index) },
-            { QStringLiteral("receipt_uuid"), QStringLiteral("receipt-%1").arg(index % orderCount) },
+            { QStringLiteral("receipt_uuid"),
+                QStringLiteral("receipt-%1").arg(index % orderCount) },
             { QStringLiteral("menu_id"), 7 }, { QStringLiteral("quantity"), 1 },
-            { QStringLiteral("in_work"), true }, { QStringLiteral("status"), QStringLiteral("cooking") },
+            { QStringLiteral("in_work"), true },
+            { QStringLiteral("status"), QStringLiteral("cooking") },
             { QStringLiteral("created_at"), 1700000000 + index } };
     }
     return { table,
@@ -268,10 +269,12 @@ void BenchMqttPush::pushToModelChange()
     QVERIFY(fillShift());
 
     env.updateAllModels();
-    QVERIFY(QTest::qWaitFor([&] {
-        return env.orderModel.rowCount({}) == orderCount
-            && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
-    }, 60000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return env.orderModel.rowCount({}) == orderCount
+                && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
+        },
+        60000));
 
     env.domain.set(domain);
     PointConfig point;
@@ -321,7 +324,8 @@ void BenchMqttPush::pushToModelChange()
     std::vector<double> model;
     std::vector<double> bare;
     std::vector<Clock::time_point> sent(pushes);
-    QBENCHMARK_ONCE {
+    QBENCHMARK_ONCE
+    {
         for (int i = 0; i < pushes; ++i) {
             sent[size_t(i)] = Clock::now();
             QVERIFY(publisher.publish(topic, orderPush(i % orderCount, i)));
@@ -339,10 +343,10 @@ void BenchMqttPush::pushToModelChange()
             std::chrono::duration<double, std::micro>(floor.timeOf(i) - sent[size_t(i)]).count());
     QCOMPARE(env.orderModel.rowCount({}), orderCount);
 
-    m_figures += QString::asprintf(
-        "MQTT push to the changed OrderModel row, %d pushes, %d orders and %d receipt items loaded:\n"
-        "  model:             median %8.1f us   p99 %8.1f us\n"
-        "  bare libmosquitto: median %8.1f us   p99 %8.1f us\n",
+    m_figures += QString::asprintf("MQTT push to the changed OrderModel row, %d pushes, %d orders "
+                                   "and %d receipt items loaded:\n"
+                                   "  model:             median %8.1f us   p99 %8.1f us\n"
+                                   "  bare libmosquitto: median %8.1f us   p99 %8.1f us\n",
         pushes, orderCount, orderCount * itemsPerReceipt, percentile(model, 0.5),
         percentile(model, 0.99), percentile(bare, 0.5), percentile(bare, 0.99));
 
@@ -362,10 +366,12 @@ void BenchMqttPush::flood()
     env.uuid.set(QStringLiteral("bench-board"));
     QVERIFY(fillShift());
     env.updateAllModels();
-    QVERIFY(QTest::qWaitFor([&] {
-        return env.orderModel.rowCount({}) == orderCount
-            && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
-    }, 60000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return env.orderModel.rowCount({}) == orderCount
+                && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
+        },
+        60000));
     const int itemsBefore = env.receiptItemModel.rowCount({});
 
     env.domain.set(domain);
@@ -424,13 +430,12 @@ void BenchMqttPush::flood()
         }
         while (publisher.acked() - ackedBefore < floodPushes)
             std::this_thread::yield();
-        publishedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-            Clock::now() - started).count();
-        while (floor.received() < floodPushes
-            && Clock::now() - started < std::chrono::seconds(300))
+        publishedMs
+            = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+        while (floor.received() < floodPushes && Clock::now() - started < std::chrono::seconds(300))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        floorMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-            Clock::now() - started).count();
+        floorMs
+            = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
     });
 
     const int itemsExpected = itemsBefore + floodPushes - floodPushes / 10;
@@ -443,8 +448,8 @@ void BenchMqttPush::flood()
     qint64 storedMs = 0;
     for (int wait = 0; wait < 3000 && !stored; ++wait) {
         stored = TestDatabase::textColumn(countItems).value(0).toInt() >= itemsExpected;
-        storedMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started)
-                       .count();
+        storedMs
+            = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
         if (!stored)
             QTest::qWait(100);
     }
@@ -464,8 +469,8 @@ void BenchMqttPush::flood()
         qlonglong(floorMs.load()), qlonglong(shownMs),
         env.receiptItemModel.rowCount({}) - itemsBefore, itemsExpected - itemsBefore,
         qlonglong(storedMs), floodPushes * 1000.0 / double(storedMs),
-        floodPushes * 1000.0 / double(floorMs.load()),
-        double(floorMs.load()) / double(storedMs), peakMb);
+        floodPushes * 1000.0 / double(floorMs.load()), double(floorMs.load()) / double(storedMs),
+        peakMb);
     QVERIFY(shown);
     QVERIFY(stored);
     QCOMPARE(env.orderModel.byUuid(lastOrder).status, QStringLiteral("packaged"));

@@ -2,6 +2,7 @@
 #include "shared/dbexception.h"
 
 #include "futurewait.h"
+#include "logcapture.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
 
@@ -102,7 +103,7 @@ Shift shift(const QString &uuid, qint64 createdAt)
 
 } // namespace
 
-// Multi-row inserts of entity records into a real migrated database.
+// Writes of entity records into a real migrated database.
 class TestEntitiesRepo : public QObject
 {
     Q_OBJECT
@@ -116,10 +117,12 @@ private Q_SLOTS:
     void emptyListFinishesAtOnce();
     void rowsRoundTrip();
     void receiptItemDefaultsOnReading();
-    void orderStatementText();
+    void hostileTextsAreStoredExactly_data();
+    void hostileTextsAreStoredExactly();
     void storedRowIsReplacedWhole();
     void laterDuplicateInOneListWins();
-    void failingListStoresNothing();
+    void refusedRowIsSkippedAndNamed();
+    void missingTableFailsOnlyItsWrite();
     void rapidWritesLandInCallOrder();
 
 private:
@@ -223,21 +226,45 @@ void TestEntitiesRepo::receiptItemDefaultsOnReading()
         QStringList { QStringLiteral("101") });
 }
 
-void TestEntitiesRepo::orderStatementText()
+void TestEntitiesRepo::hostileTextsAreStoredExactly_data()
 {
-    // The statement is visible in the failure line once the table is gone.
-    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE 'order'")));
-    Order o;
-    o.uuid = QStringLiteral("x");
-    QVERIFY(failedWithDBException(EntitiesRepo::insertOrder({ &o })));
-    QCOMPARE(failLines.size(), 1);
-    QVERIFY2(failLines.first().contains(QStringLiteral(
-                 "INSERT INTO 'order' (id, uuid, shift_id, shift_uuid, number, number_guests, "
-                 "status, table_id, type, is_paid, is_shipped, is_closed, client_id, client_uuid, "
-                 "comment, closed_at, created_by, created_at, updated_at, deleted_at) VALUES "
-                 "(NULL, 'x', NULL, '', 0, 0, '', NULL, '', 0, 0, 0, NULL, NULL, NULL, NULL, 0, "
-                 "NULL, NULL, NULL);")),
-        qPrintable(failLines.first()));
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("stored");
+    const QString sql = QStringLiteral("x'), ('y', 1); DROP TABLE shift; --");
+    QTest::newRow("sql") << sql << sql;
+    const QString nul = QStringLiteral("a") + QChar(0) + QStringLiteral("b'c");
+    QTest::newRow("nul") << nul << nul;
+    // SQLite would read past a lone surrogate and take the next character with it.
+    const QString high = QStringLiteral("a") + QChar(0xD800) + QStringLiteral("'new");
+    QTest::newRow("lone high surrogate")
+        << high << QString(high).replace(QChar(0xD800), QChar::ReplacementCharacter);
+    const QString low = QChar(0xDC00) + QStringLiteral("x");
+    QTest::newRow("lone low surrogate")
+        << low << QChar(QChar::ReplacementCharacter) + QStringLiteral("x");
+    const QString pair = QStringLiteral("🍕 %1 ?");
+    QTest::newRow("pair and markers") << pair << pair;
+    const QString huge = QString(1 << 20, QLatin1Char('q'));
+    QTest::newRow("huge") << huge << huge;
+}
+
+void TestEntitiesRepo::hostileTextsAreStoredExactly()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, stored);
+    Order o = order(text, text);
+    o.status = text;
+    o.client_uuid = text;
+    Shift s = shift(QStringLiteral("s"), 1700000000);
+    QVERIFY(!failedWithDBException(EntitiesRepo::insertShift({ &s })));
+    QVERIFY(!failedWithDBException(EntitiesRepo::insertOrder({ &o })));
+    const QList<Order> orders = readAll<Order>();
+    QCOMPARE(orders.size(), 1);
+    QCOMPARE(orders[0].uuid, stored);
+    QCOMPARE(orders[0].comment, stored);
+    QCOMPARE(orders[0].status, stored);
+    QCOMPARE(orders[0].client_uuid, stored);
+    QCOMPARE(readAll<Shift>().size(), 1);
+    QVERIFY(failLines.isEmpty());
 }
 
 void TestEntitiesRepo::storedRowIsReplacedWhole()
@@ -267,16 +294,41 @@ void TestEntitiesRepo::laterDuplicateInOneListWins()
     QCOMPARE(stored[0].menu_id, 2);
 }
 
-void TestEntitiesRepo::failingListStoresNothing()
+void TestEntitiesRepo::refusedRowIsSkippedAndNamed()
 {
+    LogCapture log;
     Shift good = shift(QStringLiteral("good"), 1700000000);
     Shift bad = shift(QStringLiteral("bad"), 0); // created_at is NOT NULL in the table
-    QVERIFY(failedWithDBException(EntitiesRepo::insertShift({ &good, &bad })));
-    QVERIFY(readAll<Shift>().isEmpty());
-    QCOMPARE(failLines.size(), 1);
+    Shift later = shift(QStringLiteral("later"), 1700000001);
+    QFuture<QStringList> write = EntitiesRepo::store(QList<Shift *> { &good, &bad, &later });
+    QVERIFY(waitFor(write));
+    QCOMPARE(write.result(), QStringList { QStringLiteral("bad") });
+    QCOMPARE(readAll<Shift>().size(), 2);
+    const QList<LogCapture::Entry> critical = log.atLevel(3);
+    QCOMPARE(critical.size(), 1);
+    QVERIFY(critical.first().message.contains(QStringLiteral("\"shift\"")));
+    QVERIFY(critical.first().message.contains(QStringLiteral("\"bad\"")));
 
-    // A failed write does not hold up the ones queued after it.
-    QVERIFY(!failedWithDBException(EntitiesRepo::insertShift({ &good })));
+    // The insert form passes for the sync: the rest of its rows are stored.
+    Shift again = shift(QStringLiteral("again"), 0);
+    QVERIFY(!failedWithDBException(EntitiesRepo::insertShift({ &again })));
+}
+
+void TestEntitiesRepo::missingTableFailsOnlyItsWrite()
+{
+    QVERIFY(QSqlQuery().exec(QStringLiteral("DROP TABLE 'order'")));
+    Order o = order(QStringLiteral("x"));
+    Shift s = shift(QStringLiteral("s"), 1700000000);
+    QFuture<QStringList> failing = EntitiesRepo::store(QList<Order *> { &o });
+    const VoidFuture next = EntitiesRepo::insertShift({ &s });
+    QVERIFY(waitFor(failing));
+    // A connection that still knows the table refuses the row, one that does not fails the write.
+    try {
+        QCOMPARE(failing.result(), QStringList { QStringLiteral("x") });
+    } catch (const DBException &) {
+        QCOMPARE(failLines.size(), 1);
+    }
+    QVERIFY(!failedWithDBException(next));
     QCOMPARE(readAll<Shift>().size(), 1);
 }
 

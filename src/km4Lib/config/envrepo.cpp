@@ -1,18 +1,15 @@
 #include "envrepo.h"
 
+#include "entities/sqlrow.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
+#include "shared/sqlvalue.h"
 #include "shared/threadstorage.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
 
 namespace {
-
-QString literal(QString text)
-{
-    return text.replace(QLatin1Char('\''), QLatin1String("''"));
-}
 
 // Prepared on the calling thread's connection. A statement that does not compile is reported
 // with its own error, not the empty one of the exec() that would follow.
@@ -40,8 +37,12 @@ void ENVRepo::insertENV(const QString &name, const QVariant &value)
 {
     QSqlQuery query = prepared(QStringLiteral(
         "INSERT INTO 'config' (key, value, updated_at) VALUES (:key, :value, :updated_at)"));
-    query.bindValue(QStringLiteral(":key"), name);
-    query.bindValue(QStringLiteral(":value"), value);
+    QVariant key = name;
+    QVariant text = value;
+    SqlValue::repair(key);
+    SqlValue::repair(text);
+    query.bindValue(QStringLiteral(":key"), key);
+    query.bindValue(QStringLiteral(":value"), text);
     query.bindValue(QStringLiteral(":updated_at"), QDateTime::currentSecsSinceEpoch());
     execute(query);
 }
@@ -56,18 +57,17 @@ QString ENVRepo::selectENV(const QString &name)
 
 QFuture<void> ENVRepo::asyncInsertENV(const QString &name, const QVariant &value)
 {
-    // All three markers in one pass, so a key or value holding "%2" or "%3" is stored as given.
-    const QString sql
-        = QStringLiteral("INSERT INTO 'config' (key, value, updated_at) VALUES ('%1', '%2', %3)")
-              .arg(literal(name), literal(value.toString()),
-                  QString::number(QDateTime::currentSecsSinceEpoch()));
-    return AsyncSQLQuery::exec(sql).then([](const QSqlQuery &) {});
+    // The value is stored as its text, like the synchronous write's column affinity would.
+    return AsyncSQLQuery::exec(QStringLiteral("INSERT INTO 'config' (key, value, updated_at) "
+                                              "VALUES (?, ?, ?)"),
+        { SqlRow::boundText(name), SqlRow::boundText(value.toString()),
+            QDateTime::currentSecsSinceEpoch() })
+        .then([](const QSqlQuery &) {});
 }
 
 QFuture<QVariant> ENVRepo::asyncSelectENV(const QString &name)
 {
-    const QString sql
-        = QStringLiteral("SELECT value FROM 'config' WHERE key = '%1'").arg(literal(name));
-    return AsyncSQLQuery::read(
-        sql, [](QSqlQuery &query) { return query.next() ? query.value(0) : QVariant(); });
+    return AsyncSQLQuery::read(QStringLiteral("SELECT value FROM 'config' WHERE key = ?"),
+        { SqlRow::boundText(name) },
+        [](QSqlQuery &query) { return query.next() ? query.value(0) : QVariant(); });
 }

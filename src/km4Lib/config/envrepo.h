@@ -6,8 +6,7 @@
 #include <QVariant>
 
 // Reads and writes single settings of table config: a key, a text value and the time of the
-// write. Keys and values reach SQL only as bound parameters or as literals with every quote
-// doubled.
+// write. Keys and values reach SQL only as bound parameters.
 class ENVRepo : public QObject
 {
     Q_OBJECT

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 class QSqlQuery;
 
@@ -15,8 +16,10 @@ public:
     virtual void fromRow(const QSqlQuery &query) = 0;
     virtual bool isValid() const = 0;
     virtual QStringList columns() const = 0;
-    // The record as one parenthesised tuple of SQL values, in the order of columns().
+    // The record as one parenthesised tuple of SQL values, in the order of columns(), for reading.
     virtual QString toRow() const = 0;
+    // The values its statement binds, in the order of columns().
+    virtual QVariantList values() const = 0;
 
 protected:
     BaseEntity() = default;

@@ -1,68 +1,33 @@
 #include "entitiesrepo.h"
 
-#include "shared/asyncsqlquery.h"
-#include "sqlrow.h"
-
-#include <QMutex>
-#include <QPromise>
-#include <QSqlQuery>
-
-#include <memory>
+#include "entitywriter.h"
 
 namespace {
 
-// The order table's name is an SQL keyword, hence the quotes in its template.
-const QString orderTemplate = QStringLiteral("INSERT INTO '%1' (%2) VALUES %3;");
-const QString plainTemplate = QStringLiteral("INSERT INTO %1 (%2) VALUES %3;");
-
-// Entity writes run one after another, in the order they were asked for. Pushes of one record
-// arrive in quick succession, each with its own write; run side by side on pool threads, a write
-// that met SQLite's busy handler sleeps while later ones pass it, and an older row would win.
-VoidFuture enqueueWrite(const QString &sql)
+template <typename Entity> QFuture<QStringList> storeAll(const QList<Entity *> &list)
 {
-    static QMutex mutex;
-    static VoidFuture tail = QtFuture::makeReadyFuture();
-
-    // A future carries one continuation only: the caller gets the promise's future for its own,
-    // and the queue's link never fails, so the next write always follows.
-    auto promise = std::make_shared<QPromise<void>>();
-    VoidFuture result = promise->future();
-    promise->start();
-
-    const QMutexLocker locker(&mutex);
-    // The link waits for its statement on a pool thread (Qt runs a task that has not started yet
-    // right there).
-    tail = tail.then(QtFuture::Launch::Async, [sql, promise] {
-        try {
-            AsyncSQLQuery::exec(sql).waitForFinished();
-        } catch (...) {
-            promise->setException(std::current_exception());
-        }
-        promise->finish();
-    });
-    return result;
-}
-
-template <typename Entity>
-VoidFuture insertAll(const QList<Entity *> &list, const QString &statementTemplate)
-{
-    const Entity *first = nullptr;
-    QStringList rows;
-    rows.reserve(list.size());
+    EntityWriter::Rows rows;
+    rows.values.reserve(list.size());
+    rows.uuids.reserve(list.size());
+    rows.ids.reserve(list.size());
     for (const Entity *entity : list) {
         if (!entity)
             continue;
-        if (!first)
-            first = entity;
-        rows.append(entity->toRow());
+        if (rows.table.isEmpty()) {
+            rows.table = entity->tableName();
+            rows.columns = entity->columns();
+        }
+        rows.values.append(entity->values());
+        rows.uuids.append(entity->uuid);
+        rows.ids.append(entity->id);
     }
-    if (!first)
-        return QtFuture::makeReadyFuture();
-    // The rows go last and in one pass, so nothing inside them is taken for a placeholder.
-    const QString sql = SqlRow::fill(statementTemplate,
-        { first->tableName(), first->columns().join(QLatin1String(", ")),
-            rows.join(QLatin1String(", ")) });
-    return enqueueWrite(sql);
+    return EntityWriter::write(std::move(rows));
+}
+
+template <typename Entity> VoidFuture insertAll(const QList<Entity *> &list)
+{
+    // Shares the state of the writer's own future: no continuation is attached.
+    return VoidFuture(storeAll(list));
 }
 
 } // namespace
@@ -73,20 +38,40 @@ EntitiesRepo::EntitiesRepo(QObject *parent)
 
 VoidFuture EntitiesRepo::insertOrder(QList<Order *> list)
 {
-    return insertAll(list, orderTemplate);
+    return insertAll(list);
 }
 
 VoidFuture EntitiesRepo::insertShift(QList<Shift *> list)
 {
-    return insertAll(list, plainTemplate);
+    return insertAll(list);
 }
 
 VoidFuture EntitiesRepo::insertReceipt(QList<Receipt *> list)
 {
-    return insertAll(list, plainTemplate);
+    return insertAll(list);
 }
 
 VoidFuture EntitiesRepo::insertReceiptItem(QList<ReceiptItem *> list)
 {
-    return insertAll(list, plainTemplate);
+    return insertAll(list);
+}
+
+QFuture<QStringList> EntitiesRepo::store(const QList<Order *> &list)
+{
+    return storeAll(list);
+}
+
+QFuture<QStringList> EntitiesRepo::store(const QList<Shift *> &list)
+{
+    return storeAll(list);
+}
+
+QFuture<QStringList> EntitiesRepo::store(const QList<Receipt *> &list)
+{
+    return storeAll(list);
+}
+
+QFuture<QStringList> EntitiesRepo::store(const QList<ReceiptItem *> &list)
+{
+    return storeAll(list);
 }

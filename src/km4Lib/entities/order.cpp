@@ -53,6 +53,19 @@ QStringList Order::columns() const
         QStringLiteral("updated_at"), QStringLiteral("deleted_at") };
 }
 
+QVariantList Order::values() const
+{
+    return { SqlRow::boundNumberOrNull(id), SqlRow::boundText(uuid),
+        SqlRow::boundNumberOrNull(shift_id), SqlRow::boundText(shift_uuid),
+        SqlRow::boundNumber(number), SqlRow::boundNumber(number_guests), SqlRow::boundText(status),
+        SqlRow::boundNumberOrNull(table_id), SqlRow::boundText(type), SqlRow::boundFlag(is_paid),
+        SqlRow::boundFlag(is_shipped), SqlRow::boundFlag(is_closed),
+        SqlRow::boundNumberOrNull(client_id), SqlRow::boundTextOrNull(client_uuid),
+        SqlRow::boundTextOrNull(comment), SqlRow::boundNumberOrNull(closed_at),
+        SqlRow::boundNumber(created_by), SqlRow::boundNumberOrNull(created_at),
+        SqlRow::boundNumberOrNull(updated_at), SqlRow::boundNumberOrNull(deleted_at) };
+}
+
 QString Order::toRow() const
 {
     return SqlRow::fill(QStringLiteral("(%1, '%2', %3, '%4', %5, %6, '%7', %8, '%9', %10, %11, "

@@ -45,6 +45,17 @@ QStringList Receipt::columns() const
         QStringLiteral("updated_at"), QStringLiteral("deleted_at") };
 }
 
+QVariantList Receipt::values() const
+{
+    return { SqlRow::boundNumberOrNull(id), SqlRow::boundText(uuid),
+        SqlRow::boundNumberOrNull(shift_id), SqlRow::boundText(shift_uuid),
+        SqlRow::boundNumberOrNull(closed_at), SqlRow::boundNumber(created_by),
+        SqlRow::boundText(order_uuid), SqlRow::boundNumberOrNull(order_id), SqlRow::boundText(type),
+        SqlRow::boundFlag(is_paid), SqlRow::boundFlag(is_printed),
+        SqlRow::boundNumberOrNull(created_at), SqlRow::boundNumberOrNull(updated_at),
+        SqlRow::boundNumberOrNull(deleted_at) };
+}
+
 QString Receipt::toRow() const
 {
     return SqlRow::fill(QStringLiteral("(%1, '%2', %3, '%4', %5, '%6', '%7', %8, '%9', %10, %11, "

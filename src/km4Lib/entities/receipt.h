@@ -12,6 +12,7 @@ public:
     bool isValid() const override;
     QStringList columns() const override;
     QString toRow() const override;
+    QVariantList values() const override;
     QJsonObject toJson() const override;
     void fromJson(const QJsonObject &json) override;
 

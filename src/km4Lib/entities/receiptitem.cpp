@@ -47,6 +47,17 @@ QStringList ReceiptItem::columns() const
         QStringLiteral("deleted_at"), QStringLiteral("status") };
 }
 
+QVariantList ReceiptItem::values() const
+{
+    return { SqlRow::boundNumberOrNull(id), SqlRow::boundNumberOrNull(receipt_id),
+        SqlRow::boundText(uuid), SqlRow::boundText(receipt_uuid), SqlRow::boundNumber(menu_id),
+        SqlRow::boundReal(quantity), SqlRow::boundTextOrNull(comment),
+        SqlRow::boundTextOrNull(deleted_reason), SqlRow::boundFlag(in_work),
+        SqlRow::boundNumber(created_at), SqlRow::boundNumberOrNull(created_by),
+        SqlRow::boundNumberOrNull(updated_at), SqlRow::boundNumberOrNull(deleted_at),
+        SqlRow::boundTextOrNull(status) };
+}
+
 QString ReceiptItem::toRow() const
 {
     return SqlRow::fill(QStringLiteral("(%1, %2, '%3', '%4', %5, %6, %7, %8, %9, %10, %11, %12, "

@@ -47,6 +47,17 @@ QStringList Shift::columns() const
         QStringLiteral("updated_at"), QStringLiteral("closed_at") };
 }
 
+QVariantList Shift::values() const
+{
+    return { SqlRow::boundNumberOrNull(id), SqlRow::boundText(uuid), SqlRow::boundText(parent_uuid),
+        SqlRow::boundText(type), SqlRow::boundNumber(number), SqlRow::boundNumberOrNull(user_id),
+        SqlRow::boundFlag(is_fiscal), SqlRow::boundText(closed_comment),
+        SqlRow::boundNumber(closed_amount), SqlRow::boundNumber(created_by),
+        SqlRow::boundNumberOrNull(created_at), SqlRow::boundText(created_comment),
+        SqlRow::boundNumber(created_amount), SqlRow::boundNumberOrNull(updated_at),
+        SqlRow::boundNumberOrNull(closed_at) };
+}
+
 QString Shift::toRow() const
 {
     return SqlRow::fill(QStringLiteral("(%1, '%2', '%3', '%4', %5, %6, %7, '%8', %9, %10, %11, "

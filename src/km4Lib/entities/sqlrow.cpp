@@ -2,6 +2,37 @@
 
 #include <cmath>
 
+QVariant SqlRow::boundText(const QString &text)
+{
+    // Qt binds a null text as NULL.
+    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
+}
+
+QVariant SqlRow::boundTextOrNull(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+QVariant SqlRow::boundNumber(qint64 value)
+{
+    return QVariant(value);
+}
+
+QVariant SqlRow::boundNumberOrNull(qint64 value)
+{
+    return value == 0 ? QVariant() : QVariant(value);
+}
+
+QVariant SqlRow::boundFlag(bool value)
+{
+    return QVariant(value ? 1 : 0);
+}
+
+QVariant SqlRow::boundReal(double value)
+{
+    return QVariant(std::isfinite(value) ? value : 0.0);
+}
+
 QString SqlRow::escaped(const QString &text)
 {
     QString result = text;

@@ -2,12 +2,25 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
-// Text of SQL values as the entity records write them into their row templates. Every text that
-// ends up between single quotes has its quotes doubled, so no value can end its literal early.
+// SQL values of the entity records: the values their statements bind, and the readable text form
+// of a row (every text between single quotes with its quotes doubled). Both follow the same NULL
+// rules, so a bound row stores what its text form says.
 class SqlRow
 {
 public:
+    // A text as it is bound: an absent text is stored as an empty one, never as NULL.
+    static QVariant boundText(const QString &text);
+    // NULL for an empty text.
+    static QVariant boundTextOrNull(const QString &text);
+    static QVariant boundNumber(qint64 value);
+    // NULL for 0.
+    static QVariant boundNumberOrNull(qint64 value);
+    static QVariant boundFlag(bool value);
+    // A value that is not finite is stored as 0.
+    static QVariant boundReal(double value);
+
     // The text to place between the quotes of a template: each single quote doubled.
     static QString escaped(const QString &text);
     // A complete string literal: the escaped text between single quotes.

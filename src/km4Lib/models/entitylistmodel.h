@@ -102,12 +102,14 @@ protected:
         }
     }
 
-    // Starts a reload whose rows `read` delivers; they replace the model's rows in one reset on
-    // this model's thread, with the pushes the reload may have missed replayed onto them.
-    template <typename Read> [[nodiscard]] VoidFuture reload(const QString &sql, Read read)
+    // Starts a reload whose rows `read` delivers from the statement with `values` bound; they
+    // replace the model's rows in one reset on this model's thread, with the pushes the reload may
+    // have missed replayed onto them.
+    template <typename Read>
+    [[nodiscard]] VoidFuture reload(const QString &sql, const QVariantList &values, Read read)
     {
         const quint64 generation = reloads.start();
-        return applyReload(AsyncSQLQuery::read(sql, read), reloads, generation,
+        return applyReload(AsyncSQLQuery::read(sql, values, read), reloads, generation,
             [this](EntityRows<Entity> fresh, const QList<Entity> &missed) {
                 rows = std::move(fresh.rows);
                 indexUuid = std::move(fresh.index);

@@ -121,30 +121,25 @@ void OrderModel::updateIndexUuid(const QString &uuid)
 VoidFuture OrderModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
-        { SqlRow::escaped(shiftUuid) });
-    return reload(sql, [](QSqlQuery &query) {
+    const QString sql = QStringLiteral(
+        "SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Order>::read(query);
     }).onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture OrderModel::removeOldEntity(int day)
 {
-    const QString days = QString::number(day);
-    const QString sql = QStringLiteral("DELETE FROM 'order' WHERE (closed_at < strftime('%s', "
-                                       "'now', '-")
-        + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL  AND shift_uuid IN ( SELECT uuid FROM "
-                         "shift WHERE closed_at < strftime('%s', 'now', '-")
-        + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', "
-                         "'now', '-")
-        + days + QStringLiteral(" day')) AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql)
+    const QString age = QStringLiteral("-%1 day").arg(day);
+    const QString sql = QStringLiteral(
+        "DELETE FROM 'order' WHERE (closed_at < strftime('%s', 'now', ?) AND closed_at IS NOT NULL "
+        " AND shift_uuid IN ( SELECT uuid FROM shift WHERE closed_at < strftime('%s', 'now', ?) "
+        "AND closed_at IS NOT NULL  )) OR ((created_at < strftime('%s', 'now', ?)) AND deleted_at "
+        "IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql, { age, age, age })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());

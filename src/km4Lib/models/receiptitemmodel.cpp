@@ -96,17 +96,15 @@ QList<ReceiptItem> ReceiptItemModel::listItemsByReceiptUuid(QString receiptUuid)
 VoidFuture ReceiptItemModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = "
-                       "o.receipt_uuid LEFT JOIN shift s ON s.uuid = r.shift_uuid WHERE s.uuid = "
-                       "'%1' AND o.deleted_at IS NULL"),
-        { SqlRow::escaped(shiftUuid) });
-    return reload(sql, [](QSqlQuery &query) {
+    const QString sql = QStringLiteral(
+        "SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = o.receipt_uuid LEFT JOIN "
+        "shift s ON s.uuid = r.shift_uuid WHERE s.uuid = ? AND o.deleted_at IS NULL");
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<ReceiptItem>::read(query);
     }).onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)

@@ -114,15 +114,14 @@ QList<Receipt> ReceiptModel::listReceiptByOrder(QString orderUuid)
 VoidFuture ReceiptModel::update(QString shiftUuid)
 {
     KM4_LOG_SCOPE();
-    const QString sql = SqlRow::fill(
-        QStringLiteral("SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid='%1';"),
-        { SqlRow::escaped(shiftUuid) });
-    return reload(sql, [](QSqlQuery &query) {
+    const QString sql = QStringLiteral(
+        "SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Receipt>::read(query);
     }).onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
@@ -137,9 +136,9 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 VoidFuture ReceiptModel::removeOldEntity(int dayOld)
 {
     const QString sql = QStringLiteral("DELETE FROM receipt  WHERE order_uuid NOT IN ( SELECT uuid "
-                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', '-")
-        + QString::number(dayOld) + QStringLiteral(" day') AND deleted_at IS NOT NULL); ");
-    return AsyncSQLQuery::exec(sql)
+                                       "FROM `order` )  OR (created_at < strftime('%s', 'now', ?) "
+                                       "AND deleted_at IS NOT NULL); ");
+    return AsyncSQLQuery::exec(sql, { QStringLiteral("-%1 day").arg(dayOld) })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -155,7 +154,8 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
         return QtFuture::makeReadyFuture();
     }
     upsert(*receipt);
-    return write({ receipt }, &EntitiesRepo::insertReceipt).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write({ receipt }, &EntitiesRepo::insertReceipt)
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }

@@ -3,7 +3,6 @@
 #include "entities/receipt.h"
 #include "entitylistmodel.h"
 
-
 // The receipts of the current shift, indexed by uuid. Pushed receipts are upserted, deleted or
 // not; a deleted one leaves at the next reload.
 class ReceiptModel : public EntityListModel<Receipt>
@@ -46,5 +45,4 @@ public Q_SLOTS:
     VoidFuture insert(QList<Receipt *> itemlist);
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
-
 };

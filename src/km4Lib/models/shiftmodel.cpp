@@ -95,24 +95,24 @@ VoidFuture ShiftModel::update(QString shiftUuid)
 {
     Q_UNUSED(shiftUuid)
     KM4_LOG_SCOPE();
-    return reload(
-        QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), [](QSqlQuery &query) {
-        KM4_LOG_SCOPE();
-        return EntityRows<Shift>::read(query);
-    }).onFailed(this, [](const AppException &exception) {
+    return reload(QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), {},
+        [](QSqlQuery &query) {
+            KM4_LOG_SCOPE();
+            return EntityRows<Shift>::read(query);
+        })
+        .onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
         });
 }
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
 {
-    const QString days = QString::number(dayOld);
-    const QString sql
-        = QStringLiteral(" DELETE FROM shift WHERE closed_at < strftime('%s', 'now', '-") + days
-        + QStringLiteral(" day') AND closed_at IS NOT NULL AND number != (SELECT MAX(number) FROM "
-                         "shift WHERE closed_at < strftime('%s', 'now', '-")
-        + days + QStringLiteral(" day') AND type = 'general' AND closed_at IS NOT NULL);");
-    return AsyncSQLQuery::exec(sql)
+    const QString age = QStringLiteral("-%1 day").arg(dayOld);
+    const QString sql = QStringLiteral(
+        " DELETE FROM shift WHERE closed_at < strftime('%s', 'now', ?) AND closed_at IS NOT NULL "
+        "AND number != (SELECT MAX(number) FROM shift WHERE closed_at < strftime('%s', 'now', ?) "
+        "AND type = 'general' AND closed_at IS NOT NULL);");
+    return AsyncSQLQuery::exec(sql, { age, age })
         .then([](QSqlQuery) {})
         .onFailed([](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -128,9 +128,10 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
         return QtFuture::makeReadyFuture();
     }
     upsert(*shift);
-    return write({ shift }, &EntitiesRepo::insertShift).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write({ shift }, &EntitiesRepo::insertShift)
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
@@ -139,7 +140,8 @@ VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
     shiftList.removeAll(nullptr);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    return write(shiftList, &EntitiesRepo::insertShift).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write(shiftList, &EntitiesRepo::insertShift)
+        .onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
 }

@@ -3,7 +3,6 @@
 #include "entities/shift.h"
 #include "entitylistmodel.h"
 
-
 // Every shift of the local database, highest number first. The environment takes its current
 // shift from here; pushed shifts are upserted and never removed.
 class ShiftModel : public EntityListModel<Shift>
@@ -46,5 +45,4 @@ public Q_SLOTS:
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
     VoidFuture insert(QList<Shift *> shiftList);
-
 };

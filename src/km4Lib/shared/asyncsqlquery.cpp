@@ -1,5 +1,7 @@
 #include "asyncsqlquery.h"
 
+#include "logger.h"
+#include "sqlvalue.h"
 #include "threadstorage.h"
 
 #include <QDebug>
@@ -8,18 +10,18 @@ AsyncSQLQuery::AsyncSQLQuery(QObject *parent)
     : QObject(parent)
 { }
 
-QFuture<QSqlQuery> AsyncSQLQuery::exec(const QString &sql)
+QFuture<QSqlQuery> AsyncSQLQuery::exec(const QString &sql, const QVariantList &values)
 {
-    return QtConcurrent::run([sql]() {
-        QSqlQuery query = execute(sql);
+    return QtConcurrent::run([sql, values]() {
+        QSqlQuery query = execute(sql, values);
         query.finish();
         return query;
     });
 }
 
-QFuture<QList<QSqlRecord>> AsyncSQLQuery::select(const QString &sql)
+QFuture<QList<QSqlRecord>> AsyncSQLQuery::select(const QString &sql, const QVariantList &values)
 {
-    return read(sql, [](QSqlQuery &query) {
+    return read(sql, values, [](QSqlQuery &query) {
         QList<QSqlRecord> rows;
         while (query.next())
             rows.append(query.record());
@@ -27,7 +29,7 @@ QFuture<QList<QSqlRecord>> AsyncSQLQuery::select(const QString &sql)
     });
 }
 
-QSqlQuery AsyncSQLQuery::execute(const QString &sql)
+QSqlQuery AsyncSQLQuery::execute(const QString &sql, const QVariantList &values)
 {
     // The storage is gone only while the process exits; the query then fails like any other.
     ThreadStorage *storage = ThreadStorage::instance();
@@ -37,6 +39,8 @@ QSqlQuery AsyncSQLQuery::execute(const QString &sql)
     // following exec() would only say that there is nothing to execute.
     if (!query.prepare(sql))
         fail(query, query.lastError());
+    if (SqlValue::bind(query, values) > 0)
+        KM4_LOG(2, "a text with a lone surrogate is stored with U+FFFD in its place:", sql);
     if (!query.exec())
         fail(query, query.lastError());
     return query;

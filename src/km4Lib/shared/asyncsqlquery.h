@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
+#include <QVariantList>
 #include <QtConcurrent>
 
 #include <type_traits>
@@ -17,7 +18,8 @@
 // Runs single SQL statements as tasks on Qt's global thread pool, each on the pool thread's own
 // connection. Rows are read inside the task that ran the statement: a query is never read on
 // another thread, and none outlives its task holding SQLite's shared lock (which would make every
-// writer fail with "database is locked"). Callers build the complete SQL text themselves.
+// writer fail with "database is locked"). Every value from outside goes in `values`, bound to the
+// statement's positional placeholders in order; the SQL text itself is the caller's own.
 class AsyncSQLQuery : public QObject
 {
     Q_OBJECT
@@ -28,10 +30,12 @@ public:
     // The statement runs on a pool thread on that thread's own connection. The query in the
     // result has been finished (no rows are read through it, no lock is held); use it for
     // statements without rows (INSERT, DELETE, CREATE...). Failure: DBException.
-    [[nodiscard]] static QFuture<QSqlQuery> exec(const QString &sql);
+    [[nodiscard]] static QFuture<QSqlQuery> exec(
+        const QString &sql, const QVariantList &values = {});
 
     // Runs the statement and reads every row inside the pool task.
-    [[nodiscard]] static QFuture<QList<QSqlRecord>> select(const QString &sql);
+    [[nodiscard]] static QFuture<QList<QSqlRecord>> select(
+        const QString &sql, const QVariantList &values = {});
 
     // Runs the statement and calls reader(QSqlQuery&) inside the pool task, on the executed
     // query; the future holds what the reader returns. The query is destroyed in the task.
@@ -39,9 +43,16 @@ public:
     [[nodiscard]] static auto read(const QString &sql, Reader reader)
         -> QFuture<std::invoke_result_t<Reader, QSqlQuery &>>
     {
+        return read(sql, QVariantList(), std::move(reader));
+    }
+
+    template <typename Reader>
+    [[nodiscard]] static auto read(const QString &sql, const QVariantList &values, Reader reader)
+        -> QFuture<std::invoke_result_t<Reader, QSqlQuery &>>
+    {
         using Result = std::invoke_result_t<Reader, QSqlQuery &>;
-        return QtConcurrent::run([sql, reader = std::move(reader)]() mutable -> Result {
-            QSqlQuery query = execute(sql);
+        return QtConcurrent::run([sql, values, reader = std::move(reader)]() mutable -> Result {
+            QSqlQuery query = execute(sql, values);
             if constexpr (std::is_void_v<Result>) {
                 reader(query);
                 checkRead(query);
@@ -54,9 +65,9 @@ public:
     }
 
 private:
-    // Prepares and executes on the calling thread's connection; throws DBException after the
-    // "FAIL QUERY:" line.
-    static QSqlQuery execute(const QString &sql);
+    // Prepares, binds and executes on the calling thread's connection; throws DBException after
+    // the "FAIL QUERY:" line.
+    static QSqlQuery execute(const QString &sql, const QVariantList &values);
     // A row that failed to step while being read fails the whole read rather than passing for
     // the end of the rows.
     static void checkRead(const QSqlQuery &query);

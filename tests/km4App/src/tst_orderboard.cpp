@@ -99,8 +99,7 @@ public:
     {
         QStringList result;
         for (int row = 0; row < model.rowCount(); ++row)
-            result.append(
-                model.index(row, 0).data(InWorkOrdersModel::NumberRole).toString());
+            result.append(model.index(row, 0).data(InWorkOrdersModel::NumberRole).toString());
         return result.join(QLatin1Char(','));
     }
 
@@ -219,21 +218,30 @@ void tst_OrderBoard::inWorkOrders_data()
     QTest::addColumn<QString>("entities");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("one item in work") << "o:A:1 r:RA:A i:I1:RA:work" << "1";
+    QTest::newRow("one item in work") << "o:A:1 r:RA:A i:I1:RA:work"
+                                      << "1";
     QTest::newRow("several items of one receipt give one row")
-        << "o:A:1 r:RA:A i:I1:RA:work i:I2:RA:work i:I3:RA:work" << "1";
+        << "o:A:1 r:RA:A i:I1:RA:work i:I2:RA:work i:I3:RA:work"
+        << "1";
     QTest::newRow("items of several receipts of one order give one row")
-        << "o:A:1 r:RA:A r:RB:A i:I1:RA:work i:I2:RB:work" << "1";
-    QTest::newRow("items not in work give nothing") << "o:A:1 r:RA:A i:I1:RA:idle" << "";
+        << "o:A:1 r:RA:A r:RB:A i:I1:RA:work i:I2:RB:work"
+        << "1";
+    QTest::newRow("items not in work give nothing") << "o:A:1 r:RA:A i:I1:RA:idle"
+                                                    << "";
     QTest::newRow("one item in work among idle ones")
-        << "o:A:1 r:RA:A i:I1:RA:idle i:I2:RA:work i:I3:RA:idle" << "1";
-    QTest::newRow("receipt missing") << "o:A:1 i:I1:RA:work" << "";
-    QTest::newRow("order missing") << "r:RA:A i:I1:RA:work" << "";
-    QTest::newRow("closed order") << "o:A:1:new:closed r:RA:A i:I1:RA:work" << "";
-    QTest::newRow("deleted order")
-        << "o:A:1:new:deleted r:RA:A i:I1:RA:work" << "";
+        << "o:A:1 r:RA:A i:I1:RA:idle i:I2:RA:work i:I3:RA:idle"
+        << "1";
+    QTest::newRow("receipt missing") << "o:A:1 i:I1:RA:work"
+                                     << "";
+    QTest::newRow("order missing") << "r:RA:A i:I1:RA:work"
+                                   << "";
+    QTest::newRow("closed order") << "o:A:1:new:closed r:RA:A i:I1:RA:work"
+                                  << "";
+    QTest::newRow("deleted order") << "o:A:1:new:deleted r:RA:A i:I1:RA:work"
+                                   << "";
     QTest::newRow("order deleted after it was known")
-        << "o:A:1 o:B:2 o:A:1:new:deleted r:RA:A r:RB:B i:I1:RA:work i:I2:RB:work" << "2";
+        << "o:A:1 o:B:2 o:A:1:new:deleted r:RA:A r:RB:B i:I1:RA:work i:I2:RB:work"
+        << "2";
     QTest::newRow("rows in the order of each order's first item in work")
         << "o:A:1 o:B:2 o:C:3 r:RA:A r:RB:B r:RC:C "
            "i:I1:RC:work i:I2:RA:idle i:I3:RB:work i:I4:RA:work i:I5:RC:work"
@@ -481,8 +489,8 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
         if (kind < 25) {
             const int chance = random.bounded(10);
             board.order(pick("O", 10), random.bounded(1, 100),
-                statuses.at(random.bounded(int(statuses.size()))), random.bounded(3) != 0, chance == 0 ? 1700000100 : 0,
-                chance == 1 ? 1700000200 : 0);
+                statuses.at(random.bounded(int(statuses.size()))), random.bounded(3) != 0,
+                chance == 0 ? 1700000100 : 0, chance == 1 ? 1700000200 : 0);
         } else if (kind < 45) {
             board.receipt(pick("R", 14), random.bounded(12) == 0 ? QString() : pick("O", 11));
         } else if (kind < 88) {
@@ -513,16 +521,15 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
         for (const Order &order : rebuiltBoard(board)) {
             auto *row = new QStandardItem;
             InWorkOrdersModel::Role role = InWorkOrdersModel::IdRole;
-            for (const QVariant &value : { QVariant(order.id), QVariant(order.uuid),
-                     QVariant(order.number), QVariant(order.shift_id),
-                     QVariant(order.shift_uuid), QVariant(order.type),
-                     QVariant(qlonglong(order.created_at)), QVariant(qlonglong(order.closed_at)),
-                     QVariant(order.created_by), QVariant(order.client_id),
-                     QVariant(order.client_uuid), QVariant(order.status),
-                     QVariant(order.comment), QVariant(order.table_id),
-                     QVariant(order.number_guests), QVariant(order.is_paid),
-                     QVariant(order.is_closed), QVariant(order.is_shipped), QVariant(),
-                     QVariant(qlonglong(order.deleted_at)) }) {
+            for (const QVariant &value :
+                { QVariant(order.id), QVariant(order.uuid), QVariant(order.number),
+                    QVariant(order.shift_id), QVariant(order.shift_uuid), QVariant(order.type),
+                    QVariant(qlonglong(order.created_at)), QVariant(qlonglong(order.closed_at)),
+                    QVariant(order.created_by), QVariant(order.client_id),
+                    QVariant(order.client_uuid), QVariant(order.status), QVariant(order.comment),
+                    QVariant(order.table_id), QVariant(order.number_guests),
+                    QVariant(order.is_paid), QVariant(order.is_closed), QVariant(order.is_shipped),
+                    QVariant(), QVariant(qlonglong(order.deleted_at)) }) {
                 row->setData(value, role);
                 role = InWorkOrdersModel::Role(role + 1);
             }

@@ -3,6 +3,7 @@
 #include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
+#include "shared/sqlvalue.h"
 
 #include <QDateTime>
 #include <QSqlQuery>
@@ -11,30 +12,23 @@
 
 namespace {
 
-const QString insertFormat
+const QString insertStatement
     = QStringLiteral("INSERT INTO logs (timestamp, level, message, file, line,function, is_sync) "
-                     "VALUES ('%1', %2, '%3', '%4', %5, '%6', %7)");
+                     "VALUES (?, ?, ?, ?, ?, ?, 0)");
 
 // A line about a failed log INSERT must not be stored: if that INSERT failed too, every failure
 // would produce the next one.
 bool isAboutFailedLogInsert(const QString &message)
 {
-    static const QString insertHead = insertFormat.left(insertFormat.indexOf(QLatin1Char('(')));
+    static const QString insertHead
+        = insertStatement.left(insertStatement.indexOf(QLatin1Char('(')));
     return message.startsWith(QLatin1String("FAIL QUERY:")) && message.contains(insertHead);
 }
 
-// The text of an SQL string literal, without its outer quotes. A NUL would end the statement
-// inside SQLite, so it is spliced in as char(0) and the stored text stays whole.
-QString literal(QString text)
-{
-    text.replace(QLatin1Char('\''), QLatin1String("''"));
-    text.replace(QChar(u'\0'), QLatin1String("' || char(0) || '"));
-    return text;
-}
-
+// Never null: Qt binds a null text as NULL, and the columns want a text.
 QString text(const char *value)
 {
-    return value ? QString::fromUtf8(value) : QString();
+    return QString::fromUtf8(value ? value : "");
 }
 
 int levelOf(QtMsgType type)
@@ -117,11 +111,12 @@ void ILogService::capture(
 void ILogService::store(
     int level, const QString &message, const char *file, const char *function, int line)
 {
-    // All markers are replaced in one pass, so a "%1" inside a value stays text.
-    const QString sql = insertFormat.arg(
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-        QString::number(level), literal(message), literal(text(file)), QString::number(line),
-        literal(text(function)), QStringLiteral("0"));
+    // A lone surrogate in the message is repaired silently: a line about it would come here too.
+    QVariant stored = message.isNull() ? QString(QLatin1String("")) : message;
+    SqlValue::repair(stored);
+    const QVariantList values { QDateTime::currentDateTime().toString(
+                                    QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+        level, stored, text(file), line, text(function) };
 
     // Never through the logger or Qt's stream: a failing INSERT must not produce another line.
     // Whatever Qt itself says while the failure is reported is echoed only, for the same reason.
@@ -132,5 +127,8 @@ void ILogService::store(
         std::fflush(stdout);
         storing = false;
     };
-    AsyncSQLQuery::exec(sql).then([](const QSqlQuery &) {}).onFailed(reportFailure).onFailed([] {});
+    AsyncSQLQuery::exec(insertStatement, values)
+        .then([](const QSqlQuery &) {})
+        .onFailed(reportFailure)
+        .onFailed([] {});
 }

@@ -113,9 +113,12 @@ void LogService::update()
               .unwrap()
               .then([](const Batch &batch) {
                   KM4_LOG_SCOPE();
+                  // The ids go as one bound JSON array: one placeholder whatever the batch size.
                   return AsyncSQLQuery::exec(
-                      QStringLiteral("UPDATE logs SET is_sync = 1 WHERE id IN (%1) ")
-                          .arg(join(batch.ids, QStringLiteral(","))));
+                      QStringLiteral("UPDATE logs SET is_sync = 1 WHERE id IN "
+                                     "(SELECT value FROM json_each(?))"),
+                      { QLatin1Char('[') + join(batch.ids, QStringLiteral(","))
+                          + QLatin1Char(']') });
               })
               .unwrap()
               .then([](const QSqlQuery &) { KM4_LOG(0, "logs sent"); })

@@ -1,5 +1,7 @@
 #include "httpsyncdbservice.h"
 
+#include "referencetablewriter.h"
+
 #include "config/envrepo.h"
 #include "config/timerinterval.h"
 #include "core/appenv.h"
@@ -37,25 +39,6 @@ QMap<QString, QString> identityMap(std::initializer_list<const char *> names)
     for (const char *name : names)
         map.insert(QString::fromLatin1(name), QString::fromLatin1(name));
     return map;
-}
-
-// A row value as it is bound: objects and arrays as their compact JSON text, so a nested value
-// is stored rather than silently turned into an empty text.
-QVariant bindable(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        return QVariant();
-    case QJsonValue::Bool:
-        return value.toBool() ? 1 : 0;
-    case QJsonValue::Array:
-        return QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
-    case QJsonValue::Object:
-        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
-    default:
-        return value.toVariant();
-    }
 }
 
 // The server's time stamp in seconds; anything but a positive whole number is unusable.
@@ -376,57 +359,7 @@ void HttpSyncDBService::waitForChain()
     }
 }
 
-QList<QString> HttpSyncDBService::tableColumnNames(const QString &table)
-{
-    QSqlQuery query(ThreadStorage::instance()->database());
-    if (!query.exec(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table)))
-        throw DBException(query.lastError());
-    QList<QString> names;
-    while (query.next())
-        names.append(query.value(0).toString());
-    return names;
-}
-
 void HttpSyncDBService::updateTable(QString table, QJsonValue rows)
 {
-    const QList<QString> columns = tableColumnNames(table);
-    if (columns.isEmpty())
-        return;
-    const QJsonArray all = rows.toArray();
-    const QString columnList = columns.join(QLatin1Char(','));
-
-    // A row whose key is stored replaces it: the server sends rows it has sent before.
-    for (qsizetype start = 0; start < all.size(); start += chunkSize) {
-        const qsizetype end = std::min(all.size(), start + chunkSize);
-        QSqlQuery query(ThreadStorage::instance()->database());
-        const QString sql
-            = QStringLiteral("INSERT OR REPLACE INTO `%1` (%2) VALUES %3")
-                  .arg(table, columnList, sqlPlaceholder(int(columns.size()), int(end - start)));
-        if (!query.prepare(sql))
-            throw DBException(query.lastError());
-        for (qsizetype i = start; i < end; ++i) {
-            const QJsonObject row = all.at(i).toObject();
-            for (const QString &column : columns)
-                query.addBindValue(bindable(row.value(column)));
-        }
-        if (!query.exec())
-            throw DBException(query.lastError());
-    }
-}
-
-QString HttpSyncDBService::sqlPlaceholder(int columns, int rows)
-{
-    if (rows < 1)
-        return QString();
-    QString group = QStringLiteral("(");
-    for (int c = 0; c < columns; ++c)
-        group += QStringLiteral("?,");
-    group.chop(1);
-    group += QStringLiteral("),");
-    QString text;
-    text.reserve(group.size() * rows);
-    for (int r = 0; r < rows; ++r)
-        text += group;
-    text.chop(1);
-    return text;
+    ReferenceTableWriter::write(table, rows.toArray());
 }

@@ -65,9 +65,7 @@ private:
         int generation = 0;
     };
 
-    QList<QString> tableColumnNames(const QString &table);
     void updateTable(QString table, QJsonValue rows);
-    QString sqlPlaceholder(int columns, int rows);
 
     [[nodiscard]] QFuture<qint64> writeAnswer(const Tick &tick, const QJsonObject &answer);
     [[nodiscard]] VoidFuture writeEntities(const QString &table, const QJsonArray &rows);

@@ -23,8 +23,7 @@ InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
 {
     follow(receiptItemModel, &InWorkOrdersModel::itemsChanged, &InWorkOrdersModel::itemsLeaving);
     follow(orderModel, &InWorkOrdersModel::ordersChanged, &InWorkOrdersModel::ordersLeaving);
-    follow(receiptModel, &InWorkOrdersModel::receiptsChanged,
-        &InWorkOrdersModel::receiptsLeaving);
+    follow(receiptModel, &InWorkOrdersModel::receiptsChanged, &InWorkOrdersModel::receiptsLeaving);
 }
 
 template <typename Source, typename Changed, typename Leaving>
@@ -73,8 +72,8 @@ int InWorkOrdersModel::rowCount(const QModelIndex &parent) const
 
 QVariant InWorkOrdersModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.model() != this || index.row() < 0
-        || index.row() >= rows.size() || index.column() < 0)
+    if (!index.isValid() || index.model() != this || index.row() < 0 || index.row() >= rows.size()
+        || index.column() < 0)
         return {};
     const Order &order = rows.at(index.row()).order;
     switch (role) {

@@ -1,0 +1,186 @@
+#include "entitywriter.h"
+
+#include "shared/dbexception.h"
+#include "shared/logger.h"
+#include "shared/sqlvalue.h"
+#include "shared/threadstorage.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QPromise>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThreadPool>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+struct Request
+{
+    EntityWriter::Rows rows;
+    std::shared_ptr<QPromise<QStringList>> promise;
+};
+
+struct Queue
+{
+    QMutex mutex;
+    std::deque<Request> pending;
+    // True while a drain task runs; it alone takes requests off the queue.
+    bool draining = false;
+};
+
+Queue &queue()
+{
+    static Queue instance;
+    return instance;
+}
+
+QString quoted(const QString &identifier)
+{
+    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\""))
+        + QLatin1Char('"');
+}
+
+QString insertStatement(const EntityWriter::Rows &rows)
+{
+    QStringList columns;
+    columns.reserve(rows.columns.size());
+    for (const QString &column : rows.columns)
+        columns.append(quoted(column));
+    QString marks = QStringLiteral("?, ").repeated(rows.columns.size());
+    marks.chop(2);
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(quoted(rows.table), columns.join(QLatin1String(", ")), marks);
+}
+
+bool run(QSqlDatabase &database, const QString &sql, QSqlError *error)
+{
+    QSqlQuery query(database);
+    if (query.exec(sql))
+        return true;
+    *error = query.lastError();
+    return false;
+}
+
+// Writes one request's rows with the table's statement; returns the uuids of refused rows, or
+// the error that kept the statement from being prepared.
+QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &statements,
+    const EntityWriter::Rows &rows, std::optional<QSqlError> *failure)
+{
+    QStringList refused;
+    auto found = statements.find(rows.table);
+    if (found == statements.end()) {
+        QSqlQuery query(database);
+        query.setForwardOnly(true);
+        const QString sql = insertStatement(rows);
+        if (!query.prepare(sql)) {
+            qDebug() << "FAIL QUERY: " << sql << query.lastError().text();
+            *failure = query.lastError();
+            return refused;
+        }
+        found = statements.insert(rows.table, query);
+    }
+    QSqlQuery &query = found.value();
+    for (qsizetype i = 0; i < rows.values.size(); ++i) {
+        if (SqlValue::bind(query, rows.values.at(i)) > 0) {
+            KM4_LOG(2,
+                "a text with a lone surrogate is stored with U+FFFD in its place:", rows.table,
+                "uuid", rows.uuids.at(i), "id", rows.ids.at(i));
+        }
+        if (!query.exec()) {
+            KM4_LOG(3, "row not stored:", rows.table, "uuid", rows.uuids.at(i), "id",
+                rows.ids.at(i), query.lastError().text());
+            refused.append(rows.uuids.at(i));
+        }
+    }
+    return refused;
+}
+
+// Writes a batch of requests in one transaction and settles each request's promise.
+void writeBatch(std::vector<Request> &batch)
+{
+    ThreadStorage *storage = ThreadStorage::instance();
+    QSqlDatabase database = storage ? storage->database() : QSqlDatabase();
+    QSqlError error;
+    // IMMEDIATE takes the write lock at once, so a busy database is waited for here rather than
+    // failing a statement in the middle of the batch.
+    if (!run(database, QStringLiteral("BEGIN IMMEDIATE"), &error)) {
+        KM4_LOG(3, "entity write not started:", error.text());
+        for (Request &request : batch) {
+            request.promise->setException(DBException(error));
+            request.promise->finish();
+        }
+        return;
+    }
+
+    std::vector<QStringList> refused(batch.size());
+    std::vector<std::optional<QSqlError>> failures(batch.size());
+    {
+        QHash<QString, QSqlQuery> statements;
+        for (size_t i = 0; i < batch.size(); ++i)
+            refused[i] = writeRows(database, statements, batch[i].rows, &failures[i]);
+        // The statements end here, before the commit.
+    }
+    if (!run(database, QStringLiteral("COMMIT"), &error)) {
+        KM4_LOG(3, "entity write not committed:", error.text());
+        QSqlError ignored;
+        run(database, QStringLiteral("ROLLBACK"), &ignored);
+        for (auto &failure : failures)
+            failure = error;
+    }
+    for (size_t i = 0; i < batch.size(); ++i) {
+        QPromise<QStringList> &promise = *batch[i].promise;
+        if (failures[i])
+            promise.setException(DBException(*failures[i]));
+        else
+            promise.addResult(refused[i]);
+        promise.finish();
+    }
+}
+
+void drain()
+{
+    Queue &q = queue();
+    for (;;) {
+        std::vector<Request> batch;
+        {
+            const QMutexLocker locker(&q.mutex);
+            if (q.pending.empty()) {
+                q.draining = false;
+                return;
+            }
+            batch.reserve(q.pending.size());
+            for (Request &request : q.pending)
+                batch.push_back(std::move(request));
+            q.pending.clear();
+        }
+        writeBatch(batch);
+    }
+}
+
+} // namespace
+
+QFuture<QStringList> EntityWriter::write(Rows rows)
+{
+    auto promise = std::make_shared<QPromise<QStringList>>();
+    QFuture<QStringList> result = promise->future();
+    promise->start();
+    if (rows.values.isEmpty()) {
+        promise->addResult(QStringList());
+        promise->finish();
+        return result;
+    }
+
+    Queue &q = queue();
+    const QMutexLocker locker(&q.mutex);
+    q.pending.push_back({ std::move(rows), std::move(promise) });
+    if (!q.draining) {
+        q.draining = true;
+        QThreadPool::globalInstance()->start(&drain);
+    }
+    return result;
+}

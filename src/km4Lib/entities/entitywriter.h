@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QFuture>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+
+// The one writer of the entity tables. Requests are written strictly in the order they were
+// queued, by a single task on the global thread pool that drains the queue, so no two entity
+// writes ever run side by side and an older row never overtakes a newer one. Whatever is queued
+// while a write runs goes into the next transaction together; each table's single-row INSERT is
+// prepared once per transaction and run for every row.
+//
+// A row the database refuses (a constraint, a missing key) is skipped with a level-3 line that
+// names the table and the row: the other rows are stored. Only a write that cannot run at all
+// (no connection, no table, a failed commit) fails, with a DBException, and stores none of its
+// rows.
+class EntityWriter
+{
+public:
+    struct Rows
+    {
+        QString table;
+        QStringList columns;
+        // One list of bound values per row, in the order of columns.
+        QList<QVariantList> values;
+        // Each row's uuid and id, for naming it when it is refused.
+        QStringList uuids;
+        QList<qint64> ids;
+    };
+
+    // The future holds the uuids of the rows the database refused.
+    [[nodiscard]] static QFuture<QStringList> write(Rows rows);
+};
