@@ -3,8 +3,8 @@
 #include "entities/receiptitem.h"
 #include "entitylistmodel.h"
 
-// The receipt items of the current shift, indexed by uuid. The order board is rebuilt from the
-// items in work on every reset of this model. A pushed item that arrives deleted removes its row.
+// The receipt items of the current shift, indexed by uuid. The order board follows the items in
+// work through this model's row changes. A pushed item that arrives deleted removes its row.
 class ReceiptItemModel : public EntityListModel<ReceiptItem>
 {
     Q_OBJECT

@@ -29,7 +29,9 @@ InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
 template <typename Source, typename Changed, typename Leaving>
 void InWorkOrdersModel::follow(const Source *source, Changed changed, Leaving leaving)
 {
-    // The receiver is this model, so a change signalled on another thread is followed here.
+    // The receiver is this model, so a reset signalled on another thread is rebuilt here. Row
+    // changes are read from the source while they are announced: the models share the board's
+    // thread.
     connect(source, &QAbstractItemModel::modelReset, this, &InWorkOrdersModel::updateModel);
     connect(source, &QAbstractItemModel::layoutChanged, this, &InWorkOrdersModel::updateModel);
     connect(source, &QAbstractItemModel::rowsMoved, this, &InWorkOrdersModel::updateModel);
