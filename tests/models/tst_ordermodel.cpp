@@ -287,12 +287,18 @@ void TestOrderModel::failedReloadAndWriteKeepRows()
     QCOMPARE(critical.first().function, QStringLiteral("operator()"));
     QVERIFY(critical.first().message.contains(QStringLiteral("no such table")));
 
-    // A pushed order stays in the model though its write failed.
+    // A pushed order whose write failed is logged and not kept on the board; a pushed change of
+    // a shown order goes back to what the board showed.
     log.clear();
     Order pushed = makeOrder(QStringLiteral("p"), QStringLiteral("A"), 1);
+    Order changed = fx->model.byUuid(QStringLiteral("a0"));
+    changed.number = 77;
     QVERIFY(finishedCleanly(fx->model.insert(&pushed)));
-    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0 p"));
-    QCOMPARE(log.atLevel(3).size(), 1);
+    QVERIFY(finishedCleanly(fx->model.insert(&changed)));
+    QCOMPARE(column(fx->model, OrderModel::uuidRole), QStringLiteral("a0"));
+    QVERIFY(fx->model.byUuid(QStringLiteral("a0")).number != 77);
+    QCOMPARE(fx->model.indexOf(QStringLiteral("a0")), 0);
+    QCOMPARE(log.atLevel(3).size(), 2);
 }
 
 void TestOrderModel::removeOldEntity()

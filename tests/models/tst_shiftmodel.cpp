@@ -139,12 +139,14 @@ void TestShiftModel::listInsert()
     QCOMPARE(column(fx->model, ShiftModel::numberRole), QStringLiteral("3 2"));
     QCOMPARE(storedUuids(QStringLiteral("shift")), QStringLiteral("a,b"));
 
-    // A refused row is named in the log; the model still shows it.
+    // A row the database refuses is named in the log and not kept; the rest of the list is.
     LogCapture log;
     Shift invalid = makeShift(QStringLiteral("c"), QStringLiteral("general"), 4);
     invalid.created_at = 0;
-    QVERIFY(finishedCleanly(fx->model.insert(QList<Shift *> { &invalid })));
-    QCOMPARE(fx->model.rowCount(), 3);
+    Shift valid = makeShift(QStringLiteral("d"), QStringLiteral("general"), 5);
+    QVERIFY(finishedCleanly(fx->model.insert(QList<Shift *> { &invalid, &valid })));
+    QCOMPARE(column(fx->model, ShiftModel::numberRole), QStringLiteral("3 2 5"));
+    QCOMPARE(storedUuids(QStringLiteral("shift")), QStringLiteral("a,b,d"));
     QCOMPARE(log.atLevel(3).size(), 1);
     QVERIFY(log.atLevel(3).first().message.contains(QStringLiteral("\"c\"")));
 }

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "entities/entitiesrepo.h"
 #include "entitymodel.h"
 #include "entityrows.h"
 #include "reloadtracker.h"
 #include "shared/asyncsqlquery.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
 
 // The row bookkeeping of the entity models: the records in model order, the index from uuid to
 // row, and the row signals that tell views and the order board exactly which rows a push changed
@@ -118,21 +123,56 @@ protected:
             });
     }
 
-    // Stores pushed records with `store` (an EntitiesRepo operation), remembered until the write
-    // has ended so that a reload that misses them replays them. The future carries the write's
-    // failure.
-    template <typename Store>
-    [[nodiscard]] VoidFuture write(const QList<Entity *> &list, Store store)
+    // The rows shown now for the uuids of a push, in row order; taken before the push changes
+    // them, so that a row the database refuses can be taken back.
+    QList<Entity> shownBefore(const QList<Entity *> &list) const
+    {
+        QList<int> shownRows;
+        for (const Entity *entity : list) {
+            const int row = rowOf(entity->uuid);
+            if (row >= 0 && !shownRows.contains(row))
+                shownRows.append(row);
+        }
+        std::sort(shownRows.begin(), shownRows.end());
+        QList<Entity> result;
+        for (int row : std::as_const(shownRows))
+            result.append(rows.at(row));
+        return result;
+    }
+
+    // Stores the pushed records, remembered until the write has ended so that a reload that
+    // misses them replays them. A row the database does not have (refused, or the whole write
+    // failed) is not shown either: it goes back to what `before` (from shownBefore) showed, or
+    // leaves. The future carries the write's failure.
+    [[nodiscard]] VoidFuture write(const QList<Entity *> &list, const QList<Entity> &before)
     {
         QList<Entity> pushed;
         pushed.reserve(list.size());
         for (const Entity *entity : list)
             pushed.append(*entity);
         const quint64 push = reloads.recordPush(pushed);
-        return store(list).then(this, [this, push](VoidFuture write) {
-            reloads.settle(push);
-            write.waitForFinished(); // hands a failure on to the caller
-        });
+        return EntitiesRepo::store(list).then(
+            this, [this, push, pushed, before](QFuture<QStringList> write) {
+                reloads.settle(push);
+                const QStringList refused = EntityRows<Entity>::refused(write, pushed);
+                if (!refused.isEmpty())
+                    takeBack(refused, before);
+                write.waitForFinished(); // hands a failure on to the caller
+            });
+    }
+
+    // Takes refused rows out and shows again what they showed before their push, at the end.
+    void takeBack(const QStringList &refused, const QList<Entity> &before)
+    {
+        for (const QString &uuid : refused) {
+            const int row = rowOf(uuid);
+            if (row >= 0)
+                removeRowAt(row);
+        }
+        for (const Entity &entity : before) {
+            if (refused.contains(entity.uuid) && rowOf(entity.uuid) < 0)
+                appendRow(entity);
+        }
     }
 
     QList<Entity> rows;

@@ -154,11 +154,11 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Order> before = shownBefore({ order });
     upsert(*order);
-    return write({ order }, &EntitiesRepo::insertOrder)
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write({ order }, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 bool OrderModel::leavesOnPush(const Order &order) const

@@ -111,6 +111,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
 {
     KM4_LOG_SCOPE();
     list.removeAll(nullptr);
+    const QList<ReceiptItem> before = shownBefore(list);
     // Unlike a single push, the row already held decides: one deleted before leaves.
     for (const ReceiptItem *item : std::as_const(list)) {
         const int row = rowOf(item->uuid);
@@ -121,7 +122,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
         else
             replaceRow(row, *item);
     }
-    return writeItems(list);
+    return writeItems(list, before);
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
@@ -145,16 +146,17 @@ VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
             3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<ReceiptItem> before = shownBefore({ item });
     upsert(*item);
-    return writeItems({ item });
+    return writeItems({ item }, before);
 }
 
-VoidFuture ReceiptItemModel::writeItems(const QList<ReceiptItem *> &list)
+VoidFuture ReceiptItemModel::writeItems(
+    const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before)
 {
-    return write(list, &EntitiesRepo::insertReceiptItem)
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write(list, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 bool ReceiptItemModel::leavesOnPush(const ReceiptItem &item) const

@@ -51,5 +51,6 @@ protected:
     bool leavesOnPush(const ReceiptItem &item) const override;
 
 private:
-    [[nodiscard]] VoidFuture writeItems(const QList<ReceiptItem *> &list);
+    [[nodiscard]] VoidFuture writeItems(
+        const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before);
 };

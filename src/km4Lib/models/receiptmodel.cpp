@@ -128,9 +128,10 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 {
     KM4_LOG_SCOPE();
     itemlist.removeAll(nullptr);
+    const QList<Receipt> before = shownBefore(itemlist);
     for (const Receipt *receipt : std::as_const(itemlist))
         upsert(*receipt);
-    return write(itemlist, &EntitiesRepo::insertReceipt);
+    return write(itemlist, before);
 }
 
 VoidFuture ReceiptModel::removeOldEntity(int dayOld)
@@ -153,9 +154,9 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Receipt> before = shownBefore({ receipt });
     upsert(*receipt);
-    return write({ receipt }, &EntitiesRepo::insertReceipt)
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }

@@ -127,21 +127,21 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
+    const QList<Shift> before = shownBefore({ shift });
     upsert(*shift);
-    return write({ shift }, &EntitiesRepo::insertShift)
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write({ shift }, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
 {
     KM4_LOG_SCOPE();
     shiftList.removeAll(nullptr);
+    const QList<Shift> before = shownBefore(shiftList);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    return write(shiftList, &EntitiesRepo::insertShift)
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write(shiftList, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }

@@ -31,10 +31,17 @@ int SqlValue::bind(QSqlQuery &query, const QVariantList &values)
 {
     int repaired = 0;
     for (qsizetype i = 0; i < values.size(); ++i) {
-        QVariant value = values.at(i);
-        if (repair(value))
+        const QVariant &value = values.at(i);
+        // Checked in place: a copy per value would cost more than the check on a bulk write.
+        if (value.typeId() == QMetaType::QString
+            && !QStringView(*static_cast<const QString *>(value.constData())).isValidUtf16()) {
+            QVariant copy = value;
+            repair(copy);
+            query.bindValue(int(i), copy);
             ++repaired;
-        query.bindValue(int(i), value);
+        } else {
+            query.bindValue(int(i), value);
+        }
     }
     return repaired;
 }

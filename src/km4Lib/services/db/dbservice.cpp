@@ -51,8 +51,9 @@ void DBService::run()
         if (recorded.contains(name))
             continue;
         if (migrations[i]->up()) {
-            query.exec(QStringLiteral("INSERT INTO migrations (name) VALUES('") + name
-                + QStringLiteral("')"));
+            query.prepare(QStringLiteral("INSERT INTO migrations (name) VALUES (?)"));
+            query.addBindValue(name);
+            query.exec();
             continue;
         }
         for (qsizetype j = i; j >= 0; --j) {

@@ -93,8 +93,8 @@ void ILogService::logToConsole(int level, const QString &message)
 QFuture<QList<QSqlRecord>> ILogService::queryLogs()
 {
     return AsyncSQLQuery::select(
-        QStringLiteral("SELECT * FROM logs WHERE is_sync = 0 ORDER BY id LIMIT %1")
-            .arg(uploadBatch));
+        QStringLiteral("SELECT * FROM logs WHERE is_sync = 0 ORDER BY id LIMIT ?"),
+        { uploadBatch });
 }
 
 void ILogService::capture(

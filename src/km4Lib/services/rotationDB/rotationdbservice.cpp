@@ -66,7 +66,7 @@ QFuture<void> RotationDBService::removeEntity()
 QFuture<void> RotationDBService::removeLogs()
 {
     return AsyncSQLQuery::exec(
-        QStringLiteral("DELETE FROM logs WHERE timestamp < DATE(CURRENT_DATE, '-")
-        + QString::number(logDays) + QStringLiteral(" days')"))
+        QStringLiteral("DELETE FROM logs WHERE timestamp < DATE(CURRENT_DATE, ?)"),
+        { QStringLiteral("-%1 days").arg(logDays) })
         .then([](const QSqlQuery &) {});
 }

@@ -67,35 +67,39 @@ template <> bool storable(const Shift &shift)
 }
 
 // Writes rows of one entity table through its records, so their NULL and default rules hold, in
-// statements of at most HttpSyncDBService::chunkSize rows, one after the other.
+// requests of at most HttpSyncDBService::chunkSize rows. All chunks are handed to the entity
+// writer at once: it keeps their order and writes what is queued together in one transaction, so
+// a large table does not wait for one disk flush per chunk. The future fails when a chunk fails.
 template <typename Record>
 VoidFuture writeRecords(const QJsonArray &rows, VoidFuture (*insert)(QList<Record *>))
 {
-    VoidFuture chain = QtFuture::makeReadyFuture();
+    QList<VoidFuture> chunks;
     for (qsizetype start = 0; start < rows.size(); start += HttpSyncDBService::chunkSize) {
-        chain = chain
-                    .then([rows, start, insert] {
-                        const qsizetype end
-                            = std::min(rows.size(), start + HttpSyncDBService::chunkSize);
-                        QList<Record> records(end - start);
-                        QList<Record *> pointers;
-                        pointers.reserve(records.size());
-                        for (qsizetype i = start; i < end; ++i) {
-                            Record &record = records[i - start];
-                            record.fromJson(rows.at(i).toObject());
-                            if (storable(record))
-                                pointers.append(&record);
-                        }
-                        if (pointers.size() < records.size()) {
-                            KM4_LOG(2, "rows the local table cannot hold are skipped:",
-                                records.first().tableName(), records.size() - pointers.size());
-                        }
-                        // The statement is built before the call returns; the records may go.
-                        return insert(pointers);
-                    })
-                    .unwrap();
+        const qsizetype end = std::min(rows.size(), start + HttpSyncDBService::chunkSize);
+        QList<Record> records(end - start);
+        QList<Record *> pointers;
+        pointers.reserve(records.size());
+        for (qsizetype i = start; i < end; ++i) {
+            Record &record = records[i - start];
+            record.fromJson(rows.at(i).toObject());
+            if (storable(record))
+                pointers.append(&record);
+        }
+        if (pointers.size() < records.size()) {
+            KM4_LOG(2, "rows the local table cannot hold are skipped:", records.first().tableName(),
+                records.size() - pointers.size());
+        }
+        // The values are taken before the call returns; the records may go.
+        chunks.append(insert(pointers));
     }
-    return chain;
+    if (chunks.isEmpty())
+        return QtFuture::makeReadyFuture();
+    // The writer ends requests in the order they came: once the last is done, all are.
+    VoidFuture last = chunks.constLast();
+    return last.then([chunks] {
+        for (VoidFuture chunk : chunks)
+            chunk.waitForFinished(); // hands a failure on
+    });
 }
 
 } // namespace
