@@ -21,7 +21,7 @@ start=$(date +%s)
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=0:halt_on_error=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=0 \
 KM4_FUZZ_PUSHES=$pushes KM4_FUZZ_ANSWERS=$answers KM4_FUZZ_SEED=$seed \
-QT_QPA_PLATFORM=offscreen \
+QT_QPA_PLATFORM=offscreen QTEST_FUNCTION_TIMEOUT=86400000 \
     "$build/tests/services/syncDB/tst_writefuzz" -maxwarnings 1 >"$log" 2>&1
 status=$?
 end=$(date +%s)

@@ -66,8 +66,18 @@ bool run(QSqlDatabase &database, const QString &sql, QSqlError *error)
     return false;
 }
 
+// A row the database refuses for what it holds (a constraint, a value too big or of the wrong
+// kind); any other error is one of the statement or the database and fails the whole request.
+bool refusedForItsValues(const QSqlError &error)
+{
+    // The driver reports extended codes; the low byte is the primary one: SQLITE_TOOBIG,
+    // SQLITE_CONSTRAINT, SQLITE_MISMATCH.
+    const int primary = error.nativeErrorCode().toInt() & 0xff;
+    return primary == 18 || primary == 19 || primary == 20;
+}
+
 // Writes one request's rows with the table's statement; returns the uuids of refused rows, or
-// the error that kept the statement from being prepared.
+// sets the error that failed the request.
 QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &statements,
     const EntityWriter::Rows &rows, std::optional<QSqlError> *failure)
 {
@@ -91,11 +101,16 @@ QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &stateme
                 "a text with a lone surrogate is stored with U+FFFD in its place:", rows.table,
                 "uuid", rows.uuids.at(i), "id", rows.ids.at(i));
         }
-        if (!query.exec()) {
-            KM4_LOG(3, "row not stored:", rows.table, "uuid", rows.uuids.at(i), "id",
-                rows.ids.at(i), query.lastError().text());
-            refused.append(rows.uuids.at(i));
+        if (query.exec())
+            continue;
+        if (!refusedForItsValues(query.lastError())) {
+            qDebug() << "FAIL QUERY: " << query.lastQuery() << query.lastError().text();
+            *failure = query.lastError();
+            return refused;
         }
+        KM4_LOG(3, "row not stored:", rows.table, "uuid", rows.uuids.at(i), "id", rows.ids.at(i),
+            query.lastError().text());
+        refused.append(rows.uuids.at(i));
     }
     return refused;
 }
@@ -121,8 +136,15 @@ void writeBatch(std::vector<Request> &batch)
     std::vector<std::optional<QSqlError>> failures(batch.size());
     {
         QHash<QString, QSqlQuery> statements;
-        for (size_t i = 0; i < batch.size(); ++i)
+        QSqlError ignored;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            // A request that fails takes back what it wrote; the others of the batch stay.
+            run(database, QStringLiteral("SAVEPOINT request"), &ignored);
             refused[i] = writeRows(database, statements, batch[i].rows, &failures[i]);
+            if (failures[i])
+                run(database, QStringLiteral("ROLLBACK TO request"), &ignored);
+            run(database, QStringLiteral("RELEASE request"), &ignored);
+        }
         // The statements end here, before the commit.
     }
     if (!run(database, QStringLiteral("COMMIT"), &error)) {

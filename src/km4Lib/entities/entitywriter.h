@@ -12,10 +12,10 @@
 // while a write runs goes into the next transaction together; each table's single-row INSERT is
 // prepared once per transaction and run for every row.
 //
-// A row the database refuses (a constraint, a missing key) is skipped with a level-3 line that
-// names the table and the row: the other rows are stored. Only a write that cannot run at all
-// (no connection, no table, a failed commit) fails, with a DBException, and stores none of its
-// rows.
+// A row the database refuses for its values (a constraint, a value too big) is skipped with a
+// level-3 line that names the table and the row: the other rows are stored. A request that meets
+// any other error (no connection, no table, a failed commit) fails with a DBException and stores
+// none of its rows; the other requests of its transaction are not affected.
 class EntityWriter
 {
 public:
