@@ -9,6 +9,7 @@
 #include <QFuture>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -130,10 +131,11 @@ protected:
         QList<int> shownRows;
         for (const Entity *entity : list) {
             const int row = rowOf(entity->uuid);
-            if (row >= 0 && !shownRows.contains(row))
+            if (row >= 0)
                 shownRows.append(row);
         }
         std::sort(shownRows.begin(), shownRows.end());
+        shownRows.erase(std::unique(shownRows.begin(), shownRows.end()), shownRows.end());
         QList<Entity> result;
         for (int row : std::as_const(shownRows))
             result.append(rows.at(row));
@@ -169,8 +171,9 @@ protected:
             if (row >= 0)
                 removeRowAt(row);
         }
+        const QSet<QString> gone(refused.cbegin(), refused.cend());
         for (const Entity &entity : before) {
-            if (refused.contains(entity.uuid) && rowOf(entity.uuid) < 0)
+            if (gone.contains(entity.uuid) && rowOf(entity.uuid) < 0)
                 appendRow(entity);
         }
     }
