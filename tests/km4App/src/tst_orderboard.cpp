@@ -449,6 +449,7 @@ void tst_OrderBoard::columnsKeepTheInWorkOrder()
                                "i:I1:RA:work i:I2:RB:work i:I3:RC:work"));
     QCOMPARE(Board::numbers(board.inWork), QStringLiteral("30,10,20"));
     QCOMPARE(Board::numbers(board.preparing), QStringLiteral("30,10,20"));
+    QVERIFY(board.writesDone());
 }
 
 void tst_OrderBoard::incrementalMatchesFullRebuild_data()
