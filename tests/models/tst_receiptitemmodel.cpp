@@ -120,7 +120,9 @@ void TestReceiptItemModel::pushes()
 
     ReceiptItem deleted = items[1];
     deleted.deleted_at = 4102444800; // past 2038: must not read as "not deleted"
+    fx->takeChanges();
     QVERIFY(finishedCleanly(fx->model.insert(&deleted)));
+    QCOMPARE(fx->takeChanges(), QStringLiteral("removed 1"));
     QCOMPARE(column(fx->model, ReceiptItemModel::uuidRole), QStringLiteral("i0 i2 i3"));
     for (const QString &uuid : { QStringLiteral("i0"), QStringLiteral("i2"), QStringLiteral("i3") })
         QCOMPARE(fx->model.byUuid(uuid).uuid, uuid);
@@ -129,6 +131,7 @@ void TestReceiptItemModel::pushes()
     ReceiptItem unknownDeleted = makeItem(QStringLiteral("i9"), QStringLiteral("r"), 9);
     unknownDeleted.deleted_at = 5;
     QVERIFY(finishedCleanly(fx->model.insert(&unknownDeleted)));
+    QCOMPARE(fx->takeChanges(), QStringLiteral("inserted 3"));
     QCOMPARE(column(fx->model, ReceiptItemModel::uuidRole), QStringLiteral("i0 i2 i3 i9"));
     QCOMPARE(fx->model.byUuid(QStringLiteral("i9")).menu_id, 9);
 
@@ -156,7 +159,9 @@ void TestReceiptItemModel::listInsertRemovesRowsDeletedBefore()
 
     ReceiptItem bAgain = makeItem(QStringLiteral("b"), QStringLiteral("r"), 20);
     ReceiptItem aAgain = makeItem(QStringLiteral("a"), QStringLiteral("r"), 10);
+    fx->takeChanges();
     QVERIFY(finishedCleanly(fx->model.insert(QList<ReceiptItem *> { &bAgain, &aAgain })));
+    QCOMPARE(fx->takeChanges(), QStringLiteral("removed 1, changed 0"));
     QCOMPARE(column(fx->model, ReceiptItemModel::menuIdRole), QStringLiteral("10 3"));
     QCOMPARE(fx->model.byUuid(QStringLiteral("c")).menu_id, 3);
     // Every item of the list is written, kept in the model or not.

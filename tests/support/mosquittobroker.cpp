@@ -160,8 +160,14 @@ bool MosquittoBroker::writeFiles()
     // Run as root, mosquitto would switch to its own user, which cannot read our folder.
     if (::geteuid() == 0)
         text += "user root\n";
+    text += m_extraConfig;
     config.write(text);
     return true;
+}
+
+void MosquittoBroker::setExtraConfig(const QByteArray &lines)
+{
+    m_extraConfig = lines;
 }
 
 bool MosquittoBroker::launch()

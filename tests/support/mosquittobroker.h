@@ -50,6 +50,8 @@ public:
     QString username() const;
     QString password() const;
     QString errorString() const;
+    // Lines added to the broker's configuration from the next start() on, e.g. its queue limits.
+    void setExtraConfig(const QByteArray &lines);
 
     // Publishes one message as a separate client with the right credentials and waits until
     // the broker has acknowledged it (QoS 1 or 2) or sent it (QoS 0). False on failure.
@@ -68,5 +70,6 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_error;
+    QByteArray m_extraConfig;
     mosquitto *m_publisher = nullptr;
 };

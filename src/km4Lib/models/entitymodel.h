@@ -12,7 +12,7 @@
 // Base of the list models over the local entity tables. A model reloads the rows of one shift
 // from the database (update), takes one record pushed by the server into its rows and into the
 // database (insert), and deletes old rows from the database (removeOldEntity). Rows change only
-// through whole model resets, on the model's own thread.
+// on the model's own thread: a reload in one reset, a push as the rows it concerns.
 class EntityModel : public QAbstractListModel
 {
     Q_OBJECT

@@ -8,7 +8,7 @@
 #include "shared/logger.h"
 
 OrderModel::OrderModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 OrderModel::~OrderModel() = default;
@@ -16,11 +16,6 @@ OrderModel::~OrderModel() = default;
 QString OrderModel::tableName()
 {
     return QStringLiteral("order");
-}
-
-int OrderModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant OrderModel::data(const QModelIndex &index, int role) const
@@ -91,8 +86,8 @@ QHash<int, QByteArray> OrderModel::roleNames() const
 Order OrderModel::byUuid(const QString &uuid) const
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    return found == indexUuid.constEnd() ? Order() : rows.at(found.value());
+    const Order *order = find(uuid);
+    return order ? *order : Order();
 }
 
 int OrderModel::indexOf(const QString &uuid) const
@@ -120,15 +115,7 @@ Order OrderModel::getPreviousByUuid(const QString &uuid) const
 void OrderModel::updateIndexUuid(const QString &uuid)
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    if (found == indexUuid.constEnd())
-        return;
-    const int removedRow = found.value();
-    indexUuid.erase(found);
-    for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
-        if (it.value() > removedRow)
-            --it.value();
-    }
+    dropFromIndex(uuid);
 }
 
 VoidFuture OrderModel::update(QString shiftUuid)
@@ -136,22 +123,12 @@ VoidFuture OrderModel::update(QString shiftUuid)
     KM4_LOG_SCOPE();
     const QString sql = QStringLiteral(
         "SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Order>> read
-        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
-              KM4_LOG_SCOPE();
-              return EntityRows<Order>::read(query);
-          });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<Order> fresh, const QList<Order> &missed) {
-            rows = std::move(fresh.rows);
-            indexUuid = std::move(fresh.index);
-            for (const Order &order : missed)
-                upsert(order);
-        })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<Order>::read(query);
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture OrderModel::removeOldEntity(int day)
@@ -177,47 +154,14 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    const QList<Order> pushed { *order };
-    const QList<Order> before = EntityRows<Order>::shown(rows, { order });
-    beginResetModel();
+    const QList<Order> before = shownBefore({ order });
     upsert(*order);
-    endResetModel();
-
-    const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::store(QList<Order *> { order })
-        .then(this,
-            [this, push, pushed, before](QFuture<QStringList> write) {
-                reloads.settle(push);
-                // A row the database does not have is not shown either.
-                const QStringList refused = EntityRows<Order>::refused(write, pushed);
-                if (!refused.isEmpty()) {
-                    beginResetModel();
-                    EntityRows<Order>::takeBack(rows, refused, before, &indexUuid);
-                    endResetModel();
-                }
-                write.waitForFinished(); // hands a failure on to the handler below
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write({ order }, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
-void OrderModel::upsert(const Order &order)
+bool OrderModel::leavesOnPush(const Order &order) const
 {
-    bool matched = false;
-    for (int row = 0; row < rows.size(); ++row) {
-        if (rows.at(row).uuid != order.uuid)
-            continue;
-        matched = true;
-        if (order.deleted_at != 0) {
-            updateIndexUuid(order.uuid);
-            rows.removeAt(row);
-            break;
-        }
-        rows[row] = order;
-    }
-    if (!matched) {
-        indexUuid.insert(order.uuid, int(rows.size()));
-        rows.append(order);
-    }
+    return order.deleted_at != 0;
 }

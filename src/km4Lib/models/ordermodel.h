@@ -1,16 +1,11 @@
 #pragma once
 
 #include "entities/order.h"
-#include "entitymodel.h"
-#include "entityrows.h"
-#include "reloadtracker.h"
-
-#include <QHash>
-#include <QList>
+#include "entitylistmodel.h"
 
 // The orders of the current shift, indexed by uuid. Reloaded by the environment for its shift;
 // orders pushed by the server are upserted, or removed when they arrive deleted.
-class OrderModel : public EntityModel
+class OrderModel : public EntityListModel<Order>
 {
     Q_OBJECT
 
@@ -40,7 +35,6 @@ public:
     // The name of the table and of the topic segment that carries orders.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -59,10 +53,6 @@ public Q_SLOTS:
     VoidFuture removeOldEntity(int day) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
 
-private:
-    void upsert(const Order &order);
-
-    QList<Order> rows;
-    QHash<QString, int> indexUuid;
-    ReloadTracker<Order> reloads;
+protected:
+    bool leavesOnPush(const Order &order) const override;
 };

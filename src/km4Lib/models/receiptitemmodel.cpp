@@ -9,7 +9,7 @@
 #include "shared/logger.h"
 
 ReceiptItemModel::ReceiptItemModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 ReceiptItemModel::~ReceiptItemModel() = default;
@@ -17,11 +17,6 @@ ReceiptItemModel::~ReceiptItemModel() = default;
 QString ReceiptItemModel::tableName()
 {
     return QStringLiteral("receipt_item");
-}
-
-int ReceiptItemModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant ReceiptItemModel::data(const QModelIndex &index, int role) const
@@ -78,21 +73,13 @@ QHash<int, QByteArray> ReceiptItemModel::roleNames() const
 ReceiptItem ReceiptItemModel::byUuid(QString uuid) const
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    return found == indexUuid.constEnd() ? ReceiptItem() : rows.at(found.value());
+    const ReceiptItem *item = find(uuid);
+    return item ? *item : ReceiptItem();
 }
 
 void ReceiptItemModel::updateIndexUuid(const QString &uuid)
 {
-    const auto found = indexUuid.constFind(uuid);
-    if (found == indexUuid.constEnd())
-        return;
-    const int removedRow = found.value();
-    indexUuid.erase(found);
-    for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
-        if (it.value() > removedRow)
-            --it.value();
-    }
+    dropFromIndex(uuid);
 }
 
 QList<ReceiptItem> ReceiptItemModel::listItemsByReceiptUuid(QString receiptUuid) const
@@ -112,53 +99,30 @@ VoidFuture ReceiptItemModel::update(QString shiftUuid)
     const QString sql = QStringLiteral(
         "SELECT o.* FROM receipt_item o LEFT JOIN receipt r ON r.uuid = o.receipt_uuid LEFT JOIN "
         "shift s ON s.uuid = r.shift_uuid WHERE s.uuid = ? AND o.deleted_at IS NULL");
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<ReceiptItem>> read
-        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
-              KM4_LOG_SCOPE();
-              return EntityRows<ReceiptItem>::read(query);
-          });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<ReceiptItem> fresh, const QList<ReceiptItem> &missed) {
-            rows = std::move(fresh.rows);
-            indexUuid = std::move(fresh.index);
-            for (const ReceiptItem &item : missed)
-                upsert(item);
-        })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<ReceiptItem>::read(query);
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
 {
     KM4_LOG_SCOPE();
     list.removeAll(nullptr);
-    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, list);
-    beginResetModel();
+    const QList<ReceiptItem> before = shownBefore(list);
+    // Unlike a single push, the row already held decides: one deleted before leaves.
     for (const ReceiptItem *item : std::as_const(list)) {
-        bool matched = false;
-        int row = 0;
-        while (row < rows.size()) {
-            if (rows.at(row).uuid != item->uuid) {
-                ++row;
-                continue;
-            }
-            matched = true;
-            if (rows.at(row).deleted_at != 0) {
-                removeRow(row);
-                continue;
-            }
-            rows[row] = *item;
-            ++row;
-        }
-        if (!matched) {
-            indexUuid.insert(item->uuid, int(rows.size()));
-            rows.append(*item);
-        }
+        const int row = rowOf(item->uuid);
+        if (row < 0)
+            appendRow(*item);
+        else if (rows.at(row).deleted_at != 0)
+            removeRowAt(row);
+        else
+            replaceRow(row, *item);
     }
-    endResetModel();
-    return write(list, before);
+    return writeItems(list, before);
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
@@ -182,60 +146,20 @@ VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
             3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    const QList<ReceiptItem> before = EntityRows<ReceiptItem>::shown(rows, { item });
-    beginResetModel();
+    const QList<ReceiptItem> before = shownBefore({ item });
     upsert(*item);
-    endResetModel();
-    return write({ item }, before);
+    return writeItems({ item }, before);
 }
 
-VoidFuture ReceiptItemModel::write(
+VoidFuture ReceiptItemModel::writeItems(
     const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before)
 {
-    QList<ReceiptItem> pushed;
-    pushed.reserve(list.size());
-    for (const ReceiptItem *entity : list)
-        pushed.append(*entity);
-    const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::store(list)
-        .then(this,
-            [this, push, pushed, before](QFuture<QStringList> write) {
-                reloads.settle(push);
-                // A row the database does not have is not shown either.
-                const QStringList refused = EntityRows<ReceiptItem>::refused(write, pushed);
-                if (!refused.isEmpty()) {
-                    beginResetModel();
-                    EntityRows<ReceiptItem>::takeBack(rows, refused, before, &indexUuid);
-                    endResetModel();
-                }
-                write.waitForFinished(); // hands a failure on to the handler below
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return write(list, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
-void ReceiptItemModel::upsert(const ReceiptItem &item)
+bool ReceiptItemModel::leavesOnPush(const ReceiptItem &item) const
 {
-    bool matched = false;
-    for (int row = 0; row < rows.size(); ++row) {
-        if (rows.at(row).uuid != item.uuid)
-            continue;
-        matched = true;
-        if (item.deleted_at != 0) {
-            removeRow(row);
-            break;
-        }
-        rows[row] = item;
-    }
-    if (!matched) {
-        indexUuid.insert(item.uuid, int(rows.size()));
-        rows.append(item);
-    }
-}
-
-void ReceiptItemModel::removeRow(int row)
-{
-    updateIndexUuid(rows.at(row).uuid);
-    rows.removeAt(row);
+    return item.deleted_at != 0;
 }

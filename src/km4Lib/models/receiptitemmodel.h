@@ -1,15 +1,11 @@
 #pragma once
 
 #include "entities/receiptitem.h"
-#include "entitymodel.h"
-#include "reloadtracker.h"
+#include "entitylistmodel.h"
 
-#include <QHash>
-#include <QList>
-
-// The receipt items of the current shift, indexed by uuid. The order board is rebuilt from the
-// items in work on every reset of this model. A pushed item that arrives deleted removes its row.
-class ReceiptItemModel : public EntityModel
+// The receipt items of the current shift, indexed by uuid. The order board follows the items in
+// work through this model's row changes. A pushed item that arrives deleted removes its row.
+class ReceiptItemModel : public EntityListModel<ReceiptItem>
 {
     Q_OBJECT
 
@@ -34,7 +30,6 @@ public:
     // The name of the table and of the topic segment that carries receipt items.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -52,14 +47,10 @@ public Q_SLOTS:
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
 
-private:
-    void upsert(const ReceiptItem &item);
-    void removeRow(int row);
-    // `before`: the rows shown for the pushed uuids before the push.
-    [[nodiscard]] VoidFuture write(
-        const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before);
+protected:
+    bool leavesOnPush(const ReceiptItem &item) const override;
 
-    QList<ReceiptItem> rows;
-    QHash<QString, int> indexUuid;
-    ReloadTracker<ReceiptItem> reloads;
+private:
+    [[nodiscard]] VoidFuture writeItems(
+        const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before);
 };

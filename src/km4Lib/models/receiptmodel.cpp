@@ -9,7 +9,7 @@
 #include "shared/logger.h"
 
 ReceiptModel::ReceiptModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 ReceiptModel::~ReceiptModel() = default;
@@ -17,11 +17,6 @@ ReceiptModel::~ReceiptModel() = default;
 QString ReceiptModel::tableName()
 {
     return QStringLiteral("receipt");
-}
-
-int ReceiptModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant ReceiptModel::data(const QModelIndex &index, int role) const
@@ -72,14 +67,14 @@ QHash<int, QByteArray> ReceiptModel::roleNames() const
 Receipt ReceiptModel::byUuid(const QString &uuid) const
 {
     KM4_LOG_SCOPE();
-    const auto found = indexUuid.constFind(uuid);
-    return found == indexUuid.constEnd() ? Receipt() : rows.at(found.value());
+    const Receipt *receipt = find(uuid);
+    return receipt ? *receipt : Receipt();
 }
 
 int ReceiptModel::indexOf(const QString &uuid) const
 {
     KM4_LOG_SCOPE();
-    return indexUuid.value(uuid, -1);
+    return rowOf(uuid);
 }
 
 Receipt ReceiptModel::firstInOrder(QString orderUuid)
@@ -121,33 +116,21 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
     KM4_LOG_SCOPE();
     const QString sql = QStringLiteral(
         "SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Receipt>> read
-        = AsyncSQLQuery::read(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
-              KM4_LOG_SCOPE();
-              return EntityRows<Receipt>::read(query);
-          });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<Receipt> fresh, const QList<Receipt> &missed) {
-            rows = std::move(fresh.rows);
-            indexUuid = std::move(fresh.index);
-            for (const Receipt &receipt : missed)
-                upsert(receipt);
-        })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+    return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
+        KM4_LOG_SCOPE();
+        return EntityRows<Receipt>::read(query);
+    }).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 {
     KM4_LOG_SCOPE();
     itemlist.removeAll(nullptr);
-    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, itemlist);
-    beginResetModel();
+    const QList<Receipt> before = shownBefore(itemlist);
     for (const Receipt *receipt : std::as_const(itemlist))
         upsert(*receipt);
-    endResetModel();
     return write(itemlist, before);
 }
 
@@ -171,47 +154,9 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    const QList<Receipt> before = EntityRows<Receipt>::shown(rows, { receipt });
-    beginResetModel();
+    const QList<Receipt> before = shownBefore({ receipt });
     upsert(*receipt);
-    endResetModel();
     return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
         KM4_LOG(3, exception.message(), exception.description());
     });
-}
-
-VoidFuture ReceiptModel::write(const QList<Receipt *> &list, const QList<Receipt> &before)
-{
-    QList<Receipt> pushed;
-    pushed.reserve(list.size());
-    for (const Receipt *entity : list)
-        pushed.append(*entity);
-    const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::store(list).then(
-        this, [this, push, pushed, before](QFuture<QStringList> write) {
-            reloads.settle(push);
-            // A row the database does not have is not shown either.
-            const QStringList refused = EntityRows<Receipt>::refused(write, pushed);
-            if (!refused.isEmpty()) {
-                beginResetModel();
-                EntityRows<Receipt>::takeBack(rows, refused, before, &indexUuid);
-                endResetModel();
-            }
-            write.waitForFinished(); // hands a failure on to the caller
-        });
-}
-
-void ReceiptModel::upsert(const Receipt &receipt)
-{
-    bool matched = false;
-    for (Receipt &row : rows) {
-        if (row.uuid == receipt.uuid) {
-            row = receipt;
-            matched = true;
-        }
-    }
-    if (!matched) {
-        indexUuid.insert(receipt.uuid, int(rows.size()));
-        rows.append(receipt);
-    }
 }

@@ -1,15 +1,11 @@
 #pragma once
 
 #include "entities/receipt.h"
-#include "entitymodel.h"
-#include "reloadtracker.h"
-
-#include <QHash>
-#include <QList>
+#include "entitylistmodel.h"
 
 // The receipts of the current shift, indexed by uuid. Pushed receipts are upserted, deleted or
 // not; a deleted one leaves at the next reload.
-class ReceiptModel : public EntityModel
+class ReceiptModel : public EntityListModel<Receipt>
 {
     Q_OBJECT
 
@@ -32,7 +28,6 @@ public:
     // The name of the table and of the topic segment that carries receipts.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -50,13 +45,4 @@ public Q_SLOTS:
     VoidFuture insert(QList<Receipt *> itemlist);
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
-
-private:
-    void upsert(const Receipt &receipt);
-    // `before`: the rows shown for the pushed uuids before the push.
-    [[nodiscard]] VoidFuture write(const QList<Receipt *> &list, const QList<Receipt> &before);
-
-    QList<Receipt> rows;
-    QHash<QString, int> indexUuid;
-    ReloadTracker<Receipt> reloads;
 };

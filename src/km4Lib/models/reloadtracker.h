@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 // Keeps a model's overlapping reloads and pushes in order, on the model's thread.
 //
 // A reload's SELECT runs on a pool thread and may miss a row pushed meanwhile: the push changes
@@ -49,11 +51,12 @@ public:
     // The write of a push has ended (stored or failed); reloads started from now on see it.
     void settle(quint64 pushId)
     {
-        for (Push &push : m_pushes) {
-            if (push.id == pushId) {
-                push.settled = true;
-                push.settledAt = m_started;
-            }
+        // Pushes are remembered in the order of their ids: find them without walking the rest.
+        auto push = std::lower_bound(m_pushes.begin(), m_pushes.end(), pushId,
+            [](const Push &remembered, quint64 id) { return remembered.id < id; });
+        for (; push != m_pushes.end() && push->id == pushId; ++push) {
+            push->settled = true;
+            push->settledAt = m_started;
         }
         prune();
     }
@@ -74,6 +77,15 @@ private:
     // still be applied.
     void prune()
     {
+        // Without a reload in flight, no settled push is needed; writes end in the order they were
+        // asked for, so the settled ones lead the list and a flood of pushes costs no rescans.
+        if (m_pending.isEmpty()) {
+            qsizetype settled = 0;
+            while (settled < m_pushes.size() && m_pushes.at(settled).settled)
+                ++settled;
+            m_pushes.remove(0, settled);
+            return;
+        }
         m_pushes.removeIf([this](const Push &push) {
             if (!push.settled)
                 return false;

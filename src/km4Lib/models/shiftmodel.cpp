@@ -8,7 +8,7 @@
 #include "shared/logger.h"
 
 ShiftModel::ShiftModel(QObject *parent)
-    : EntityModel(parent)
+    : EntityListModel(parent)
 { }
 
 ShiftModel::~ShiftModel() = default;
@@ -16,11 +16,6 @@ ShiftModel::~ShiftModel() = default;
 QString ShiftModel::tableName()
 {
     return QStringLiteral("shift");
-}
-
-int ShiftModel::rowCount(const QModelIndex &) const
-{
-    return int(rows.size());
 }
 
 QVariant ShiftModel::data(const QModelIndex &index, int role) const
@@ -82,11 +77,8 @@ QHash<int, QByteArray> ShiftModel::roleNames() const
 
 Shift ShiftModel::byUuid(QString uuid)
 {
-    for (const Shift &shift : std::as_const(rows)) {
-        if (shift.uuid == uuid)
-            return shift;
-    }
-    return Shift();
+    const Shift *shift = find(uuid);
+    return shift ? *shift : Shift();
 }
 
 Shift ShiftModel::lastGeneralShift() const
@@ -103,17 +95,10 @@ VoidFuture ShiftModel::update(QString shiftUuid)
 {
     Q_UNUSED(shiftUuid)
     KM4_LOG_SCOPE();
-    const quint64 generation = reloads.start();
-    const QFuture<EntityRows<Shift>> read = AsyncSQLQuery::read(
-        QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), [](QSqlQuery &query) {
+    return reload(QStringLiteral("SELECT s.* FROM shift s ORDER BY s.number DESC"), {},
+        [](QSqlQuery &query) {
             KM4_LOG_SCOPE();
             return EntityRows<Shift>::read(query);
-        });
-    return applyReload(read, reloads, generation,
-        [this](EntityRows<Shift> fresh, const QList<Shift> &missed) {
-            rows = std::move(fresh.rows);
-            for (const Shift &shift : missed)
-                upsert(shift);
         })
         .onFailed(this, [](const AppException &exception) {
             KM4_LOG(3, exception.message(), exception.description());
@@ -142,59 +127,21 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
         KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
         return QtFuture::makeReadyFuture();
     }
-    const QList<Shift> before = EntityRows<Shift>::shown(rows, { shift });
-    beginResetModel();
+    const QList<Shift> before = shownBefore({ shift });
     upsert(*shift);
-    endResetModel();
-    return write({ shift }, before);
+    return write({ shift }, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
 {
     KM4_LOG_SCOPE();
     shiftList.removeAll(nullptr);
-    const QList<Shift> before = EntityRows<Shift>::shown(rows, shiftList);
-    beginResetModel();
+    const QList<Shift> before = shownBefore(shiftList);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    endResetModel();
-    return write(shiftList, before);
-}
-
-VoidFuture ShiftModel::write(const QList<Shift *> &shiftList, const QList<Shift> &before)
-{
-    QList<Shift> pushed;
-    pushed.reserve(shiftList.size());
-    for (const Shift *entity : shiftList)
-        pushed.append(*entity);
-    const quint64 push = reloads.recordPush(pushed);
-    return EntitiesRepo::store(shiftList)
-        .then(this,
-            [this, push, pushed, before](QFuture<QStringList> write) {
-                reloads.settle(push);
-                // A row the database does not have is not shown either.
-                const QStringList refused = EntityRows<Shift>::refused(write, pushed);
-                if (!refused.isEmpty()) {
-                    beginResetModel();
-                    EntityRows<Shift>::takeBack(rows, refused, before);
-                    endResetModel();
-                }
-                write.waitForFinished(); // hands a failure on to the handler below
-            })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
-}
-
-void ShiftModel::upsert(const Shift &shift)
-{
-    bool matched = false;
-    for (Shift &row : rows) {
-        if (row.uuid == shift.uuid) {
-            row = shift;
-            matched = true;
-        }
-    }
-    if (!matched)
-        rows.append(shift);
+    return write(shiftList, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }

@@ -1,14 +1,11 @@
 #pragma once
 
 #include "entities/shift.h"
-#include "entitymodel.h"
-#include "reloadtracker.h"
-
-#include <QList>
+#include "entitylistmodel.h"
 
 // Every shift of the local database, highest number first. The environment takes its current
 // shift from here; pushed shifts are upserted and never removed.
-class ShiftModel : public EntityModel
+class ShiftModel : public EntityListModel<Shift>
 {
     Q_OBJECT
 
@@ -35,7 +32,6 @@ public:
     // The name of the table and of the topic segment that carries shifts.
     static QString tableName();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
@@ -49,12 +45,4 @@ public Q_SLOTS:
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
     VoidFuture insert(QList<Shift *> shiftList);
-
-private:
-    void upsert(const Shift &shift);
-    // `before`: the rows shown for the pushed uuids before the push.
-    [[nodiscard]] VoidFuture write(const QList<Shift *> &shiftList, const QList<Shift> &before);
-
-    QList<Shift> rows;
-    ReloadTracker<Shift> reloads;
 };

@@ -17,6 +17,8 @@ Item {
         // The cells of a board column, each as its text and its pixel size.
         function cells(panel) {
             const grid = findChild(panel, "grid");
+            // Rows inserted into the model get their cells at the view's next layout.
+            grid.forceLayout();
             const result = [];
             for (let i = 0; i < grid.count; ++i)
                 result.push([grid.itemAtIndex(i).text, grid.itemAtIndex(i).font.pixelSize]);

@@ -6,14 +6,11 @@
 #include "models/receiptmodel.h"
 #include "shared/logger.h"
 
-#include <QSet>
 #include <QFuture>
 
-namespace {
-// Roles of the receipt item model that tell whether an item is in work and whose receipt it is.
-constexpr int ItemReceiptUuidRole = Qt::UserRole + 4;
-constexpr int ItemInWorkRole = Qt::UserRole + 7;
-} // namespace
+#include <algorithm>
+#include <optional>
+#include <utility>
 
 InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
     const ReceiptModel *receiptModel, const OrderModel *orderModel, const AppEnv *env,
@@ -24,11 +21,47 @@ InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
     , receiptModel(receiptModel)
     , orderModel(orderModel)
 {
-    // The receiver is this model, so a reset signalled on another thread is rebuilt here.
-    connect(receiptItemModel, &QAbstractItemModel::modelReset, this,
-        &InWorkOrdersModel::updateModel);
-    connect(orderModel, &QAbstractItemModel::modelReset, this, &InWorkOrdersModel::updateModel);
-    connect(receiptModel, &QAbstractItemModel::modelReset, this, &InWorkOrdersModel::updateModel);
+    follow(receiptItemModel, &InWorkOrdersModel::itemsChanged, &InWorkOrdersModel::itemsLeaving);
+    follow(orderModel, &InWorkOrdersModel::ordersChanged, &InWorkOrdersModel::ordersLeaving);
+    follow(receiptModel, &InWorkOrdersModel::receiptsChanged, &InWorkOrdersModel::receiptsLeaving);
+}
+
+template <typename Source, typename Changed, typename Leaving>
+void InWorkOrdersModel::follow(const Source *source, Changed changed, Leaving leaving)
+{
+    // The receiver is this model, so a reset signalled on another thread is rebuilt here. Row
+    // changes are read from the source while they are announced: the models share the board's
+    // thread.
+    connect(source, &QAbstractItemModel::modelReset, this, &InWorkOrdersModel::updateModel);
+    connect(source, &QAbstractItemModel::layoutChanged, this, &InWorkOrdersModel::updateModel);
+    connect(source, &QAbstractItemModel::rowsMoved, this, &InWorkOrdersModel::updateModel);
+    // Only the order model's own records are shown; the other two decide which orders and where.
+    const bool showsRecords = static_cast<const QObject *>(source) == orderModel;
+    connect(source, &QAbstractItemModel::rowsInserted, this,
+        [this, source, changed, showsRecords](const QModelIndex &, int first, int last) {
+            // Ranks follow the item rows only as long as rows are appended.
+            const bool appended = last == source->rowCount() - 1;
+            if (!following())
+                return;
+            if (!appended && static_cast<const QObject *>(source) == receiptItemModel)
+                updateModel();
+            else
+                refresh((this->*changed)(first, last), showsRecords);
+        });
+    connect(source, &QAbstractItemModel::dataChanged, this,
+        [this, changed, showsRecords](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+            if (following())
+                refresh((this->*changed)(topLeft.row(), bottomRight.row()), showsRecords);
+        });
+    connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+        [this, leaving](const QModelIndex &, int first, int last) {
+            if (built)
+                leavingOrders += (this->*leaving)(first, last);
+        });
+    connect(source, &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (following())
+            refresh(std::exchange(leavingOrders, {}), false);
+    });
 }
 
 InWorkOrdersModel::~InWorkOrdersModel() = default;
@@ -36,15 +69,15 @@ InWorkOrdersModel::~InWorkOrdersModel() = default;
 int InWorkOrdersModel::rowCount(const QModelIndex &parent) const
 {
     // A list: rows have no children, or views and proxies walking the model would recurse.
-    return parent.isValid() ? 0 : int(orders.size());
+    return parent.isValid() ? 0 : int(rows.size());
 }
 
 QVariant InWorkOrdersModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.model() != this || index.row() < 0
-        || index.row() >= orders.size() || index.column() < 0)
+    if (!index.isValid() || index.model() != this || index.row() < 0 || index.row() >= rows.size()
+        || index.column() < 0)
         return {};
-    const Order &order = orders.at(index.row());
+    const Order &order = rows.at(index.row()).order;
     switch (role) {
     case IdRole:
         return order.id;
@@ -119,38 +152,149 @@ QHash<int, QByteArray> InWorkOrdersModel::roleNames() const
 QFuture<void> InWorkOrdersModel::updateModel()
 {
     KM4_LOG_SCOPE();
-    QList<Order> inWork;
-    QSet<QString> seen;
-    QHash<QString, QString> orderOfReceipt; // null: no such receipt
-    for (int row = 0; row < receiptItemModel->rowCount(QModelIndex()); ++row) {
-        const QModelIndex item = receiptItemModel->index(row, 0);
-        if (!receiptItemModel->data(item, ItemInWorkRole).toBool())
-            continue;
-        // A receipt has several items: its order is looked up once per rebuild.
-        const QString receiptUuid = receiptItemModel->data(item, ItemReceiptUuidRole).toString();
-        auto known = orderOfReceipt.constFind(receiptUuid);
-        if (known == orderOfReceipt.cend()) {
-            const Receipt receipt = receiptModel->byUuid(receiptUuid);
-            known = orderOfReceipt.insert(
-                receiptUuid, receipt.isValid() ? receipt.order_uuid : QString());
-        }
-        const QString &orderUuid = known.value();
-        if (orderUuid.isNull())
-            continue;
-        // An order found through its uuid has that uuid, so a seen one needs no second copy.
-        if (seen.contains(orderUuid))
-            continue;
-        const Order order = orderModel->byUuid(orderUuid);
-        if (!order.isValid())
-            continue;
-        if (order.closed_at != 0 || order.deleted_at != 0)
-            continue;
-        seen.insert(order.uuid);
-        inWork.append(order);
+    inWorkItems.clear();
+    leavingOrders.clear();
+    for (int row = 0; row < receiptModel->rowCount(); ++row) {
+        const Receipt *receipt = receiptModel->entityAt(row);
+        inWorkItems.setReceipt(receipt->uuid, receipt->order_uuid);
     }
+    for (int row = 0; row < receiptItemModel->rowCount(); ++row) {
+        const ReceiptItem *item = receiptItemModel->entityAt(row);
+        inWorkItems.appendItem(item->uuid, item->receipt_uuid, item->in_work);
+    }
+    QList<Row> fresh;
+    QHash<QString, InWorkItems::Rank> ranks;
+    for (const QString &orderUuid : inWorkItems.ordersWithReceipts()) {
+        const std::optional<InWorkItems::Rank> rank = inWorkItems.firstItem(orderUuid);
+        const Order *order = rank ? shownOrder(orderUuid) : nullptr;
+        if (!order)
+            continue;
+        fresh.append({ *rank, *order });
+        ranks.insert(orderUuid, *rank);
+    }
+    std::sort(fresh.begin(), fresh.end(),
+        [](const Row &left, const Row &right) { return left.rank < right.rank; });
 
     beginResetModel();
-    orders.swap(inWork);
+    rows.swap(fresh);
+    shownRanks.swap(ranks);
+    built = true;
     endResetModel();
     return QtFuture::makeReadyFuture();
+}
+
+bool InWorkOrdersModel::following()
+{
+    // Until the first rebuild nothing is known about the rows that were there before.
+    if (built)
+        return true;
+    updateModel();
+    return false;
+}
+
+QStringList InWorkOrdersModel::itemsChanged(int first, int last)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const ReceiptItem *item = receiptItemModel->entityAt(row))
+            touched += inWorkItems.changeItem(item->uuid, item->receipt_uuid, item->in_work);
+    }
+    return touched;
+}
+
+QStringList InWorkOrdersModel::itemsLeaving(int first, int last)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const ReceiptItem *item = receiptItemModel->entityAt(row))
+            touched += inWorkItems.removeItem(item->uuid);
+    }
+    return touched;
+}
+
+QStringList InWorkOrdersModel::receiptsChanged(int first, int last)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const Receipt *receipt = receiptModel->entityAt(row))
+            touched += inWorkItems.setReceipt(receipt->uuid, receipt->order_uuid);
+    }
+    return touched;
+}
+
+QStringList InWorkOrdersModel::receiptsLeaving(int first, int last)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const Receipt *receipt = receiptModel->entityAt(row))
+            touched += inWorkItems.removeReceipt(receipt->uuid);
+    }
+    return touched;
+}
+
+QStringList InWorkOrdersModel::ordersChanged(int first, int last)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const Order *order = orderModel->entityAt(row))
+            touched.append(order->uuid);
+    }
+    return touched;
+}
+
+QStringList InWorkOrdersModel::ordersLeaving(int first, int last)
+{
+    return ordersChanged(first, last);
+}
+
+void InWorkOrdersModel::refresh(const QStringList &orderUuids, bool orderChanged)
+{
+    for (const QString &orderUuid : orderUuids)
+        refreshOrder(orderUuid, orderChanged);
+}
+
+void InWorkOrdersModel::refreshOrder(const QString &orderUuid, bool orderChanged)
+{
+    std::optional<InWorkItems::Rank> rank = inWorkItems.firstItem(orderUuid);
+    const Order *order = rank ? shownOrder(orderUuid) : nullptr;
+    if (!order)
+        rank.reset();
+    const auto shown = shownRanks.constFind(orderUuid);
+    if (shown != shownRanks.cend()) {
+        const int row = rowOfRank(shown.value());
+        if (rank == shown.value()) {
+            if (orderChanged) {
+                rows[row].order = *order;
+                const QModelIndex changed = index(row, 0);
+                Q_EMIT dataChanged(changed, changed);
+            }
+            return;
+        }
+        beginRemoveRows(QModelIndex(), row, row);
+        rows.removeAt(row);
+        shownRanks.erase(shown);
+        endRemoveRows();
+    }
+    if (!rank)
+        return;
+    const int row = rowOfRank(*rank);
+    beginInsertRows(QModelIndex(), row, row);
+    rows.insert(row, { *rank, *order });
+    shownRanks.insert(orderUuid, *rank);
+    endInsertRows();
+}
+
+const Order *InWorkOrdersModel::shownOrder(const QString &orderUuid) const
+{
+    const Order *order = orderModel->find(orderUuid);
+    if (!order || !order->isValid() || order->closed_at != 0 || order->deleted_at != 0)
+        return nullptr;
+    return order;
+}
+
+int InWorkOrdersModel::rowOfRank(InWorkItems::Rank rank) const
+{
+    return int(std::lower_bound(rows.cbegin(), rows.cend(), rank,
+                   [](const Row &row, InWorkItems::Rank wanted) { return row.rank < wanted; })
+        - rows.cbegin());
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "entities/order.h"
+#include "inworkitems.h"
 
 #include <QAbstractListModel>
 #include <QFuture>
+#include <QHash>
 #include <QList>
+#include <QStringList>
 
 class AppEnv;
 class OrderModel;
@@ -12,8 +15,10 @@ class ReceiptModel;
 class ReceiptItemModel;
 
 // The orders that have at least one receipt item in work, one row per order, in the order in
-// which each order's first such item stands in the receipt item model. Rebuilt as a whole on every
-// reset of the receipt item, receipt or order model; the board's two columns filter it.
+// which each order's first such item stands in the receipt item model; the board's two columns
+// filter it. Rebuilt as a whole on a reset of the receipt item, receipt or order model (and on the
+// first change it sees); every other change of theirs touches only the orders it concerns, which
+// are inserted, removed or changed as rows.
 class InWorkOrdersModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -55,9 +60,40 @@ private Q_SLOTS:
     QFuture<void> updateModel();
 
 private:
+    // An order on the board, with the rank of its first item in work, which orders the rows.
+    struct Row
+    {
+        InWorkItems::Rank rank;
+        Order order;
+    };
+
+    template <typename Source, typename Changed, typename Leaving>
+    void follow(const Source *source, Changed changed, Leaving leaving);
+    bool following();
+
+    QStringList itemsChanged(int first, int last);
+    QStringList itemsLeaving(int first, int last);
+    QStringList receiptsChanged(int first, int last);
+    QStringList receiptsLeaving(int first, int last);
+    QStringList ordersChanged(int first, int last);
+    QStringList ordersLeaving(int first, int last);
+
+    // Brings the board rows of these orders up to date; `orderChanged` when the orders' own
+    // records may differ from the rows shown.
+    void refresh(const QStringList &orderUuids, bool orderChanged);
+    void refreshOrder(const QString &orderUuid, bool orderChanged);
+    // The order's record when it is one the board may show (known, neither closed nor deleted).
+    const Order *shownOrder(const QString &orderUuid) const;
+    int rowOfRank(InWorkItems::Rank rank) const;
+
     const AppEnv *env;
     const ReceiptItemModel *receiptItemModel;
     const ReceiptModel *receiptModel;
     const OrderModel *orderModel;
-    QList<Order> orders;
+    QList<Row> rows;
+    QHash<QString, InWorkItems::Rank> shownRanks;
+    InWorkItems inWorkItems;
+    // Orders whose rows leave a source model, refreshed once they have left.
+    QStringList leavingOrders;
+    bool built = false;
 };

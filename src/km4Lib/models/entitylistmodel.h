@@ -1,0 +1,184 @@
+#pragma once
+
+#include "entities/entitiesrepo.h"
+#include "entitymodel.h"
+#include "entityrows.h"
+#include "reloadtracker.h"
+#include "shared/asyncsqlquery.h"
+
+#include <QFuture>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+
+// The row bookkeeping of the entity models: the records in model order, the index from uuid to
+// row, and the row signals that tell views and the order board exactly which rows a push changed
+// (dataChanged for a record replaced in place, inserted rows for an appended one, removed rows for
+// one that left). A reload replaces every row and is announced as one reset.
+template <typename Entity> class EntityListModel : public EntityModel
+{
+public:
+    int rowCount(const QModelIndex & = QModelIndex()) const override { return int(rows.size()); }
+
+    // The record with this uuid, or null; valid until the rows next change. For readers that
+    // follow the row signals and look rows up on every push, so it writes no trace.
+    const Entity *find(const QString &uuid) const
+    {
+        const auto found = indexUuid.constFind(uuid);
+        return found == indexUuid.constEnd() ? nullptr : &rows.at(found.value());
+    }
+
+    // The record of a row, or null outside the rows; valid until the rows next change.
+    const Entity *entityAt(int row) const
+    {
+        return row >= 0 && row < rows.size() ? &rows.at(row) : nullptr;
+    }
+
+protected:
+    explicit EntityListModel(QObject *parent)
+        : EntityModel(parent)
+    { }
+
+    // Whether a pushed record takes the row with its uuid out of the list instead of replacing
+    // it (a record deleted on the server, in the models that drop those).
+    virtual bool leavesOnPush(const Entity &) const { return false; }
+
+    int rowOf(const QString &uuid) const { return indexUuid.value(uuid, -1); }
+
+    // Takes one record into the rows: it replaces the row with its uuid, or removes that row
+    // when leavesOnPush says so, or is appended. Inside a
+    // reset `announce` is false: the reset tells everything.
+    void upsert(const Entity &entity, bool announce = true)
+    {
+        const int row = rowOf(entity.uuid);
+        if (row < 0)
+            appendRow(entity, announce);
+        else if (leavesOnPush(entity))
+            removeRowAt(row, announce);
+        else
+            replaceRow(row, entity, announce);
+    }
+
+    void replaceRow(int row, const Entity &entity, bool announce = true)
+    {
+        rows[row] = entity;
+        if (announce) {
+            const QModelIndex changed = index(row, 0);
+            Q_EMIT dataChanged(changed, changed);
+        }
+    }
+
+    void appendRow(const Entity &entity, bool announce = true)
+    {
+        const int row = int(rows.size());
+        if (announce)
+            beginInsertRows(QModelIndex(), row, row);
+        indexUuid.insert(entity.uuid, row);
+        rows.append(entity);
+        if (announce)
+            endInsertRows();
+    }
+
+    void removeRowAt(int row, bool announce = true)
+    {
+        if (announce)
+            beginRemoveRows(QModelIndex(), row, row);
+        dropFromIndex(rows.at(row).uuid);
+        rows.removeAt(row);
+        if (announce)
+            endRemoveRows();
+    }
+
+    // Drops the uuid from the index and moves the entries behind its row up by one; called
+    // before that row leaves the list.
+    void dropFromIndex(const QString &uuid)
+    {
+        const auto found = indexUuid.constFind(uuid);
+        if (found == indexUuid.constEnd())
+            return;
+        const int removedRow = found.value();
+        indexUuid.erase(found);
+        for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
+            if (it.value() > removedRow)
+                --it.value();
+        }
+    }
+
+    // Starts a reload whose rows `read` delivers from the statement with `values` bound; they
+    // replace the model's rows in one reset on this model's thread, with the pushes the reload may
+    // have missed replayed onto them.
+    template <typename Read>
+    [[nodiscard]] VoidFuture reload(const QString &sql, const QVariantList &values, Read read)
+    {
+        const quint64 generation = reloads.start();
+        return applyReload(AsyncSQLQuery::read(sql, values, read), reloads, generation,
+            [this](EntityRows<Entity> fresh, const QList<Entity> &missed) {
+                rows = std::move(fresh.rows);
+                indexUuid = std::move(fresh.index);
+                for (const Entity &entity : missed)
+                    upsert(entity, false);
+            });
+    }
+
+    // The rows shown now for the uuids of a push, in row order; taken before the push changes
+    // them, so that a row the database refuses can be taken back.
+    QList<Entity> shownBefore(const QList<Entity *> &list) const
+    {
+        QList<int> shownRows;
+        for (const Entity *entity : list) {
+            const int row = rowOf(entity->uuid);
+            if (row >= 0)
+                shownRows.append(row);
+        }
+        std::sort(shownRows.begin(), shownRows.end());
+        shownRows.erase(std::unique(shownRows.begin(), shownRows.end()), shownRows.end());
+        QList<Entity> result;
+        for (int row : std::as_const(shownRows))
+            result.append(rows.at(row));
+        return result;
+    }
+
+    // Stores the pushed records, remembered until the write has ended so that a reload that
+    // misses them replays them. A row the database does not have (refused, or the whole write
+    // failed) is not shown either: it goes back to what `before` (from shownBefore) showed, or
+    // leaves. The future carries the write's failure.
+    [[nodiscard]] VoidFuture write(const QList<Entity *> &list, const QList<Entity> &before)
+    {
+        QList<Entity> pushed;
+        pushed.reserve(list.size());
+        for (const Entity *entity : list)
+            pushed.append(*entity);
+        const quint64 push = reloads.recordPush(pushed);
+        return EntitiesRepo::store(list).then(
+            this, [this, push, pushed, before](QFuture<QStringList> write) {
+                reloads.settle(push);
+                const QStringList refused = EntityRows<Entity>::refused(write, pushed);
+                if (!refused.isEmpty())
+                    takeBack(refused, before);
+                write.waitForFinished(); // hands a failure on to the caller
+            });
+    }
+
+    // Takes refused rows out and shows again what they showed before their push, at the end.
+    void takeBack(const QStringList &refused, const QList<Entity> &before)
+    {
+        for (const QString &uuid : refused) {
+            const int row = rowOf(uuid);
+            if (row >= 0)
+                removeRowAt(row);
+        }
+        const QSet<QString> gone(refused.cbegin(), refused.cend());
+        for (const Entity &entity : before) {
+            if (gone.contains(entity.uuid) && rowOf(entity.uuid) < 0)
+                appendRow(entity);
+        }
+    }
+
+    QList<Entity> rows;
+    QHash<QString, int> indexUuid;
+    ReloadTracker<Entity> reloads;
+};
