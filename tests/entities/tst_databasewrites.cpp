@@ -30,7 +30,7 @@ QString connectionName()
 {
     const QSqlDatabase db = ThreadStorage::instance()->database();
     return db.isOpen() && db.databaseName() == TestDatabase::path() ? db.connectionName()
-                                                                   : QString();
+                                                                    : QString();
 }
 
 // The driver's words of the DBException the call throws; empty when it throws none.
@@ -234,8 +234,10 @@ void TestDatabaseWrites::failures_data()
     QTest::addColumn<QString>("sql");
     QTest::addColumn<QString>("driverText");
     // A statement that does not compile must say why, not that there was nothing to run.
-    QTest::newRow("syntax error") << "SELEC 1" << "near \"SELEC\": syntax error";
-    QTest::newRow("missing table") << "SELECT * FROM nowhere" << "no such table: nowhere";
+    QTest::newRow("syntax error") << "SELEC 1"
+                                  << "near \"SELEC\": syntax error";
+    QTest::newRow("missing table") << "SELECT * FROM nowhere"
+                                   << "no such table: nowhere";
     QTest::newRow("constraint") << "INSERT INTO 'config' (key, value) VALUES ('k', NULL)"
                                 << "NOT NULL constraint failed: config.value";
 }
@@ -259,11 +261,15 @@ void TestDatabaseWrites::settingsRoundTrip_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("quotes") << "it's" << "O'Brien's ''bar''";
+    QTest::newRow("quotes") << "it's"
+                            << "O'Brien's ''bar''";
     // Substituted one after the other, markers inside the data would be replaced again.
-    QTest::newRow("markers") << "%1%2" << "%2 and %3 and %1";
-    QTest::newRow("statement text") << "k'); DROP TABLE 'config'; --" << "v');--";
-    QTest::newRow("cyrillic json") << "point" << "{\"name\": \"Кафе \\\"У моря\\\"\"}";
+    QTest::newRow("markers") << "%1%2"
+                             << "%2 and %3 and %1";
+    QTest::newRow("statement text") << "k'); DROP TABLE 'config'; --"
+                                    << "v');--";
+    QTest::newRow("cyrillic json") << "point"
+                                   << "{\"name\": \"Кафе \\\"У моря\\\"\"}";
 }
 
 // Written synchronously or on the pool, a key is stored once with its value as given and a fresh
@@ -322,8 +328,8 @@ void TestDatabaseWrites::orderFromJson_data()
     QTest::newRow("int as string") << QByteArray(R"({"id": "5"})") << "id" << QVariant(0);
     QTest::newRow("int fraction") << QByteArray(R"({"id": 1.5})") << "id" << QVariant(0);
     QTest::newRow("int out of range") << QByteArray(R"({"id": 2147483648})") << "id" << QVariant(0);
-    QTest::newRow("time beyond 2038") << QByteArray(R"({"created_at": 4102444800})")
-                                      << "created_at" << QVariant(qint64(4102444800));
+    QTest::newRow("time beyond 2038") << QByteArray(R"({"created_at": 4102444800})") << "created_at"
+                                      << QVariant(qint64(4102444800));
     QTest::newRow("time beyond 64 bits")
         << QByteArray(R"({"created_at": 1e19})") << "created_at" << QVariant(qint64(0));
     QTest::newRow("flag as string")
@@ -371,7 +377,8 @@ void TestDatabaseWrites::rowsRoundTrip()
 
     ReceiptItem item;
     item.fromJson(QJsonDocument::fromJson(R"({"id": 1, "uuid": "i1", "quantity": 1.5,
-        "in_work": true, "status": "cooking", "deleted_at": 4102444801})").object());
+        "in_work": true, "status": "cooking", "deleted_at": 4102444801})")
+                      .object());
     QCOMPARE(item.deleted_at, qint64(4102444801));
     ReceiptItem bare;
     bare.uuid = QStringLiteral("i2");

@@ -153,8 +153,8 @@ void TestLogService::storesTextVerbatim_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QByteArray>("file"); // null: none given, stored as empty text
     QTest::newRow("markers") << QStringLiteral("%1 and %4 stay") << QByteArray("%2.cpp");
-    QTest::newRow("quotes and sql") << QStringLiteral("'); DROP TABLE logs; --")
-                                    << QByteArray("it's.cpp");
+    QTest::newRow("quotes and sql")
+        << QStringLiteral("'); DROP TABLE logs; --") << QByteArray("it's.cpp");
     QTest::newRow("nul inside") << QString::fromUtf16(u"before\0after", 12) << QByteArray("n");
     QTest::newRow("no origin") << QStringLiteral("Не удалось") << QByteArray();
 }

@@ -174,17 +174,17 @@ void TestHttpSyncDBService::firstSyncWritesEveryTable()
         QJsonObject { { "key", "list" }, { "value", QJsonArray { 1, "two" } } },
         QJsonObject { { "key", "flag" }, { "value", false } } };
     const QJsonObject order { { "uuid", "o-1" }, { "shift_uuid", "s-1" }, { "number", 17 } };
-    const QJsonArray shifts {
-        QJsonObject { { "id", 4 }, { "uuid", "s-1" }, { "number", 3 }, { "created_at", now } },
+    const QJsonArray shifts { QJsonObject { { "id", 4 }, { "uuid", "s-1" }, { "number", 3 },
+                                  { "created_at", now } },
         QJsonObject { { "id", 5 }, { "uuid", "s-bad" }, { "number", 4 } } };
     const QJsonObject receipt { { "uuid", "r-1" }, { "order_uuid", "o-1" }, { "created_by", 7 } };
     const QJsonObject item { { "id", 9 }, { "uuid", "i-1" }, { "receipt_uuid", "r-1" } };
     server->enqueue(FakeServer::SyncPath,
-        FakeServer::sync({ { "order_status", statusRows(2500, "title ") }, { "config", config },
-                             { "menu", QJsonArray { QJsonObject { { "id", 1 } } } },
-                             { "hall", QJsonArray {} }, { "order", QJsonArray { order } },
-                             { "shift", shifts }, { "receipt", QJsonArray { receipt } },
-                             { "receipt_item", QJsonArray { item } } },
+        FakeServer::sync(
+            { { "order_status", statusRows(2500, "title ") }, { "config", config },
+                { "menu", QJsonArray { QJsonObject { { "id", 1 } } } }, { "hall", QJsonArray {} },
+                { "order", QJsonArray { order } }, { "shift", shifts },
+                { "receipt", QJsonArray { receipt } }, { "receipt_item", QJsonArray { item } } },
             now));
 
     service->run();
@@ -333,8 +333,8 @@ void TestHttpSyncDBService::failuresArePushed()
     QTest::qWait(50);
     QCOMPARE(log->pushes.size(), 0);
     failOnce(broken);
-    QTRY_COMPARE(log->pushes,
-        QStringList { "3 Не удалось синхронизировать данные: Ошибка протокола \n " });
+    QTRY_COMPARE(
+        log->pushes, QStringList { "3 Не удалось синхронизировать данные: Ошибка протокола \n " });
 
     // A completed synchronisation starts the count again.
     for (int i = 0; i < 3; ++i)
@@ -503,8 +503,8 @@ void TestHttpSyncDBService::stopAndDestructionWaitForTheChain()
     log->entries.clear();
     QVERIFY(TestDatabase::exec("DELETE FROM order_status"));
     server->enqueue(FakeServer::SyncPath,
-        FakeServer::sync({ { "order_status", statusRows(2, "slow ") } },
-            QDateTime::currentSecsSinceEpoch())
+        FakeServer::sync(
+            { { "order_status", statusRows(2, "slow ") } }, QDateTime::currentSecsSinceEpoch())
             .withDelay(1000));
     const int before = server->count(FakeServer::SyncPath);
     tick();

@@ -148,8 +148,9 @@ public:
 
 QByteArray pushOf(const QJsonObject &body)
 {
-    return withLoneSurrogates(QJsonDocument(QJsonObject { { "from", "server" }, { "body", body } })
-                                  .toJson(QJsonDocument::Compact));
+    return withLoneSurrogates(QJsonDocument(
+        QJsonObject { { "from", "server" },
+            { "body", body } }).toJson(QJsonDocument::Compact));
 }
 
 template <typename Entity> QJsonObject recordOf(const QJsonObject &row)
