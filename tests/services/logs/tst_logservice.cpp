@@ -179,6 +179,10 @@ void TestLogService::storesTextVerbatim()
         QStringList { QStringLiteral("3|%1|%2|%3|321")
                           .arg(message, QString::fromUtf8(file),
                               file.isNull() ? QString() : QStringLiteral("fn'()")) });
+    // The time stamp in the form the upload sends.
+    const QString stamp = TestDatabase::textColumn("SELECT timestamp FROM logs").value(0);
+    const QDateTime at = QDateTime::fromString(stamp, "yyyy-MM-dd hh:mm:ss");
+    QVERIFY2(at.isValid() && qAbs(at.secsTo(QDateTime::currentDateTime())) < 60, qPrintable(stamp));
 }
 
 // Lines about a failed log INSERT, and lines said while reporting it, are not stored: otherwise
