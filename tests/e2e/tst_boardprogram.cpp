@@ -54,6 +54,8 @@ const QString findWindow = QStringLiteral("search %1 --onlyvisible --name ^Kolmi
 constexpr int domainX = 1058;
 constexpr int domainY = 122;
 const QRgb readyGreen = qRgb(0x64, 0xCC, 0x64);
+const QString lastUpdateSql = QStringLiteral("SELECT value FROM config WHERE key = 'last_update'");
+const QString orderCountSql = QStringLiteral("SELECT COUNT(*) FROM 'order'");
 
 bool isReadyGreen(QRgb pixel)
 {
@@ -187,9 +189,7 @@ QImage TestBoardProgram::screenshot(const QString &name) const
 bool TestBoardProgram::showsBoard(const QString &name) const
 {
     const QImage shot = screenshot(name);
-    int headerBottom = -1;
-    int headerLeft = 0;
-    int headerRight = 0;
+    int headerBottom = -1, headerLeft = 0, headerRight = 0;
     for (int y = 0; y < shot.height() / 3; ++y) {
         int run = 0;
         for (int x = 0; x < shot.width(); ++x) {
@@ -204,10 +204,9 @@ bool TestBoardProgram::showsBoard(const QString &name) const
     if (headerBottom < 0)
         return false;
     int numberPixels = 0;
-    for (int y = headerBottom + 8; y < shot.height(); ++y) {
+    for (int y = headerBottom + 8; y < shot.height(); ++y)
         for (int x = headerLeft; x < headerRight; ++x)
             numberPixels += isReadyGreen(shot.pixel(x, y)) ? 1 : 0;
-    }
     return numberPixels > 100;
 }
 
@@ -233,7 +232,7 @@ void TestBoardProgram::pairRestartAndRideOutTheServer()
         stored(QStringLiteral("SELECT value FROM config WHERE key = 'domain'")).toString(),
         QStringLiteral("127"), 20000);
     QTRY_VERIFY_WITH_TIMEOUT(showsBoard(QStringLiteral("2-board")), 20000);
-    QVERIFY(stored(QStringLiteral("SELECT COUNT(*) FROM 'order'")).toInt() > 0);
+    QVERIFY(stored(orderCountSql).toInt() > 0);
     QVERIFY(clock.waitForRequests(QString::fromLatin1(FakeServer::TimeZonePath), 1));
 
     // Started again, it signs in by itself and shows the board.
@@ -245,19 +244,14 @@ void TestBoardProgram::pairRestartAndRideOutTheServer()
     // back: new synchronisations and new pushes reach the database.
     stop(simulator);
     QVERIFY2(!alive(brokerPids.constLast()), "the simulator left its broker running");
-    const qint64 lastUpdate
-        = stored(QStringLiteral("SELECT value FROM config WHERE key = 'last_update'")).toLongLong();
-    const int orders = stored(QStringLiteral("SELECT COUNT(*) FROM 'order'")).toInt();
+    const qint64 lastUpdate = stored(lastUpdateSql).toLongLong();
+    const int orders = stored(orderCountSql).toInt();
     QTest::qWait(3000); // three synchronisation periods of the fast pace
     QCOMPARE(board.state(), QProcess::Running);
     QVERIFY(showsBoard(QStringLiteral("4-board-offline")));
     startSimulator();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        stored(QStringLiteral("SELECT value FROM config WHERE key = 'last_update'")).toLongLong()
-            > lastUpdate,
-        30000);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        stored(QStringLiteral("SELECT COUNT(*) FROM 'order'")).toInt() > orders + 2, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(stored(lastUpdateSql).toLongLong() > lastUpdate, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(stored(orderCountSql).toInt() > orders + 2, 30000);
     QVERIFY(showsBoard(QStringLiteral("5-board-back-online")));
 }
 
