@@ -211,6 +211,32 @@ double percentile(std::vector<double> values, double share)
     return values[std::min(rank, values.size() - 1)];
 }
 
+// The models hold the whole stored shift.
+bool shiftLoaded(AppEnv &env)
+{
+    return QTest::qWaitFor(
+        [&] {
+            return env.orderModel.rowCount({}) == orderCount
+                && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
+        },
+        60000);
+}
+
+// The environment of a board paired with the bench's point, its pushes coming from `broker`.
+void pairWith(AppEnv &env, const MosquittoBroker &broker)
+{
+    env.domain.set(domain);
+    PointConfig point;
+    point.id = pointId;
+    env.pointConfig.set(point);
+    SyncConfig config;
+    config.mqtt_host = broker.host();
+    config.mqtt_port = broker.port();
+    config.mqtt_login = broker.username();
+    config.mqtt_password = broker.password();
+    env.syncConfig.set(config);
+}
+
 } // namespace
 
 // Push-to-model latency through a real broker on loopback, with a busy shift loaded, and a flood
@@ -300,23 +326,9 @@ void BenchMqttPush::pushToModelChange()
     QVERIFY(fillShift());
 
     env.updateAllModels();
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return env.orderModel.rowCount({}) == orderCount
-                && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
-        },
-        60000));
+    QVERIFY(shiftLoaded(env));
 
-    env.domain.set(domain);
-    PointConfig point;
-    point.id = pointId;
-    env.pointConfig.set(point);
-    SyncConfig config;
-    config.mqtt_host = broker.host();
-    config.mqtt_port = broker.port();
-    config.mqtt_login = broker.username();
-    config.mqtt_password = broker.password();
-    env.syncConfig.set(config);
+    pairWith(env, broker);
     MqttSyncDBService service(&env);
     service.run();
 
@@ -406,24 +418,10 @@ void BenchMqttPush::flood()
     preparing.setSourceModel(&inWork);
     ready.setSourceModel(&inWork);
     env.updateAllModels();
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return env.orderModel.rowCount({}) == orderCount
-                && env.receiptItemModel.rowCount({}) == orderCount * itemsPerReceipt;
-        },
-        60000));
+    QVERIFY(shiftLoaded(env));
     const int itemsBefore = env.receiptItemModel.rowCount({});
 
-    env.domain.set(domain);
-    PointConfig point;
-    point.id = pointId;
-    env.pointConfig.set(point);
-    SyncConfig config;
-    config.mqtt_host = broker.host();
-    config.mqtt_port = broker.port();
-    config.mqtt_login = broker.username();
-    config.mqtt_password = broker.password();
-    env.syncConfig.set(config);
+    pairWith(env, broker);
     MqttSyncDBService service(&env);
     service.run();
 
