@@ -1,8 +1,5 @@
-#include "appfonts.h"
+#include "quicksetup.h"
 
-#include <QGuiApplication>
-#include <QQmlEngine>
-#include <QQuickStyle>
 #include <QtQuickTest>
 
 // Loads the kit's QML test cases with the module and its typeface available as in the program.
@@ -11,14 +8,8 @@ class UiKitTestSetup : public QObject
     Q_OBJECT
 
 public slots:
-    void applicationAvailable()
-    {
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
-        if (!AppFonts::registerOnest())
-            qFatal("The typeface files are missing from the resources");
-    }
-
-    void qmlEngineAvailable(QQmlEngine *engine) { engine->addImportPath(QStringLiteral("qrc:/")); }
+    void applicationAvailable() { QuickSetup::prepareApplication(); }
+    void qmlEngineAvailable(QQmlEngine *engine) { QuickSetup::prepareEngine(engine); }
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_uikit, UiKitTestSetup)

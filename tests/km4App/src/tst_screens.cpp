@@ -1,11 +1,8 @@
-#include "appfonts.h"
+#include "../quicksetup.h"
 #include "screensfixture.h"
 #include "testenvironment.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QQmlEngine>
-#include <QQuickStyle>
 #include <QtQuickTest>
 
 class ScreensTestSetup : public QObject
@@ -15,9 +12,7 @@ class ScreensTestSetup : public QObject
 public slots:
     void applicationAvailable()
     {
-        QQuickStyle::setStyle(QStringLiteral("Basic"));
-        if (!AppFonts::registerOnest())
-            qFatal("The typeface files are missing from the resources");
+        QuickSetup::prepareApplication();
         QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
         QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
         TestEnvironment::init();
@@ -26,7 +21,7 @@ public slots:
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        engine->addImportPath(QStringLiteral("qrc:/"));
+        QuickSetup::prepareEngine(engine);
         fixture.setEngine(engine);
     }
 
