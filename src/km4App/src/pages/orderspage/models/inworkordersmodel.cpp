@@ -21,9 +21,33 @@ InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
     , receiptModel(receiptModel)
     , orderModel(orderModel)
 {
-    follow(receiptItemModel, &InWorkOrdersModel::itemsChanged, &InWorkOrdersModel::itemsLeaving);
-    follow(orderModel, &InWorkOrdersModel::ordersChanged, &InWorkOrdersModel::ordersLeaving);
-    follow(receiptModel, &InWorkOrdersModel::receiptsChanged, &InWorkOrdersModel::receiptsLeaving);
+    // Each source's changed or leaving row names the orders whose board rows it may move.
+    follow(
+        receiptItemModel,
+        [this](const ReceiptItem &item) {
+            return inWorkItems.changeItem(item.uuid, item.receipt_uuid, item.in_work);
+        },
+        [this](const ReceiptItem &item) { return inWorkItems.removeItem(item.uuid); });
+    const auto itself = [](const Order &order) { return order.uuid; };
+    follow(orderModel, itself, itself);
+    follow(
+        receiptModel,
+        [this](const Receipt &receipt) {
+            return inWorkItems.setReceipt(receipt.uuid, receipt.order_uuid);
+        },
+        [this](const Receipt &receipt) { return inWorkItems.removeReceipt(receipt.uuid); });
+}
+
+// The orders named by rows first to last of `source`, in the words of `perRow`.
+template <typename Source, typename PerRow>
+static QStringList touchedOrders(const Source *source, int first, int last, PerRow perRow)
+{
+    QStringList touched;
+    for (int row = first; row <= last; ++row) {
+        if (const auto *entity = source->entityAt(row))
+            touched += perRow(*entity);
+    }
+    return touched;
 }
 
 template <typename Source, typename Changed, typename Leaving>
@@ -46,17 +70,19 @@ void InWorkOrdersModel::follow(const Source *source, Changed changed, Leaving le
             if (!appended && static_cast<const QObject *>(source) == receiptItemModel)
                 updateModel();
             else
-                refresh((this->*changed)(first, last), showsRecords);
+                refresh(touchedOrders(source, first, last, changed), showsRecords);
         });
     connect(source, &QAbstractItemModel::dataChanged, this,
-        [this, changed, showsRecords](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+        [this, source, changed, showsRecords](
+            const QModelIndex &topLeft, const QModelIndex &bottomRight) {
             if (following())
-                refresh((this->*changed)(topLeft.row(), bottomRight.row()), showsRecords);
+                refresh(
+                    touchedOrders(source, topLeft.row(), bottomRight.row(), changed), showsRecords);
         });
     connect(source, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-        [this, leaving](const QModelIndex &, int first, int last) {
+        [this, source, leaving](const QModelIndex &, int first, int last) {
             if (built)
-                leavingOrders += (this->*leaving)(first, last);
+                leavingOrders += touchedOrders(source, first, last, leaving);
         });
     connect(source, &QAbstractItemModel::rowsRemoved, this, [this] {
         if (following())
@@ -190,61 +216,6 @@ bool InWorkOrdersModel::following()
         return true;
     updateModel();
     return false;
-}
-
-QStringList InWorkOrdersModel::itemsChanged(int first, int last)
-{
-    QStringList touched;
-    for (int row = first; row <= last; ++row) {
-        if (const ReceiptItem *item = receiptItemModel->entityAt(row))
-            touched += inWorkItems.changeItem(item->uuid, item->receipt_uuid, item->in_work);
-    }
-    return touched;
-}
-
-QStringList InWorkOrdersModel::itemsLeaving(int first, int last)
-{
-    QStringList touched;
-    for (int row = first; row <= last; ++row) {
-        if (const ReceiptItem *item = receiptItemModel->entityAt(row))
-            touched += inWorkItems.removeItem(item->uuid);
-    }
-    return touched;
-}
-
-QStringList InWorkOrdersModel::receiptsChanged(int first, int last)
-{
-    QStringList touched;
-    for (int row = first; row <= last; ++row) {
-        if (const Receipt *receipt = receiptModel->entityAt(row))
-            touched += inWorkItems.setReceipt(receipt->uuid, receipt->order_uuid);
-    }
-    return touched;
-}
-
-QStringList InWorkOrdersModel::receiptsLeaving(int first, int last)
-{
-    QStringList touched;
-    for (int row = first; row <= last; ++row) {
-        if (const Receipt *receipt = receiptModel->entityAt(row))
-            touched += inWorkItems.removeReceipt(receipt->uuid);
-    }
-    return touched;
-}
-
-QStringList InWorkOrdersModel::ordersChanged(int first, int last)
-{
-    QStringList touched;
-    for (int row = first; row <= last; ++row) {
-        if (const Order *order = orderModel->entityAt(row))
-            touched.append(order->uuid);
-    }
-    return touched;
-}
-
-QStringList InWorkOrdersModel::ordersLeaving(int first, int last)
-{
-    return ordersChanged(first, last);
 }
 
 void InWorkOrdersModel::refresh(const QStringList &orderUuids, bool orderChanged)

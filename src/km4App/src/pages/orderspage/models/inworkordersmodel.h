@@ -71,13 +71,6 @@ private:
     void follow(const Source *source, Changed changed, Leaving leaving);
     bool following();
 
-    QStringList itemsChanged(int first, int last);
-    QStringList itemsLeaving(int first, int last);
-    QStringList receiptsChanged(int first, int last);
-    QStringList receiptsLeaving(int first, int last);
-    QStringList ordersChanged(int first, int last);
-    QStringList ordersLeaving(int first, int last);
-
     // Brings the board rows of these orders up to date; `orderChanged` when the orders' own
     // records may differ from the rows shown.
     void refresh(const QStringList &orderUuids, bool orderChanged);
