@@ -48,10 +48,13 @@ class Run
 public:
     explicit Run(quint32 seed)
         : m_random(seed)
+        , m_intKeys(m_random.bounded(3) == 0)
     { }
 
     QVariant randomKey()
     {
+        if (m_intKeys)
+            return int(m_random.bounded(6));
         switch (m_random.bounded(8)) {
         case 0:
             return QVariant();
@@ -105,6 +108,8 @@ public:
 
 private:
     QRandomGenerator m_random;
+    // Keys of one type only, as most models have, in some runs.
+    bool m_intKeys;
     int m_nextId = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "aggregatebyrow.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace ProxyOrm {
@@ -118,12 +119,47 @@ void AggregateByRow::seeRows() const
     const int count = model ? model->rowCount() : 0;
     m_seenKeys.resize(count);
     m_seenValues.resize(count);
+    m_seenRows.clear();
+    m_seenTypes.clear();
     for (int row = 0; row < count; ++row) {
         const QModelIndex index = model->index(row, 0);
-        m_seenKeys[row] = model->data(index, m_keyRole);
+        const QVariant key = model->data(index, m_keyRole);
+        m_seenRows[memoKey(key)].append(row);
+        ++m_seenTypes[key.typeId()];
+        m_seenKeys[row] = key;
         m_seenValues[row] = model->data(index, m_valueRole);
     }
     m_seen = true;
+}
+
+void AggregateByRow::moveRow(int row, const QVariant &from, const QVariant &to) const
+{
+    const QString fromKey = memoKey(from);
+    QList<int> &fromRows = m_seenRows[fromKey];
+    const auto at = std::lower_bound(fromRows.begin(), fromRows.end(), row);
+    if (at != fromRows.end() && *at == row)
+        fromRows.erase(at);
+    if (fromRows.isEmpty())
+        m_seenRows.remove(fromKey);
+    if (--m_seenTypes[from.typeId()] == 0)
+        m_seenTypes.remove(from.typeId());
+    QList<int> &toRows = m_seenRows[memoKey(to)];
+    toRows.insert(std::lower_bound(toRows.begin(), toRows.end(), row), row);
+    ++m_seenTypes[to.typeId()];
+}
+
+bool AggregateByRow::candidateRows(const QVariant &key, QList<int> &rows) const
+{
+    // Other kinds may equal values of other types (the int 1 equals the text "1") or equal
+    // values of another text (0.0 and -0.0).
+    const int type = key.typeId();
+    if (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::QString)
+        return false;
+    QMutexLocker lock(&m_memoMutex);
+    if (!m_seen || m_seenTypes.size() != 1 || m_seenTypes.constBegin().key() != type)
+        return false;
+    rows = m_seenRows.value(memoKey(key));
+    return true;
 }
 
 void AggregateByRow::rowsChanged(const QAbstractItemModel *model, int first, int last) const
@@ -151,6 +187,8 @@ void AggregateByRow::rowsChanged(const QAbstractItemModel *model, int first, int
             continue;
         forgetGroupsOf(seenKey);
         forgetGroupsOf(key);
+        if (!same(key, seenKey))
+            moveRow(row, seenKey, key);
         seenKey = key;
         seenValue = value;
     }
@@ -168,11 +206,25 @@ QVariant AggregateByRow::aggregate(QVariant key) const
     const QAbstractListModel *model = m_model.data();
     QVariant accumulator;
     int matches = 0;
-    for (int row = 0; model && row < model->rowCount(); ++row) {
+    // True when the scan may stop.
+    const auto visit = [&](int row) {
         const QModelIndex index = model->index(row, 0);
         if (model->data(index, m_keyRole) != key)
-            continue;
-        if (step(model->data(index, m_valueRole), accumulator, matches, true))
+            return false;
+        return step(model->data(index, m_valueRole), accumulator, matches, true);
+    };
+    QList<int> rows;
+    if (model && candidateRows(key, rows)) {
+        // Seen rows may be fewer than the model's rows while a change is on its way to us.
+        const int count = model->rowCount();
+        for (const int row : std::as_const(rows)) {
+            if (row < count && visit(row))
+                return accumulator;
+        }
+        return finish(accumulator, matches);
+    }
+    for (int row = 0; model && row < model->rowCount(); ++row) {
+        if (visit(row))
             return accumulator;
     }
     return finish(accumulator, matches);
@@ -260,6 +312,8 @@ void AggregateByRow::cacheCleared() const
     m_seen = false;
     m_seenKeys.clear();
     m_seenValues.clear();
+    m_seenRows.clear();
+    m_seenTypes.clear();
 }
 
 void AggregateByRow::invalidate()

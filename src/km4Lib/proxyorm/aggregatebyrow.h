@@ -56,6 +56,9 @@ private:
     // Called with the memo locked.
     void seeRows() const;
     void forgetGroupsOf(const QVariant &key) const;
+    void moveRow(int row, const QVariant &from, const QVariant &to) const;
+    // The rows that may hold `key`, when the seen keys tell; false when every row may.
+    bool candidateRows(const QVariant &key, QList<int> &rows) const;
 
     QList<QMetaObject::Connection> m_connections;
     mutable QMutex m_memoMutex;
@@ -66,6 +69,11 @@ private:
     mutable bool m_seen = false;
     mutable QList<QVariant> m_seenKeys;
     mutable QList<QVariant> m_seenValues;
+    // The seen rows of each memo key in ascending order, and how many seen keys have each type:
+    // while all keys share one type whose values equal only their own kind, a group's rows are
+    // those of its own memo key.
+    mutable QHash<QString, QList<int>> m_seenRows;
+    mutable QHash<int, int> m_seenTypes;
 };
 
 } // namespace ProxyOrm
