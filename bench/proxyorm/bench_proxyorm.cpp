@@ -1,3 +1,4 @@
+#include "proxyorm/aggregatebyrow.h"
 #include "proxyorm/proxyormmodel.h"
 
 #include <QElapsedTimer>
@@ -13,12 +14,15 @@ using namespace ProxyOrm;
 // ProxyOrmModel against QSortFilterProxyModel doing the same filtering and sorting over equal
 // 100,000-row sources, side by side in one run. Each proxy has a source of its own, so that
 // neither pays for the other's reaction to a change. The ratios (ours / Qt's, lower is better)
-// are printed at the end.
+// are printed at the end. A grouped sum is timed against its own full recomputation.
 
 namespace {
 
 constexpr int Rows = 100000;
 constexpr int ValueRole = Qt::UserRole + 1;
+constexpr int KeyRole = Qt::UserRole + 2;
+constexpr int SumRole = Qt::UserRole + 3;
+constexpr int Groups = 1000;
 
 // A lean source: one int per row.
 class IntListModel : public QAbstractListModel
@@ -53,6 +57,60 @@ public:
 private:
     QList<int> m_values;
 };
+
+// A lean source of key and value rows: row i belongs to group i % Groups.
+class GroupedListModel : public QAbstractListModel
+{
+public:
+    explicit GroupedListModel(QList<int> values)
+        : m_values(std::move(values))
+    { }
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(m_values.size());
+    }
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (!index.isValid())
+            return {};
+        if (role == KeyRole)
+            return index.row() % Groups;
+        if (role == ValueRole)
+            return m_values.at(index.row());
+        return {};
+    }
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override
+    {
+        m_values[index.row()] = value.toInt();
+        Q_EMIT dataChanged(index, index, { role });
+        return true;
+    }
+    int groupSum(int group) const
+    {
+        int sum = 0;
+        for (int row = group; row < m_values.size(); row += Groups)
+            sum += m_values.at(row);
+        return sum;
+    }
+
+private:
+    QList<int> m_values;
+};
+
+// Every grouped sum, as a view showing all groups reads them after a change.
+void readSums(const QAbstractItemModel &proxy)
+{
+    for (int row = 0; row < proxy.rowCount(); ++row)
+        (void)proxy.data(proxy.index(row, 0), SumRole);
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0.0 : values.at(values.size() / 2);
+}
+
+QString aggregateReport;
 
 // Keeps the rows whose value is below 500, as the ProxyOrmModel filter does.
 class BelowFilterProxy : public QSortFilterProxyModel
@@ -102,6 +160,7 @@ private Q_SLOTS:
     void rebuild();
     void changes_data();
     void changes();
+    void aggregateChanges();
     void cleanupTestCase();
 };
 
@@ -242,6 +301,61 @@ void BenchProxyOrm::changes()
     QVERIFY(ours ? ormProxy->rowCount() > 0 : qtProxy->rowCount() > 0);
 }
 
+void BenchProxyOrm::aggregateChanges()
+{
+    // 1,000 setData on the value role under a sum over 1,000 groups of 100,000 rows, each followed
+    // by a read of every group, against one recomputation of all groups: what every change cost
+    // when any change dropped all aggregates.
+    constexpr int Changes = 1000;
+    constexpr int Runs = 3;
+    QList<double> changeTimes, fullTimes;
+    for (int run = 0; run < Runs; ++run) {
+        GroupedListModel source(valuesFor(QStringLiteral("random")));
+        ProxyOrmModel proxy(&source, { { KeyRole, KeyRole }, { ValueRole, ValueRole } });
+        AggregateByRow sum(&source, KeyRole, ValueRole, TypeAggregate::Sum, SumRole);
+        proxy.addSource(&sum);
+        proxy.groupBy(KeyRole);
+        proxy.invalidate();
+        QCOMPARE(proxy.rowCount(), Groups);
+
+        QElapsedTimer timer;
+        timer.start();
+        sum.invalidateCache(-1, -1);
+        readSums(proxy);
+        fullTimes << double(timer.nsecsElapsed()) / 1e6;
+
+        QRandomGenerator random(7 + quint32(run));
+        timer.start();
+        for (int i = 0; i < Changes; ++i) {
+            const int row = int(random.bounded(source.rowCount()));
+            source.setData(source.index(row, 0), int(random.bounded(1000)), ValueRole);
+            readSums(proxy);
+        }
+        changeTimes << double(timer.nsecsElapsed()) / 1e6 / Changes;
+
+        for (int group : { 0, 1, Groups - 1 }) {
+            const QModelIndex index = proxy.index(group, 0);
+            QCOMPARE(proxy.data(index, SumRole).toInt(),
+                source.groupSum(proxy.data(index, KeyRole).toInt()));
+        }
+    }
+    const auto range = [](const QList<double> &values) {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        return QStringLiteral("%1-%2").arg(*low, 0, 'f', 3).arg(*high, 0, 'f', 3);
+    };
+    const double change = median(changeTimes);
+    const double full = median(fullTimes);
+    aggregateReport = QStringLiteral("%1 per setData %2 ms (%3)  full recomputation %4 ms (%5)  "
+                                     "ratio %6 (median of %7 runs)")
+                          .arg(QStringLiteral("grouped sum, 1000 setData on the value role"), -40)
+                          .arg(change, 0, 'f', 3)
+                          .arg(range(changeTimes))
+                          .arg(full, 0, 'f', 2)
+                          .arg(range(fullTimes))
+                          .arg(full > 0 ? change / full : 0.0, 0, 'f', 4)
+                          .arg(Runs);
+}
+
 void BenchProxyOrm::cleanupTestCase()
 {
     QStringList scenarios;
@@ -259,6 +373,8 @@ void BenchProxyOrm::cleanupTestCase()
         qInfo("%-40s ProxyOrmModel %9.2f ms  QSortFilterProxyModel %9.2f ms  ratio %.2f",
             qPrintable(scenario), ours, qt, qt > 0 ? ours / qt : 0.0);
     }
+    if (!aggregateReport.isEmpty())
+        qInfo("%s", qPrintable(aggregateReport));
 }
 
 QTEST_GUILESS_MAIN(BenchProxyOrm)

@@ -223,15 +223,31 @@ void TestAggregates::memoComputesOncePerKey()
     AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
     model.resetReads();
     column(sum, 40);
-    // One scan of 40 rows (key, plus value for matches) per distinct key, and one key read per row.
-    QCOMPARE(model.reads(), 4 * (40 + 10) + 40);
+    // One look at every row's key and value, which tells later changes apart and the rows of each
+    // key, then a scan of its 10 rows (key and value) per distinct key and one key read per row.
+    QCOMPARE(model.reads(), 2 * 40 + 4 * (10 + 10) + 40);
+
+    // A changed value rescans its own group only; a changed key the groups it left and joined.
+    model.resetReads();
+    model.setValue(5, Value, 100);
+    QCOMPARE(column(sum, 40).at(1), QVariant(190 - 5 + 100));
+    QCOMPARE(model.reads(), 2 + (10 + 10) + 40);
+    model.resetReads();
+    model.setValue(6, Key, 1);
+    QCOMPARE(column(sum, 40).at(1), QVariant(285 + 6));
+    QCOMPARE(model.reads(), 2 + (11 + 11) + (9 + 9) + 40);
+    // Told twice, as by a proxy before the model's own signal arrives, it rescans nothing.
+    model.resetReads();
+    sum.rowsChanged(&model, 6, 6);
+    column(sum, 40);
+    QCOMPARE(model.reads(), 2 + 40);
 
     // The null answer of an empty group is remembered too.
     AggregateByRow first(&model, Key, Value, TypeAggregate::First, Out);
     model.resetReads();
     QCOMPARE(first.data(0, Out), QVariant(0));
     const int firstScan = model.reads();
-    QCOMPARE(firstScan, 1 + 2);
+    QCOMPARE(firstScan, 1 + 2 * 40 + 2);
 }
 
 void TestAggregates::followsSourceModel()

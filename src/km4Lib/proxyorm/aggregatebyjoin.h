@@ -22,6 +22,8 @@ public:
     AggregateByJoin &operator=(const AggregateByJoin &other);
 
     QVariant aggregate(QVariant key) const override;
+    // The aggregates come from the join model alone; a changed row only looks up another key.
+    void rowsChanged(const QAbstractItemModel *, int, int) const override { }
 
 private:
     void followJoin();

@@ -1,7 +1,6 @@
 #include "aggregatebyrow.h"
 
-#include "modelchanges.h"
-
+#include <algorithm>
 #include <limits>
 
 namespace ProxyOrm {
@@ -22,6 +21,12 @@ QVariant addInt(const QVariant &value, const QVariant &accumulator)
     return QVariant(int(sum));
 }
 
+// Strict: the int 1 and the double 1.0 aggregate differently.
+bool same(const QVariant &a, const QVariant &b)
+{
+    return a.metaType() == b.metaType() && a == b;
+}
+
 } // namespace
 
 AggregateByRow::AggregateByRow(
@@ -32,6 +37,8 @@ AggregateByRow::AggregateByRow(
     , m_type(type)
     , m_outputRole(outputRole)
 {
+    // Answers come from the memo by key; a per-row cache would hold every row of a changed group.
+    setCacheEnabled(false);
     followModel();
 }
 
@@ -62,7 +69,19 @@ void AggregateByRow::followModel()
     const QAbstractListModel *model = m_model.data();
     if (!model)
         return;
-    m_connections = followModelChanges(model, this, &AggregateByRow::invalidate);
+    using M = QAbstractItemModel;
+    m_connections = {
+        connect(model, &M::modelReset, this, &AggregateByRow::invalidate),
+        connect(model, &M::rowsInserted, this, &AggregateByRow::invalidate),
+        connect(model, &M::rowsRemoved, this, &AggregateByRow::invalidate),
+        connect(model, &M::rowsMoved, this, &AggregateByRow::invalidate),
+        connect(model, &M::layoutChanged, this, &AggregateByRow::invalidate),
+        // A proxy may have passed the same rows on already; seeing them again finds nothing new.
+        connect(model, &M::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                rowsChanged(m_model.data(), topLeft.row(), bottomRight.row());
+            }),
+    };
 }
 
 QList<int> AggregateByRow::roles() const
@@ -81,12 +100,105 @@ QVariant AggregateByRow::templateData(int row, int) const
         QMutexLocker lock(&m_memoMutex);
         const auto it = m_memo.constFind(memo);
         if (it != m_memo.constEnd())
-            return *it;
+            return it->value;
+        // Before the aggregate: a change made meanwhile then differs from what was seen.
+        if (!m_seen)
+            seeRows();
     }
     const QVariant result = aggregate(key);
     QMutexLocker lock(&m_memoMutex);
-    m_memo.insert(memo, result);
+    // Not remembered when everything was dropped meanwhile: nothing would name its rows.
+    if (m_seen)
+        m_memo.insert(memo, { key, result });
     return result;
+}
+
+void AggregateByRow::seeRows() const
+{
+    const QAbstractListModel *model = m_model.data();
+    const int count = model ? model->rowCount() : 0;
+    m_seenKeys.resize(count);
+    m_seenValues.resize(count);
+    m_seenRows.clear();
+    m_seenTypes.clear();
+    for (int row = 0; row < count; ++row) {
+        const QModelIndex index = model->index(row, 0);
+        const QVariant key = model->data(index, m_keyRole);
+        m_seenRows[memoKey(key)].append(row);
+        ++m_seenTypes[key.typeId()];
+        m_seenKeys[row] = key;
+        m_seenValues[row] = model->data(index, m_valueRole);
+    }
+    m_seen = true;
+}
+
+void AggregateByRow::moveRow(int row, const QVariant &from, const QVariant &to) const
+{
+    const QString fromKey = memoKey(from);
+    QList<int> &fromRows = m_seenRows[fromKey];
+    const auto at = std::lower_bound(fromRows.begin(), fromRows.end(), row);
+    if (at != fromRows.end() && *at == row)
+        fromRows.erase(at);
+    if (fromRows.isEmpty())
+        m_seenRows.remove(fromKey);
+    if (--m_seenTypes[from.typeId()] == 0)
+        m_seenTypes.remove(from.typeId());
+    QList<int> &toRows = m_seenRows[memoKey(to)];
+    toRows.insert(std::lower_bound(toRows.begin(), toRows.end(), row), row);
+    ++m_seenTypes[to.typeId()];
+}
+
+bool AggregateByRow::candidateRows(const QVariant &key, QList<int> &rows) const
+{
+    // Other kinds may equal values of other types (the int 1 equals the text "1") or equal
+    // values of another text (0.0 and -0.0).
+    const int type = key.typeId();
+    if (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::QString)
+        return false;
+    QMutexLocker lock(&m_memoMutex);
+    if (!m_seen || m_seenTypes.size() != 1 || m_seenTypes.constBegin().key() != type)
+        return false;
+    rows = m_seenRows.value(memoKey(key));
+    return true;
+}
+
+void AggregateByRow::rowsChanged(const QAbstractItemModel *model, int first, int last) const
+{
+    const QAbstractListModel *own = m_model.data();
+    if (!own || model != own || first < 0 || first > last) {
+        invalidateCache(-1, -1);
+        return;
+    }
+    QMutexLocker lock(&m_memoMutex);
+    if (!m_seen)
+        return;
+    if (last >= m_seenKeys.size() || m_seenKeys.size() != own->rowCount()) {
+        lock.unlock();
+        invalidateCache(-1, -1);
+        return;
+    }
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = own->index(row, 0);
+        const QVariant key = own->data(index, m_keyRole);
+        const QVariant value = own->data(index, m_valueRole);
+        QVariant &seenKey = m_seenKeys[row];
+        QVariant &seenValue = m_seenValues[row];
+        if (same(key, seenKey) && same(value, seenValue))
+            continue;
+        forgetGroupsOf(seenKey);
+        forgetGroupsOf(key);
+        if (!same(key, seenKey))
+            moveRow(row, seenKey, key);
+        seenKey = key;
+        seenValue = value;
+    }
+}
+
+void AggregateByRow::forgetGroupsOf(const QVariant &key) const
+{
+    // A group holds the rows whose key equals its own as aggregate() compares them, which may
+    // join keys of different types.
+    m_memo.removeIf([&key](QHash<QString, Group>::iterator it) { return it->key == key; });
 }
 
 QVariant AggregateByRow::aggregate(QVariant key) const
@@ -94,11 +206,25 @@ QVariant AggregateByRow::aggregate(QVariant key) const
     const QAbstractListModel *model = m_model.data();
     QVariant accumulator;
     int matches = 0;
-    for (int row = 0; model && row < model->rowCount(); ++row) {
+    // True when the scan may stop.
+    const auto visit = [&](int row) {
         const QModelIndex index = model->index(row, 0);
         if (model->data(index, m_keyRole) != key)
-            continue;
-        if (step(model->data(index, m_valueRole), accumulator, matches, true))
+            return false;
+        return step(model->data(index, m_valueRole), accumulator, matches, true);
+    };
+    QList<int> rows;
+    if (model && candidateRows(key, rows)) {
+        // Seen rows may be fewer than the model's rows while a change is on its way to us.
+        const int count = model->rowCount();
+        for (const int row : std::as_const(rows)) {
+            if (row < count && visit(row))
+                return accumulator;
+        }
+        return finish(accumulator, matches);
+    }
+    for (int row = 0; model && row < model->rowCount(); ++row) {
+        if (visit(row))
             return accumulator;
     }
     return finish(accumulator, matches);
@@ -183,6 +309,11 @@ void AggregateByRow::cacheCleared() const
 {
     QMutexLocker lock(&m_memoMutex);
     m_memo.clear();
+    m_seen = false;
+    m_seenKeys.clear();
+    m_seenValues.clear();
+    m_seenRows.clear();
+    m_seenTypes.clear();
 }
 
 void AggregateByRow::invalidate()

@@ -26,6 +26,16 @@ QVariant ISource::data(int row, int role) const
     return value;
 }
 
+void ISource::rowsChanged(const QAbstractItemModel *, int first, int last) const
+{
+    if (!readsOneRow()) {
+        invalidateCache(-1, -1);
+        return;
+    }
+    for (int row = first; row <= last; ++row)
+        invalidateCache(row, -1);
+}
+
 void ISource::invalidateCache(int row, int role) const
 {
     {

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QVariant>
 
+class QAbstractItemModel;
+
 namespace ProxyOrm {
 
 // A column source: answers the value of a (row, role) cell for the rows of one list model and
@@ -30,6 +32,11 @@ public:
     // announce their own changes through `changed`), so that a change to some rows leaves the
     // values of all other rows as they were. Proxies then follow such changes row by row.
     virtual bool readsOneRow() const { return false; }
+    // Rows first..last of `model` have changed data. Called by a proxy that announces the change
+    // before the source may have heard of it itself, so that what views read next is current.
+    // Kinds that read one row drop those rows, others everything; kinds that know which of their
+    // answers the rows feed drop only those.
+    virtual void rowsChanged(const QAbstractItemModel *model, int first, int last) const;
 
 Q_SIGNALS:
     void changed(QList<int> roles);

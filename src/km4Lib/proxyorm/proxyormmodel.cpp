@@ -632,12 +632,10 @@ void ProxyOrmModel::sourceDataChanged(
                 if (!source || done.contains(source))
                     continue;
                 done.insert(source);
-                if (!source->readsOneRow() || last - first >= MaxRowsFollowed) {
+                if (last - first >= MaxRowsFollowed)
                     source->invalidateCache(-1, -1);
-                    continue;
-                }
-                for (int row = first; row <= last; ++row)
-                    source->invalidateCache(row, -1);
+                else
+                    source->rowsChanged(m_sourceModel.data(), first, last);
             }
             QList<int> changed(last - first + 1);
             std::iota(changed.begin(), changed.end(), first);
