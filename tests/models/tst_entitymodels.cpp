@@ -95,7 +95,6 @@ template <> struct Kind<OrderModel>
         return order;
     }
     static int mark(const Order &order) { return order.number; }
-    static void setMark(Order &order, int mark) { order.number = mark; }
     static void retire(Order &order) { order.deleted_at = after2038; }
 };
 
@@ -116,7 +115,6 @@ template <> struct Kind<ShiftModel>
         return shift;
     }
     static int mark(const Shift &shift) { return shift.number; }
-    static void setMark(Shift &shift, int mark) { shift.number = mark; }
     static void retire(Shift &shift) { shift.closed_at = after2038; }
 };
 
@@ -138,7 +136,6 @@ template <> struct Kind<ReceiptModel>
         return receipt;
     }
     static int mark(const Receipt &receipt) { return receipt.created_by; }
-    static void setMark(Receipt &receipt, int mark) { receipt.created_by = mark; }
     static void retire(Receipt &receipt) { receipt.deleted_at = after2038; }
 };
 
@@ -163,7 +160,6 @@ template <> struct Kind<ReceiptItemModel>
         return item;
     }
     static int mark(const ReceiptItem &item) { return item.menu_id; }
-    static void setMark(ReceiptItem &item, int mark) { item.menu_id = mark; }
     // Past 2038: a 32-bit time would read as "not deleted".
     static void retire(ReceiptItem &item) { item.deleted_at = after2038; }
 };
