@@ -245,28 +245,23 @@ void TestMqttSyncDBService::pushReachesItsModelAndTable()
     m_service->run();
     QVERIFY(listening(pointTopic()));
 
-    QSignalSpy orderInserts(&m_env->orderModel, &QAbstractItemModel::rowsInserted);
-    QSignalSpy shiftInserts(&m_env->shiftModel, &QAbstractItemModel::rowsInserted);
-    QSignalSpy itemInserts(&m_env->receiptItemModel, &QAbstractItemModel::rowsInserted);
-    QVERIFY(orderInserts.isValid() && shiftInserts.isValid() && itemInserts.isValid());
+    const std::pair<const char *, QAbstractItemModel *> models[] { { "order", &m_env->orderModel },
+        { "shift", &m_env->shiftModel }, { "receipt_item", &m_env->receiptItemModel },
+        { "receipt", &m_env->receiptModel } };
+    std::vector<std::unique_ptr<QSignalSpy>> inserts;
+    for (const auto &model : models)
+        inserts.push_back(
+            std::make_unique<QSignalSpy>(model.second, &QAbstractItemModel::rowsInserted));
     QVERIFY(publish(pointTopic() + levels, payload));
     // Pushes arrive in order: once the next probe is in, the push under test was handled.
     QVERIFY(listening(pointTopic()));
 
-    const auto rowsIn = [&](const QString &name) -> int {
-        if (name == QLatin1String("order"))
-            return m_env->orderModel.rowCount({});
-        if (name == QLatin1String("shift"))
-            return m_env->shiftModel.rowCount({});
-        if (name == QLatin1String("receipt_item"))
-            return m_env->receiptItemModel.rowCount({});
-        return m_env->receiptModel.rowCount({}) - m_probes;
-    };
-    for (const char *name : { "order", "shift", "receipt", "receipt_item" })
-        QCOMPARE(rowsIn(name), name == table ? 1 : 0);
-    QCOMPARE(orderInserts.size(), table == QLatin1String("order") ? 1 : 0);
-    QCOMPARE(shiftInserts.size(), table == QLatin1String("shift") ? 1 : 0);
-    QCOMPARE(itemInserts.size(), table == QLatin1String("receipt_item") ? 1 : 0);
+    for (int i = 0; i < 4; ++i) {
+        const int probes = i == 3 ? m_probes : 0, probesNow = i == 3 ? 1 : 0;
+        const int expected = table == QLatin1String(models[i].first) ? 1 : 0;
+        QCOMPARE(models[i].second->rowCount() - probes, expected);
+        QCOMPARE(inserts[i]->size() - probesNow, expected);
+    }
     if (!table.isEmpty())
         QTRY_COMPARE(storedRows(table, uuid), 1);
     else
