@@ -86,11 +86,9 @@ template <> struct Kind<OrderModel>
     static Order make(const QString &uuid, int mark, const QString &shift = shiftOf)
     {
         Order order;
-        order.id = mark;
         order.uuid = uuid;
         order.shift_uuid = shift;
         order.number = mark;
-        order.status = QStringLiteral("created");
         order.created_at = 1700000000 + mark;
         return order;
     }
@@ -107,7 +105,6 @@ template <> struct Kind<ShiftModel>
     static Shift make(const QString &uuid, int mark, const QString & = shiftOf)
     {
         Shift shift;
-        shift.id = mark;
         shift.uuid = uuid;
         shift.type = QStringLiteral("general");
         shift.number = mark;
@@ -127,7 +124,6 @@ template <> struct Kind<ReceiptModel>
     static Receipt make(const QString &uuid, int mark, const QString &shift = shiftOf)
     {
         Receipt receipt;
-        receipt.id = 1;
         receipt.uuid = uuid;
         receipt.shift_uuid = shift;
         receipt.order_uuid = QStringLiteral("o");
@@ -150,13 +146,9 @@ template <> struct Kind<ReceiptItemModel>
     static ReceiptItem make(const QString &uuid, int mark, const QString &shift = shiftOf)
     {
         ReceiptItem item;
-        item.id = mark;
         item.uuid = uuid;
         item.receipt_uuid = shift;
         item.menu_id = mark;
-        item.quantity = 1;
-        item.in_work = true;
-        item.status = QStringLiteral("cooking");
         return item;
     }
     static int mark(const ReceiptItem &item) { return item.menu_id; }
