@@ -259,6 +259,7 @@ private Q_SLOTS:
     void otherEntityIsRefused_data() { models(); }
     void otherEntityIsRefused() { FOR_EACH_MODEL(otherEntityIsRefused); }
     void refusedRowOfAListIsTakenBack();
+    void lastGeneralShift();
     void staleReloadDoesNotOverwriteNewer();
     void removeOldOrders();
     void removeOldShifts_data();
@@ -439,6 +440,20 @@ void TestEntityModels::refusedRowOfAListIsTakenBack()
     QCOMPARE(fx.markOf(QStringLiteral("a")), 3);
     QCOMPARE(storedUuids(QStringLiteral("shift")), QStringLiteral("a,b,d"));
     QCOMPARE(log.atLevel(3).size(), 1);
+}
+
+// The board's current shift: the general shift with the highest number, the type spelled exactly.
+void TestEntityModels::lastGeneralShift()
+{
+    using K = Kind<ShiftModel>;
+    Fixture<ShiftModel> fx;
+    QList<Shift> shifts { K::make(QStringLiteral("s5"), 5), K::make(QStringLiteral("s9"), 9),
+        K::make(QStringLiteral("s8"), 8), K::make(QStringLiteral("s7"), 7) };
+    shifts[1].type = QStringLiteral("cash");
+    shifts[2].type = QStringLiteral("General");
+    QVERIFY(fx.store(shifts));
+    QVERIFY(fx.reload());
+    QCOMPARE(fx.model.lastGeneralShift().uuid, QStringLiteral("s7"));
 }
 
 void TestEntityModels::staleReloadDoesNotOverwriteNewer()
