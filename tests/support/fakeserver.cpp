@@ -1,5 +1,6 @@
 #include "fakeserver.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QMutexLocker>
@@ -18,38 +19,12 @@ constexpr qsizetype MaxHeaderBytes = 64 * 1024;
 
 QByteArray reasonPhrase(int status)
 {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 201:
-        return "Created";
-    case 204:
-        return "No Content";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 409:
-        return "Conflict";
-    case 422:
-        return "Unprocessable Entity";
-    case 500:
-        return "Internal Server Error";
-    case 501:
-        return "Not Implemented";
-    case 502:
-        return "Bad Gateway";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Status";
-    }
+    static const QHash<int, QByteArray> phrases { { 200, "OK" }, { 201, "Created" },
+        { 204, "No Content" }, { 400, "Bad Request" }, { 401, "Unauthorized" },
+        { 403, "Forbidden" }, { 404, "Not Found" }, { 405, "Method Not Allowed" },
+        { 409, "Conflict" }, { 422, "Unprocessable Entity" }, { 500, "Internal Server Error" },
+        { 501, "Not Implemented" }, { 502, "Bad Gateway" }, { 503, "Service Unavailable" } };
+    return phrases.value(status, "Status");
 }
 
 QByteArray head(int status, const QByteArray &contentType, qsizetype contentLength)
@@ -186,26 +161,6 @@ FakeServer::~FakeServer()
     m_thread->quit();
     m_thread->wait();
     delete m_thread;
-}
-
-QString FakeServer::domain() const
-{
-    return QStringLiteral("127");
-}
-
-QString FakeServer::host() const
-{
-    return QStringLiteral("0.0.1:%1").arg(m_port);
-}
-
-QString FakeServer::timeZoneHost() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
-
-QUrl FakeServer::baseUrl() const
-{
-    return QUrl(QStringLiteral("http://127.0.0.1:%1/terminal/v1").arg(m_port));
 }
 
 quint16 FakeServer::unusedPort()

@@ -87,10 +87,14 @@ public:
 
     bool isListening() const { return m_port != 0; }
     quint16 port() const { return m_port; }
-    QString domain() const; // "127"
-    QString host() const; // "0.0.1:PORT"
-    QString timeZoneHost() const; // "127.0.0.1:PORT"
-    QUrl baseUrl() const; // http://127.0.0.1:PORT/terminal/v1
+    // A client joins domain, "." and host: the server's address is 127.0.0.1:PORT.
+    QString domain() const { return QStringLiteral("127"); }
+    QString host() const { return QStringLiteral("0.0.1:%1").arg(m_port); }
+    QString timeZoneHost() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QUrl baseUrl() const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/terminal/v1").arg(m_port));
+    }
 
     // A loopback port on which nothing listens at the moment of the call.
     static quint16 unusedPort();

@@ -90,46 +90,6 @@ void MosquittoBroker::stop()
     }
 }
 
-bool MosquittoBroker::isRunning() const
-{
-    return m_process.state() == QProcess::Running;
-}
-
-void MosquittoBroker::setPort(quint16 port)
-{
-    m_port = port;
-}
-
-qint64 MosquittoBroker::processId() const
-{
-    return m_process.processId();
-}
-
-QString MosquittoBroker::host() const
-{
-    return QStringLiteral("127.0.0.1");
-}
-
-quint16 MosquittoBroker::port() const
-{
-    return m_port;
-}
-
-QString MosquittoBroker::username() const
-{
-    return m_username;
-}
-
-QString MosquittoBroker::password() const
-{
-    return m_password;
-}
-
-QString MosquittoBroker::errorString() const
-{
-    return m_error;
-}
-
 bool MosquittoBroker::writeFiles()
 {
     const QString passwordFile = m_dir.filePath(QStringLiteral("passwd"));
@@ -163,11 +123,6 @@ bool MosquittoBroker::writeFiles()
     text += m_extraConfig;
     config.write(text);
     return true;
-}
-
-void MosquittoBroker::setExtraConfig(const QByteArray &lines)
-{
-    m_extraConfig = lines;
 }
 
 bool MosquittoBroker::launch()

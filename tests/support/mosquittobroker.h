@@ -39,19 +39,19 @@ public:
     bool start();
     // Kills the broker and waits for it to end; connected clients lose their connection.
     void stop();
-    bool isRunning() const;
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
     // The port of the next start (0: a free one); for a broker that must be found again where
     // its clients knew it.
-    void setPort(quint16 port);
-    qint64 processId() const; // 0 while not running
+    void setPort(quint16 port) { m_port = port; }
+    qint64 processId() const { return m_process.processId(); } // 0 while not running
 
-    QString host() const; // "127.0.0.1"
-    quint16 port() const; // 0 before the first start()
-    QString username() const;
-    QString password() const;
-    QString errorString() const;
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; } // 0 before the first start()
+    QString username() const { return m_username; }
+    QString password() const { return m_password; }
+    QString errorString() const { return m_error; }
     // Lines added to the broker's configuration from the next start() on, e.g. its queue limits.
-    void setExtraConfig(const QByteArray &lines);
+    void setExtraConfig(const QByteArray &lines) { m_extraConfig = lines; }
 
     // Publishes one message as a separate client with the right credentials and waits until
     // the broker has acknowledged it (QoS 1 or 2) or sent it (QoS 0). False on failure.

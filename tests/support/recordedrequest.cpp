@@ -11,24 +11,6 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
     return {};
 }
 
-bool RecordedRequest::hasHeader(const QByteArray &name) const
-{
-    for (const auto &h : headers) {
-        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
-
-QList<QByteArray> RecordedRequest::headerNames() const
-{
-    QList<QByteArray> names;
-    names.reserve(headers.size());
-    for (const auto &h : headers)
-        names.append(h.first.toLower());
-    return names;
-}
-
 QList<QPair<QString, QString>> RecordedRequest::queryItems() const
 {
     QList<QPair<QString, QString>> items;

@@ -18,9 +18,6 @@ struct RecordedRequest
 
     // Value of the first header with that name (compared case-insensitively); empty if absent.
     QByteArray header(const QByteArray &name) const;
-    bool hasHeader(const QByteArray &name) const;
-    // Header names in arrival order, lower-cased.
-    QList<QByteArray> headerNames() const;
 
     // Query items in order, decoded as a web server does ("+" is a blank, "%2B" a plus sign);
     // repeated keys keep every item.

@@ -1,5 +1,6 @@
 #include "fakeserver.h"
 #include "futurewait.h"
+#include "logcapture.h"
 #include "mosquittobroker.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
@@ -13,8 +14,6 @@
 #include "services/syncDB/httpsyncdbservice.h"
 #include "services/syncDB/mqttsyncdbservice.h"
 #include "shared/kmapi.h"
-#include "shared/logger.h"
-#include "shared/threadstorage.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -22,7 +21,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
-#include <QSqlQuery>
 #include <QTest>
 
 #include <memory>
@@ -30,16 +28,6 @@
 namespace {
 
 const QString deviceUuid = QStringLiteral("board-1");
-
-// Messages written through Logger::debugInfo while a test runs.
-QStringList loggedWarnings;
-void captureLog(const QString &message, const char *, const char *, int, int level)
-{
-    if (level >= 2) {
-        loggedWarnings << message;
-        qWarning() << message;
-    }
-}
 
 QByteArray pushOf(const QJsonObject &body, const QJsonValue &from = QStringLiteral("server"))
 {
@@ -69,18 +57,23 @@ QJsonObject receiptRow(const QString &uuid)
         { "order_uuid", "order-1" } };
 }
 
-// Rows of a local table with that uuid (and the condition), read on the GUI thread's own
-// connection.
-int storedRows(
-    const QString &table, const QString &uuid, const QString &condition = QStringLiteral("1"))
+// Rows of a local table with that uuid.
+int storedRows(const QString &table, const QString &uuid)
 {
-    QSqlQuery query(ThreadStorage::instance()->database());
-    query.prepare(
-        QStringLiteral("SELECT COUNT(*) FROM '%1' WHERE uuid = ? AND %2").arg(table, condition));
-    query.addBindValue(uuid);
-    if (!query.exec() || !query.next())
-        return -1;
-    return query.value(0).toInt();
+    return TestDatabase::column(
+        QStringLiteral("SELECT COUNT(*) FROM '%1' WHERE uuid = '%2'").arg(table, uuid))
+        .value(0, -1)
+        .toInt();
+}
+
+// Whether a warning or worse containing the text was logged.
+bool warned(const LogCapture &log, const QString &text)
+{
+    for (const LogCapture::Entry &entry : log.entries()) {
+        if (entry.level >= 2 && entry.message.contains(text))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -98,14 +91,12 @@ private Q_SLOTS:
 
     void pushReachesItsModelAndTable_data();
     void pushReachesItsModelAndTable();
-    void deletedOrderLeavesTheModel();
     void currentShiftRule_data();
     void currentShiftRule();
     void wrongPasswordRetriesOnTheTimer();
     void brokerRestartReconnectsWithBackoff_data();
     void brokerRestartReconnectsWithBackoff();
-    void unreachableBrokerIsTriedOnce_data();
-    void unreachableBrokerIsTriedOnce();
+    void portOutOfRangeIsTriedOnce();
     void disabledMqttDoesNotConnect();
     void rePairingMovesTheSubscription_data();
     void rePairingMovesTheSubscription();
@@ -124,6 +115,7 @@ private:
         const QString &topic, const QByteArray &payload, MosquittoBroker *broker = nullptr);
 
     MosquittoBroker m_broker;
+    std::unique_ptr<LogCapture> m_log;
     std::unique_ptr<TestDatabase> m_database;
     std::unique_ptr<AppEnv> m_env;
     std::unique_ptr<MqttSyncDBService> m_service;
@@ -138,9 +130,8 @@ void TestMqttSyncDBService::initTestCase()
 
 void TestMqttSyncDBService::init()
 {
-    loggedWarnings.clear();
     m_probes = 0;
-    Logger::writeToDb = &captureLog;
+    m_log = std::make_unique<LogCapture>();
     m_database = std::make_unique<TestDatabase>();
     m_env = std::make_unique<AppEnv>();
     m_env->uuid.set(deviceUuid);
@@ -154,7 +145,7 @@ void TestMqttSyncDBService::cleanup()
     TestDatabase::drainThreadPool();
     m_env.reset();
     m_database.reset();
-    Logger::writeToDb = nullptr;
+    m_log.reset();
     if (!m_broker.isRunning())
         QVERIFY2(m_broker.start(), qPrintable(m_broker.errorString()));
 }
@@ -254,50 +245,27 @@ void TestMqttSyncDBService::pushReachesItsModelAndTable()
     m_service->run();
     QVERIFY(listening(pointTopic()));
 
-    QSignalSpy orderInserts(&m_env->orderModel, &QAbstractItemModel::rowsInserted);
-    QSignalSpy shiftInserts(&m_env->shiftModel, &QAbstractItemModel::rowsInserted);
-    QSignalSpy itemInserts(&m_env->receiptItemModel, &QAbstractItemModel::rowsInserted);
-    QVERIFY(orderInserts.isValid() && shiftInserts.isValid() && itemInserts.isValid());
+    const std::pair<const char *, QAbstractItemModel *> models[] { { "order", &m_env->orderModel },
+        { "shift", &m_env->shiftModel }, { "receipt_item", &m_env->receiptItemModel },
+        { "receipt", &m_env->receiptModel } };
+    std::vector<std::unique_ptr<QSignalSpy>> inserts;
+    for (const auto &model : models)
+        inserts.push_back(
+            std::make_unique<QSignalSpy>(model.second, &QAbstractItemModel::rowsInserted));
     QVERIFY(publish(pointTopic() + levels, payload));
     // Pushes arrive in order: once the next probe is in, the push under test was handled.
     QVERIFY(listening(pointTopic()));
 
-    const auto rowsIn = [&](const QString &name) -> int {
-        if (name == QLatin1String("order"))
-            return m_env->orderModel.rowCount({});
-        if (name == QLatin1String("shift"))
-            return m_env->shiftModel.rowCount({});
-        if (name == QLatin1String("receipt_item"))
-            return m_env->receiptItemModel.rowCount({});
-        return m_env->receiptModel.rowCount({}) - m_probes;
-    };
-    for (const char *name : { "order", "shift", "receipt", "receipt_item" })
-        QCOMPARE(rowsIn(name), name == table ? 1 : 0);
-    QCOMPARE(orderInserts.size(), table == QLatin1String("order") ? 1 : 0);
-    QCOMPARE(shiftInserts.size(), table == QLatin1String("shift") ? 1 : 0);
-    QCOMPARE(itemInserts.size(), table == QLatin1String("receipt_item") ? 1 : 0);
+    for (int i = 0; i < 4; ++i) {
+        const int probes = i == 3 ? m_probes : 0, probesNow = i == 3 ? 1 : 0;
+        const int expected = table == QLatin1String(models[i].first) ? 1 : 0;
+        QCOMPARE(models[i].second->rowCount() - probes, expected);
+        QCOMPARE(inserts[i]->size() - probesNow, expected);
+    }
     if (!table.isEmpty())
         QTRY_COMPARE(storedRows(table, uuid), 1);
     else
         QCOMPARE(storedRows(QStringLiteral("order"), uuid), 0);
-}
-
-void TestMqttSyncDBService::deletedOrderLeavesTheModel()
-{
-    pair(QStringLiteral("acme"), 7, brokerConfig());
-    m_service->run();
-    QVERIFY(listening(pointTopic()));
-
-    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow("o-1", 1))));
-    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow("o-2", 2))));
-    // Both orders are in before the deletion comes, or one row left could be o-1 alone.
-    QTRY_COMPARE(storedRows(QStringLiteral("order"), "o-2"), 1);
-    QCOMPARE(m_env->orderModel.rowCount({}), 2);
-    QVERIFY(publish(pointTopic() + "/order", pushOf(orderRow("o-1", 1, 1700000100))));
-    QTRY_COMPARE(m_env->orderModel.rowCount({}), 1);
-    QCOMPARE(m_env->orderModel.byUuid("o-2").number, 2);
-    // The deletion is stored too, so the next reload leaves the order out.
-    QTRY_COMPARE(storedRows(QStringLiteral("order"), "o-1", "deleted_at = 1700000100"), 1);
 }
 
 void TestMqttSyncDBService::currentShiftRule_data()
@@ -367,14 +335,13 @@ void TestMqttSyncDBService::wrongPasswordRetriesOnTheTimer()
     QElapsedTimer clock;
     clock.start();
     m_service->run();
-    QTest::qWait(1000);
-    QVERIFY(!m_service->isConnected());
     // Every attempt is one Connecting and one Disconnected report; one timer paces them.
-    const int tries = int(changed.size()) / 2;
-    QVERIFY2(tries >= 3, qPrintable(QString::number(tries)));
-    QVERIFY2(tries <= clock.elapsed() / 150 + 2, qPrintable(QString::number(tries)));
-    for (const QString &warning : std::as_const(loggedWarnings))
-        QVERIFY2(!warning.contains(QLatin1String("wrong")), qPrintable(warning));
+    QTRY_VERIFY(changed.size() >= 6);
+    QVERIFY(!m_service->isConnected());
+    QVERIFY2(changed.size() / 2 <= clock.elapsed() / 150 + 2,
+        qPrintable(QString::number(changed.size())));
+    for (const LogCapture::Entry &entry : m_log->entries())
+        QVERIFY2(!entry.message.contains(QLatin1String("wrong")), qPrintable(entry.message));
 
     // The right password, once it arrives, is taken up by the next attempt.
     m_env->syncConfig.set(brokerConfig(150));
@@ -439,24 +406,11 @@ void TestMqttSyncDBService::brokerRestartReconnectsWithBackoff()
     QCOMPARE(changes.size(), settled);
 }
 
-void TestMqttSyncDBService::unreachableBrokerIsTriedOnce_data()
+// 70000 would become port 4464 as a 16-bit number.
+void TestMqttSyncDBService::portOutOfRangeIsTriedOnce()
 {
-    QTest::addColumn<int>("interval");
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("warning");
-    // 70000 would become port 4464 as a 16-bit number.
-    QTest::newRow("port out of range is not truncated")
-        << 60000 << 65536 + m_broker.port() << QStringLiteral("mqtt port out of range");
-}
-
-void TestMqttSyncDBService::unreachableBrokerIsTriedOnce()
-{
-    QFETCH(int, interval);
-    QFETCH(int, port);
-    QFETCH(QString, warning);
-
-    SyncConfig config = brokerConfig(interval);
-    config.mqtt_port = port;
+    SyncConfig config = brokerConfig();
+    config.mqtt_port = 65536 + m_broker.port();
     pair(QStringLiteral("acme"), 7, config);
     QSignalSpy changed(m_service.get(), &MqttSyncDBService::connectChanged);
     QVERIFY(changed.isValid());
@@ -465,8 +419,7 @@ void TestMqttSyncDBService::unreachableBrokerIsTriedOnce()
     QTest::qWait(500);
     QCOMPARE(changed.size(), 2);
     QVERIFY(!m_service->isConnected());
-    if (!warning.isEmpty())
-        QVERIFY(!loggedWarnings.filter(warning).isEmpty());
+    QVERIFY(warned(*m_log, QStringLiteral("out of range")));
 }
 
 void TestMqttSyncDBService::disabledMqttDoesNotConnect()
@@ -557,7 +510,7 @@ void TestMqttSyncDBService::invalidDomainSubscribesNothing()
     pair(domain, 7, brokerConfig());
     m_service->run();
     QTRY_VERIFY(m_service->isConnected());
-    QTRY_VERIFY(!loggedWarnings.filter(domain + QStringLiteral("/point/7/#")).isEmpty());
+    QTRY_VERIFY(warned(*m_log, domain + QStringLiteral("/point/7/#")));
     // Nothing of another account reaches the board, even where "+" would have matched it.
     QVERIFY(publish(QStringLiteral("other/point/7/order"), pushOf(orderRow("o-x", 1))));
 
