@@ -271,6 +271,8 @@ void TestKMAPI::onlyAnHttpStatusIsAServerError_data()
         << "sync" << FakeServer::silence() << "" << network(Error::TimeoutError) << 1;
     QTest::newRow("sync connection dropped") << "sync" << FakeServer::closeConnection() << ""
                                              << network(Error::RemoteHostClosedError) << 1;
+    QTest::newRow("sync answer cut short") << "sync" << FakeServer::truncated() << ""
+                                           << network(Error::RemoteHostClosedError) << 1;
     QTest::newRow("logs, nobody listens")
         << "logs" << none << "closed" << network(Error::ConnectionRefusedError) << 1;
     QTest::newRow("TLS to a plain HTTP server")
