@@ -242,12 +242,27 @@ void TestAggregates::memoComputesOncePerKey()
     column(sum, 40);
     QCOMPARE(model.reads(), 2 + 40);
 
+    // An inserted or removed row rescans its own group only, once however often it is told.
+    model.resetReads();
+    model.insertRowAt(0, row(2, 1000));
+    sum.rowsInserted(&model, 0, 0);
+    QCOMPARE(column(sum, 41).at(0), QVariant(194 + 1000));
+    QCOMPARE(model.reads(), 2 + (10 + 10) + 41);
+    model.resetReads();
+    model.removeRowsAt(0, 1);
+    sum.rowsRemoved(&model, 0, 0);
+    QCOMPARE(column(sum, 40).at(2), QVariant(194));
+    QCOMPARE(model.reads(), (9 + 9) + 40);
+
     // The null answer of an empty group is remembered too.
     AggregateByRow first(&model, Key, Value, TypeAggregate::First, Out);
     model.resetReads();
     QCOMPARE(first.data(0, Out), QVariant(0));
     const int firstScan = model.reads();
     QCOMPARE(firstScan, 1 + 2 * 40 + 2);
+    // A moved row puts its group in another order.
+    model.moveRowTo(4, 0);
+    QCOMPARE(first.data(0, Out), QVariant(4));
 }
 
 void TestAggregates::followsSourceModel()

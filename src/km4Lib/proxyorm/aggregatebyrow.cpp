@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace ProxyOrm {
 
@@ -56,6 +57,10 @@ AggregateByRow &AggregateByRow::operator=(const AggregateByRow &other)
     m_valueRole = other.m_valueRole;
     m_type = other.m_type;
     m_outputRole = other.m_outputRole;
+    {
+        QMutexLocker lock(&m_memoMutex);
+        m_pending.reset();
+    }
     followModel();
     invalidateCache(-1, -1);
     return *this;
@@ -72,9 +77,32 @@ void AggregateByRow::followModel()
     using M = QAbstractItemModel;
     m_connections = {
         connect(model, &M::modelReset, this, &AggregateByRow::invalidate),
-        connect(model, &M::rowsInserted, this, &AggregateByRow::invalidate),
-        connect(model, &M::rowsRemoved, this, &AggregateByRow::invalidate),
-        connect(model, &M::rowsMoved, this, &AggregateByRow::invalidate),
+        // Row changes are announced first, so that answers read before they are told here are
+        // not taken from seen rows the model no longer has.
+        connect(model, &M::rowsAboutToBeInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                expect({ RowChange::Insert, first, last, 0 });
+            }),
+        connect(model, &M::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                rowsInserted(m_model.data(), first, last);
+            }),
+        connect(model, &M::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) {
+                expect({ RowChange::Remove, first, last, 0 });
+            }),
+        connect(model, &M::rowsRemoved, this,
+            [this](const QModelIndex &, int first, int last) {
+                rowsRemoved(m_model.data(), first, last);
+            }),
+        connect(model, &M::rowsAboutToBeMoved, this,
+            [this](const QModelIndex &, int first, int last, const QModelIndex &, int to) {
+                expect({ RowChange::Move, first, last, to });
+            }),
+        connect(model, &M::rowsMoved, this,
+            [this](const QModelIndex &, int first, int last, const QModelIndex &, int to) {
+                rowsMoved(m_model.data(), first, last, to);
+            }),
         connect(model, &M::layoutChanged, this, &AggregateByRow::invalidate),
         // A proxy may have passed the same rows on already; seeing them again finds nothing new.
         connect(model, &M::dataChanged, this,
@@ -96,19 +124,25 @@ QVariant AggregateByRow::templateData(int row, int) const
         return {};
     const QVariant key = model->data(model->index(row, 0), m_keyRole);
     const QString memo = memoKey(key);
+    quint64 epoch = 0;
     {
         QMutexLocker lock(&m_memoMutex);
+        if (m_pending) {
+            lock.unlock();
+            return aggregate(key);
+        }
         const auto it = m_memo.constFind(memo);
         if (it != m_memo.constEnd())
             return it->value;
         // Before the aggregate: a change made meanwhile then differs from what was seen.
         if (!m_seen)
             seeRows();
+        epoch = m_epoch;
     }
     const QVariant result = aggregate(key);
     QMutexLocker lock(&m_memoMutex);
-    // Not remembered when everything was dropped meanwhile: nothing would name its rows.
-    if (m_seen)
+    // Not remembered when anything was dropped meanwhile: it may hold what was dropped.
+    if (m_seen && m_epoch == epoch && !m_pending)
         m_memo.insert(memo, { key, result });
     return result;
 }
@@ -130,6 +164,7 @@ void AggregateByRow::seeRows() const
         m_seenValues[row] = model->data(index, m_valueRole);
     }
     m_seen = true;
+    ++m_epoch;
 }
 
 void AggregateByRow::moveRow(int row, const QVariant &from, const QVariant &to) const
@@ -156,7 +191,7 @@ bool AggregateByRow::candidateRows(const QVariant &key, QList<int> &rows) const
     if (type != QMetaType::Int && type != QMetaType::LongLong && type != QMetaType::QString)
         return false;
     QMutexLocker lock(&m_memoMutex);
-    if (!m_seen || m_seenTypes.size() != 1 || m_seenTypes.constBegin().key() != type)
+    if (!m_seen || m_pending || m_seenTypes.size() != 1 || m_seenTypes.constBegin().key() != type)
         return false;
     rows = m_seenRows.value(memoKey(key));
     return true;
@@ -185,6 +220,7 @@ void AggregateByRow::rowsChanged(const QAbstractItemModel *model, int first, int
         QVariant &seenValue = m_seenValues[row];
         if (same(key, seenKey) && same(value, seenValue))
             continue;
+        ++m_epoch;
         forgetGroupsOf(seenKey);
         forgetGroupsOf(key);
         if (!same(key, seenKey))
@@ -192,6 +228,171 @@ void AggregateByRow::rowsChanged(const QAbstractItemModel *model, int first, int
         seenKey = key;
         seenValue = value;
     }
+}
+
+void AggregateByRow::expect(const PendingChange &change)
+{
+    QMutexLocker lock(&m_memoMutex);
+    if (m_pending) {
+        // A change announced while another is still under way: the seen rows cannot tell which
+        // the model has made.
+        m_memo.clear();
+        m_seen = false;
+        ++m_epoch;
+    }
+    m_pending = change;
+}
+
+AggregateByRow::Telling AggregateByRow::told(
+    const QAbstractItemModel *model, const PendingChange &change) const
+{
+    const QAbstractListModel *own = m_model.data();
+    if (!own || model != own || change.first < 0 || change.first > change.last)
+        return Telling::DropAll;
+    if (!m_pending) {
+        // Told before, or the change was announced before this aggregate followed the model;
+        // then only the row count tells whether what was seen is current.
+        return !m_seen || m_seenKeys.size() == own->rowCount() ? Telling::Ignore : Telling::DropAll;
+    }
+    const bool announced = *std::exchange(m_pending, std::nullopt) == change;
+    if (!announced)
+        return Telling::DropAll;
+    return m_seen ? Telling::Follow : Telling::Ignore;
+}
+
+void AggregateByRow::shiftSeenRows(int from, int delta) const
+{
+    for (QList<int> &rows : m_seenRows) {
+        for (auto it = std::lower_bound(rows.begin(), rows.end(), from); it != rows.end(); ++it)
+            *it += delta;
+    }
+}
+
+void AggregateByRow::forgetSeenRow(int row) const
+{
+    const QVariant &key = m_seenKeys.at(row);
+    forgetGroupsOf(key);
+    const QString memo = memoKey(key);
+    QList<int> &rows = m_seenRows[memo];
+    const auto at = std::lower_bound(rows.begin(), rows.end(), row);
+    if (at != rows.end() && *at == row)
+        rows.erase(at);
+    if (rows.isEmpty())
+        m_seenRows.remove(memo);
+    if (--m_seenTypes[key.typeId()] == 0)
+        m_seenTypes.remove(key.typeId());
+}
+
+void AggregateByRow::rowsInserted(const QAbstractItemModel *model, int first, int last) const
+{
+    QMutexLocker lock(&m_memoMutex);
+    Telling telling = told(model, { RowChange::Insert, first, last, 0 });
+    const QAbstractListModel *own = m_model.data();
+    const int count = last - first + 1;
+    if (telling == Telling::Follow
+        && (m_seenKeys.size() != own->rowCount() - count || first > m_seenKeys.size()))
+        telling = Telling::DropAll;
+    if (telling == Telling::DropAll) {
+        lock.unlock();
+        invalidateCache(-1, -1);
+        return;
+    }
+    if (telling == Telling::Ignore)
+        return;
+    ++m_epoch;
+    // Plain row numbers renumbered on each insert: a pass over ints costs far less than
+    // rescanning the groups.
+    shiftSeenRows(first, count);
+    m_seenKeys.insert(first, count, QVariant());
+    m_seenValues.insert(first, count, QVariant());
+    for (int row = first; row <= last; ++row) {
+        const QModelIndex index = own->index(row, 0);
+        const QVariant key = own->data(index, m_keyRole);
+        m_seenValues[row] = own->data(index, m_valueRole);
+        m_seenKeys[row] = key;
+        forgetGroupsOf(key);
+        QList<int> &rows = m_seenRows[memoKey(key)];
+        rows.insert(std::lower_bound(rows.begin(), rows.end(), row), row);
+        ++m_seenTypes[key.typeId()];
+    }
+}
+
+void AggregateByRow::rowsRemoved(const QAbstractItemModel *model, int first, int last) const
+{
+    QMutexLocker lock(&m_memoMutex);
+    Telling telling = told(model, { RowChange::Remove, first, last, 0 });
+    const QAbstractListModel *own = m_model.data();
+    const int count = last - first + 1;
+    if (telling == Telling::Follow
+        && (m_seenKeys.size() != own->rowCount() + count || last >= m_seenKeys.size()))
+        telling = Telling::DropAll;
+    if (telling == Telling::DropAll) {
+        lock.unlock();
+        invalidateCache(-1, -1);
+        return;
+    }
+    if (telling == Telling::Ignore)
+        return;
+    ++m_epoch;
+    for (int row = first; row <= last; ++row)
+        forgetSeenRow(row);
+    m_seenKeys.remove(first, count);
+    m_seenValues.remove(first, count);
+    shiftSeenRows(last + 1, -count);
+}
+
+void AggregateByRow::rowsMoved(
+    const QAbstractItemModel *model, int first, int last, int destination) const
+{
+    QMutexLocker lock(&m_memoMutex);
+    Telling telling = told(model, { RowChange::Move, first, last, destination });
+    const QAbstractListModel *own = m_model.data();
+    if (telling == Telling::Follow
+        && (m_seenKeys.size() != own->rowCount() || last >= m_seenKeys.size() || destination < 0
+            || destination > m_seenKeys.size()
+            || (destination >= first && destination <= last + 1)))
+        telling = Telling::DropAll;
+    if (telling == Telling::DropAll) {
+        lock.unlock();
+        invalidateCache(-1, -1);
+        return;
+    }
+    if (telling == Telling::Ignore)
+        return;
+    ++m_epoch;
+    // Only groups holding a moved row see their rows in another order, which matters to first,
+    // last and text sums.
+    for (int row = first; row <= last; ++row)
+        forgetGroupsOf(m_seenKeys.at(row));
+    const int count = last - first + 1;
+    const auto moved = [&](int row) {
+        if (destination > last) {
+            if (row >= first && row <= last)
+                return row + destination - last - 1;
+            if (row > last && row < destination)
+                return row - count;
+        } else {
+            if (row >= first && row <= last)
+                return row - (first - destination);
+            if (row >= destination && row < first)
+                return row + count;
+        }
+        return row;
+    };
+    for (QList<int> &rows : m_seenRows) {
+        for (int &row : rows)
+            row = moved(row);
+        if (!std::is_sorted(rows.cbegin(), rows.cend()))
+            std::sort(rows.begin(), rows.end());
+    }
+    const auto rotate = [&](QList<QVariant> &list) {
+        if (destination > last)
+            std::rotate(list.begin() + first, list.begin() + last + 1, list.begin() + destination);
+        else
+            std::rotate(list.begin() + destination, list.begin() + first, list.begin() + last + 1);
+    };
+    rotate(m_seenKeys);
+    rotate(m_seenValues);
 }
 
 void AggregateByRow::forgetGroupsOf(const QVariant &key) const
@@ -314,6 +515,7 @@ void AggregateByRow::cacheCleared() const
     m_seenValues.clear();
     m_seenRows.clear();
     m_seenTypes.clear();
+    ++m_epoch;
 }
 
 void AggregateByRow::invalidate()

@@ -8,11 +8,14 @@
 #include <QMutex>
 #include <QPointer>
 
+#include <optional>
+
 namespace ProxyOrm {
 
 // Gives every row the aggregate of the rows of the same model that share its key, as a GROUP BY
-// repeated on each row. Each distinct key is aggregated once and remembered; changed rows drop
-// only the aggregates of the keys they left and joined, other changes drop them all.
+// repeated on each row. Each distinct key is aggregated once and remembered; changed, inserted,
+// removed and moved rows drop only the aggregates of their own keys, resets and layout changes
+// drop them all.
 class AggregateByRow : public ISource
 {
     Q_OBJECT
@@ -27,6 +30,10 @@ public:
     QVariant templateData(int row, int role) const override;
     virtual QVariant aggregate(QVariant key) const;
     void rowsChanged(const QAbstractItemModel *model, int first, int last) const override;
+    void rowsInserted(const QAbstractItemModel *model, int first, int last) const override;
+    void rowsRemoved(const QAbstractItemModel *model, int first, int last) const override;
+    void rowsMoved(
+        const QAbstractItemModel *model, int first, int last, int destination) const override;
 
     bool isMoreComprasion(QVariant a, QVariant b) const;
 
@@ -51,12 +58,32 @@ private:
         QVariant key;
         QVariant value;
     };
+    enum class RowChange { Insert, Remove, Move };
+    struct PendingChange
+    {
+        RowChange kind;
+        int first;
+        int last;
+        int destination;
+        bool operator==(const PendingChange &other) const
+        {
+            return kind == other.kind && first == other.first && last == other.last
+                && destination == other.destination;
+        }
+    };
+    enum class Telling { Ignore, Follow, DropAll };
 
     void followModel();
     // Called with the memo locked.
     void seeRows() const;
     void forgetGroupsOf(const QVariant &key) const;
     void moveRow(int row, const QVariant &from, const QVariant &to) const;
+    void expect(const PendingChange &change);
+    // Whether the seen rows follow a change now told, drop everything, or were told before.
+    Telling told(const QAbstractItemModel *model, const PendingChange &change) const;
+    // Adds `delta` to every seen row from `from` on.
+    void shiftSeenRows(int from, int delta) const;
+    void forgetSeenRow(int row) const;
     // The rows that may hold `key`, when the seen keys tell; false when every row may.
     bool candidateRows(const QVariant &key, QList<int> &rows) const;
 
@@ -74,6 +101,12 @@ private:
     // those of its own memo key.
     mutable QHash<QString, QList<int>> m_seenRows;
     mutable QHash<int, int> m_seenTypes;
+    // A row change the model has announced and nobody has told yet. Until then the model may
+    // already differ from the seen rows, so answers are scanned afresh and not remembered.
+    mutable std::optional<PendingChange> m_pending;
+    // Counts changes to the memo and seen rows, so that an answer computed meanwhile by another
+    // thread is not remembered.
+    mutable quint64 m_epoch = 0;
 };
 
 } // namespace ProxyOrm

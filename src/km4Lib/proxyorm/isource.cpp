@@ -36,6 +36,21 @@ void ISource::rowsChanged(const QAbstractItemModel *, int first, int last) const
         invalidateCache(row, -1);
 }
 
+void ISource::rowsInserted(const QAbstractItemModel *, int, int) const
+{
+    invalidateCache(-1, -1);
+}
+
+void ISource::rowsRemoved(const QAbstractItemModel *, int, int) const
+{
+    invalidateCache(-1, -1);
+}
+
+void ISource::rowsMoved(const QAbstractItemModel *, int, int, int) const
+{
+    invalidateCache(-1, -1);
+}
+
 void ISource::invalidateCache(int row, int role) const
 {
     {

@@ -37,6 +37,14 @@ public:
     // Kinds that read one row drop those rows, others everything; kinds that know which of their
     // answers the rows feed drop only those.
     virtual void rowsChanged(const QAbstractItemModel *model, int first, int last) const;
+    // Rows first..last of `model` were inserted or removed, or moved to before `destination`
+    // (counted before the move), as the model's own signals say. Called by a proxy as soon as it
+    // hears of the change, like rowsChanged. Kinds that remember answers by row drop everything;
+    // kinds that know which answers the rows feed drop only those.
+    virtual void rowsInserted(const QAbstractItemModel *model, int first, int last) const;
+    virtual void rowsRemoved(const QAbstractItemModel *model, int first, int last) const;
+    virtual void rowsMoved(
+        const QAbstractItemModel *model, int first, int last, int destination) const;
 
 Q_SIGNALS:
     void changed(QList<int> roles);

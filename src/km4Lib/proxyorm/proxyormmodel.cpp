@@ -449,6 +449,33 @@ void ProxyOrmModel::dropCaches()
     }
 }
 
+void ProxyOrmModel::tellSources(Forwarding kind, int first, int last, int destination)
+{
+    const QAbstractListModel *model = m_sourceModel.data();
+    QSet<const ISource *> done;
+    for (const ISource *source : std::as_const(m_sources)) {
+        if (!source || done.contains(source))
+            continue;
+        done.insert(source);
+        switch (kind) {
+        case Forwarding::Insert:
+            source->rowsInserted(model, first, last);
+            break;
+        case Forwarding::Remove:
+            source->rowsRemoved(model, first, last);
+            break;
+        case Forwarding::Move:
+            source->rowsMoved(model, first, last, destination);
+            break;
+        case Forwarding::Reset:
+        case Forwarding::Layout:
+        case Forwarding::None:
+            source->invalidateCache(-1, -1);
+            break;
+        }
+    }
+}
+
 QList<int> ProxyOrmModel::shownRows() const
 {
     return m_mapped ? m_rows : identityRows(rowCount());
@@ -523,7 +550,7 @@ void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
                     row -= count;
             }
             m_proxyOf.remove(first, count);
-            dropCaches();
+            tellSources(kind, first, last, destination);
         } else if (kind == Forwarding::Move) {
             followMove(first, last, destination);
         }
@@ -534,6 +561,8 @@ void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
         return;
     }
 
+    // Before views hear of the change and read again.
+    tellSources(kind, first, last, destination);
     if (!m_mapped) {
         switch (kind) {
         case Forwarding::Insert:
@@ -614,7 +643,6 @@ void ProxyOrmModel::sourceStructureChanged(int first, int last, int destination)
             announceIfNoRebuildFollows(goneFirst, goneLast);
     }
 
-    dropCaches();
     invalidate();
 }
 
@@ -968,7 +996,7 @@ void ProxyOrmModel::followInsert(int first, int last)
     }
     m_proxyOf.insert(first, count, -1);
     // Cached values are kept by row number, and the rows below have moved.
-    dropCaches();
+    tellSources(Forwarding::Insert, first, last, 0);
     QList<int> inserted(count);
     std::iota(inserted.begin(), inserted.end(), first);
     placeRows(inserted);
@@ -1000,7 +1028,7 @@ void ProxyOrmModel::followMove(int first, int last, int destination)
         }
     }
     rebuildProxyOf();
-    dropCaches();
+    tellSources(Forwarding::Move, first, last, destination);
     // Ties are ordered by source row, so the moved rows may now belong elsewhere among them.
     QList<int> moved(count);
     std::iota(moved.begin(), moved.end(), destination > last ? destination - count : destination);

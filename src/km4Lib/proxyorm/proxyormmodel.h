@@ -110,6 +110,8 @@ private:
     void installRows(quint64 generation, quint64 version, const QList<int> &rows);
     void cancelRunning();
     void dropCaches();
+    // Tells every source once of a change of the source model's rows, as far as it can follow it.
+    void tellSources(Forwarding kind, int first, int last, int destination);
     void sourceAboutToChange(Forwarding kind, int first = 0, int last = -1, int destination = 0);
     void sourceStructureChanged(int first = 0, int last = -1, int destination = 0);
     void sourceDataChanged(
