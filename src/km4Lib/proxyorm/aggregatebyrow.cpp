@@ -283,6 +283,18 @@ void AggregateByRow::forgetSeenRow(int row) const
         m_seenTypes.remove(key.typeId());
 }
 
+// Ends a change told as "drop everything" or "told before"; true when it is to be followed row
+// by row, with the memo still locked.
+bool AggregateByRow::follows(QMutexLocker<QMutex> &lock, Telling telling) const
+{
+    if (telling == Telling::DropAll) {
+        lock.unlock();
+        invalidateCache(-1, -1);
+        return false;
+    }
+    return telling == Telling::Follow;
+}
+
 void AggregateByRow::rowsInserted(const QAbstractItemModel *model, int first, int last) const
 {
     QMutexLocker lock(&m_memoMutex);
@@ -292,12 +304,7 @@ void AggregateByRow::rowsInserted(const QAbstractItemModel *model, int first, in
     if (telling == Telling::Follow
         && (m_seenKeys.size() != own->rowCount() - count || first > m_seenKeys.size()))
         telling = Telling::DropAll;
-    if (telling == Telling::DropAll) {
-        lock.unlock();
-        invalidateCache(-1, -1);
-        return;
-    }
-    if (telling == Telling::Ignore)
+    if (!follows(lock, telling))
         return;
     ++m_epoch;
     // Plain row numbers renumbered on each insert: a pass over ints costs far less than
@@ -326,12 +333,7 @@ void AggregateByRow::rowsRemoved(const QAbstractItemModel *model, int first, int
     if (telling == Telling::Follow
         && (m_seenKeys.size() != own->rowCount() + count || last >= m_seenKeys.size()))
         telling = Telling::DropAll;
-    if (telling == Telling::DropAll) {
-        lock.unlock();
-        invalidateCache(-1, -1);
-        return;
-    }
-    if (telling == Telling::Ignore)
+    if (!follows(lock, telling))
         return;
     ++m_epoch;
     for (int row = first; row <= last; ++row)
@@ -352,12 +354,7 @@ void AggregateByRow::rowsMoved(
             || destination > m_seenKeys.size()
             || (destination >= first && destination <= last + 1)))
         telling = Telling::DropAll;
-    if (telling == Telling::DropAll) {
-        lock.unlock();
-        invalidateCache(-1, -1);
-        return;
-    }
-    if (telling == Telling::Ignore)
+    if (!follows(lock, telling))
         return;
     ++m_epoch;
     // Only groups holding a moved row see their rows in another order, which matters to first,

@@ -81,6 +81,7 @@ private:
     void expect(const PendingChange &change);
     // Whether the seen rows follow a change now told, drop everything, or were told before.
     Telling told(const QAbstractItemModel *model, const PendingChange &change) const;
+    bool follows(QMutexLocker<QMutex> &lock, Telling telling) const;
     // Adds `delta` to every seen row from `from` on.
     void shiftSeenRows(int from, int delta) const;
     void forgetSeenRow(int row) const;
