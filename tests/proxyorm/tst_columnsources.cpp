@@ -5,11 +5,14 @@
 #include "proxyorm/indexedabstractmodel.h"
 #include "proxyorm/join.h"
 #include "proxyorm/joinindexed.h"
+#include "proxyorm/orwhere.h"
+#include "proxyorm/where.h"
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QtConcurrent>
 
+#include <limits>
 #include <memory>
 
 using namespace ProxyOrm;
@@ -74,6 +77,8 @@ TestListModel::Row row(const QVariant &key, const QVariant &name = {}, const QVa
     return { { Key, key }, { Name, name }, { Price, price } };
 }
 
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
 } // namespace
 
 class TestColumnSources : public QObject
@@ -81,10 +86,13 @@ class TestColumnSources : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void isAccepted_data();
+    void isAccepted();
+    void orWhere_data();
+    void orWhere();
     void cacheKeepsValuesButNotNulls();
     void invalidateCache_data();
     void invalidateCache();
-    void fromSourceMapsRoles();
     void fromSourceAnnouncesModelChanges();
     void join_data();
     void join();
@@ -95,6 +103,104 @@ private Q_SLOTS:
     void destroyedModelCountsAsMissing();
     void cacheFilledFromTwoThreads();
 };
+
+void TestColumnSources::isAccepted_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<QVariant>("tested");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("is null: null") << int(Where::IsNull) << QVariant() << QVariant() << true;
+    QTest::newRow("is null: int") << int(Where::IsNull) << QVariant() << QVariant(0) << false;
+    QTest::newRow("is null: empty text")
+        << int(Where::IsNull) << QVariant() << QVariant(QString()) << false;
+
+    QTest::newRow("equal: same text")
+        << int(Where::Equal) << QVariant("a") << QVariant("a") << true;
+    QTest::newRow("equal: int and double numerically")
+        << int(Where::Equal) << QVariant(2.0) << QVariant(2) << true;
+    QTest::newRow("equal: int against double 2.6 compared as int")
+        << int(Where::Equal) << QVariant(2.6) << QVariant(3) << true;
+    QTest::newRow("equal: null against empty text")
+        << int(Where::Equal) << QVariant() << QVariant(QString()) << false;
+    QTest::newRow("equal: double against text converted")
+        << int(Where::Equal) << QVariant("2.5") << QVariant(2.5) << true;
+    QTest::newRow("equal: null against null")
+        << int(Where::Equal) << QVariant() << QVariant() << true;
+
+    QTest::newRow("not equal: other text")
+        << int(Where::NotEqual) << QVariant("a") << QVariant("b") << true;
+    QTest::newRow("not equal: NaN against double")
+        << int(Where::NotEqual) << QVariant(1.5) << QVariant(notANumber) << true;
+
+    QTest::newRow("less: int 5 < 10") << int(Where::Less) << QVariant(10) << QVariant(5) << true;
+    QTest::newRow("less: double 9.5 < 10")
+        << int(Where::Less) << QVariant(10) << QVariant(9.5) << true;
+    QTest::newRow("less: int 10 not < 10")
+        << int(Where::Less) << QVariant(10) << QVariant(10) << false;
+    QTest::newRow("less: text is not ordered")
+        << int(Where::Less) << QVariant(10) << QVariant("5") << false;
+    QTest::newRow("less: qlonglong is not ordered")
+        << int(Where::Less) << QVariant(10) << QVariant(qlonglong(1)) << false;
+    QTest::newRow("less: float") << int(Where::Less) << QVariant(1.5) << QVariant(1.25f) << true;
+    QTest::newRow("less: NaN rejects")
+        << int(Where::Less) << QVariant(1.0) << QVariant(notANumber) << false;
+    QTest::newRow("less: null rejects") << int(Where::Less) << QVariant(1) << QVariant() << false;
+    QTest::newRow("less or equal: 10 <= 10")
+        << int(Where::LessOrEqual) << QVariant(10) << QVariant(10) << true;
+    QTest::newRow("greater: 11 > 10")
+        << int(Where::Greater) << QVariant(10) << QVariant(11) << true;
+    QTest::newRow("greater or equal: 9 not >= 10")
+        << int(Where::GreaterOrEqual) << QVariant(10) << QVariant(9) << false;
+
+    QTest::newRow("contains: xaby has ab")
+        << int(Where::Contains) << QVariant("ab") << QVariant("xaby") << true;
+    QTest::newRow("contains: case-sensitive")
+        << int(Where::Contains) << QVariant("ab") << QVariant("AB") << false;
+    QTest::newRow("contains: int compared as text")
+        << int(Where::Contains) << QVariant("2") << QVariant(123) << true;
+    QTest::newRow("contains: empty text accepts everything")
+        << int(Where::Contains) << QVariant(QString("")) << QVariant(7) << true;
+    QTest::newRow("contains: neither side text")
+        << int(Where::Contains) << QVariant(1) << QVariant(123) << false;
+    QTest::newRow("not contains: missing")
+        << int(Where::NotContains) << QVariant("z") << QVariant("xaby") << true;
+    QTest::newRow("not contains: neither side text")
+        << int(Where::NotContains) << QVariant(1) << QVariant(2) << false;
+}
+
+void TestColumnSources::isAccepted()
+{
+    QFETCH(int, kind);
+    QFETCH(QVariant, stored);
+    QFETCH(QVariant, tested);
+    QFETCH(bool, accepted);
+
+    const Where where(Where::TypeComparison(kind), stored);
+    QCOMPARE(where.isAccepted(tested), accepted);
+}
+
+void TestColumnSources::orWhere_data()
+{
+    QTest::addColumn<QList<Where>>("alternatives");
+    QTest::addColumn<QVariant>("tested");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("empty rejects even null") << QList<Where> {} << QVariant() << false;
+    const QList<Where> oneOrThree { Where(Where::Equal, 1), Where(Where::Equal, 3) };
+    QTest::newRow("first") << oneOrThree << QVariant(1) << true;
+    QTest::newRow("second") << oneOrThree << QVariant(3) << true;
+    QTest::newRow("neither") << oneOrThree << QVariant(2) << false;
+}
+
+void TestColumnSources::orWhere()
+{
+    QFETCH(QList<Where>, alternatives);
+    QFETCH(QVariant, tested);
+    QFETCH(bool, accepted);
+    QCOMPARE(OrWhere(alternatives).isAccepted(tested), accepted);
+}
 
 void TestColumnSources::cacheKeepsValuesButNotNulls()
 {
@@ -140,22 +246,6 @@ void TestColumnSources::invalidateCache()
             QVariant(cells.at(i).first * 10 + cells.at(i).second));
         QCOMPARE(source.computed - before, recomputed.at(i) ? 1 : 0);
     }
-}
-
-void TestColumnSources::fromSourceMapsRoles()
-{
-    TestListModel model;
-    model.resetRows({ { { 257, "a" }, { 258, "b" } } });
-    FromSource source(&model, { { 300, 257 } });
-    QCOMPARE(source.roles(), QList<int> { 300 });
-    QCOMPARE(source.data(0, 300), QVariant("a"));
-    QCOMPARE(source.data(0, 258), QVariant("b"));
-
-    // No cache: every read reaches the model.
-    model.resetReads();
-    source.data(0, 300);
-    source.data(0, 300);
-    QCOMPARE(model.reads(), 2);
 }
 
 void TestColumnSources::fromSourceAnnouncesModelChanges()

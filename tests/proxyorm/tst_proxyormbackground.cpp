@@ -6,9 +6,11 @@
 #include "proxyorm/case.h"
 #include "proxyorm/join.h"
 #include "proxyorm/proxyormmodel.h"
+#include "proxyorm/proxyormvalue.h"
 
 #include <QAbstractItemModelTester>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QThreadPool>
@@ -31,6 +33,10 @@ private Q_SLOTS:
     void sourceChangeWaitsForRunningRebuild();
     void viewsReadWhileRebuilding();
     void dataChangeDuringRebuildLeavesNoStaleCache();
+    void valueSecondRequestSupersedesFirst();
+    void valueDestroyedMidRun();
+    void valueModelChangeWaits();
+    void valueCustomAggregateOnOwnThread();
 };
 
 namespace {
@@ -42,6 +48,30 @@ QList<TestListModel::Row> numbered(int count)
         rows << row(i, i % 10, i % 7);
     return rows;
 }
+
+QList<TestListModel::Row> valued(int count, int value)
+{
+    QList<TestListModel::Row> rows;
+    for (int i = 0; i < count; ++i)
+        rows << row(i, i, value);
+    return rows;
+}
+
+// Joins the Key role of the accepted rows as text, to show which rows reach the custom aggregate.
+class JoinedKeys : public ProxyOrmValue
+{
+public:
+    using ProxyOrmValue::ProxyOrmValue;
+    QVariant customArggregate(const QList<QModelIndex> &indexes) override
+    {
+        calledOn = QThread::currentThread();
+        QString joined;
+        for (const QModelIndex &index : indexes)
+            joined += index.data(Key).toString();
+        return joined;
+    }
+    QThread *calledOn = nullptr;
+};
 
 } // namespace
 
@@ -214,6 +244,73 @@ void TestProxyOrmBackground::dataChangeDuringRebuildLeavesNoStaleCache()
     QTRY_COMPARE(column(proxy, Id), QVariantList { 0 });
     QTest::qWait(50);
     QCOMPARE(column(proxy, Id), QVariantList { 0 });
+}
+
+void TestProxyOrmBackground::valueSecondRequestSupersedesFirst()
+{
+    TestListModel model;
+    model.resetRows(valued(2000, 1));
+    model.setReadDelayMicroseconds(200);
+    ProxyOrmValue value(&model, ProxyOrmValue::Sum, Value);
+    value.enabledAsync(true);
+    QSignalSpy spy(&value, &ProxyOrmValue::changed);
+    QVERIFY(spy.isValid());
+
+    // 2000 reads of 0.2 ms each would take 400 ms on this thread.
+    QElapsedTimer timer;
+    timer.start();
+    QMetaObject::invokeMethod(&value, "invalidate");
+    QVERIFY(timer.elapsed() < 200);
+    QTest::qSleep(5);
+    value.where(Id, Where::Less, 100);
+    QMetaObject::invokeMethod(&value, "invalidate");
+    QTRY_COMPARE(spy.size(), 1);
+    QCOMPARE(value.value(), QVariant(100.0));
+    QTest::qWait(20);
+    QCOMPARE(spy.size(), 1);
+}
+
+void TestProxyOrmBackground::valueDestroyedMidRun()
+{
+    TestListModel model;
+    model.resetRows(numbered(1000));
+    model.setReadDelayMicroseconds(50);
+    for (int round = 0; round < 5; ++round) {
+        auto value = std::make_unique<JoinedKeys>(&model, ProxyOrmValue::Custom, Value);
+        value->enabledAsync(true);
+        value->where(Value, Where::GreaterOrEqual, 0);
+        QMetaObject::invokeMethod(value.get(), "invalidate");
+        QTest::qSleep(round);
+        value.reset();
+        QTest::qWait(5);
+    }
+    QVERIFY(model.reads() > 0);
+}
+
+void TestProxyOrmBackground::valueModelChangeWaits()
+{
+    TestListModel model;
+    model.resetRows(valued(500, 2));
+    model.setReadDelayMicroseconds(50);
+    ProxyOrmValue value(&model, ProxyOrmValue::Count, Value);
+    value.enabledAsync(true);
+    QMetaObject::invokeMethod(&value, "invalidate");
+    model.insertRowAt(0, row(900, 0, 2));
+    model.removeRowsAt(10, 20);
+    QTRY_COMPARE(value.value(), QVariant(qlonglong(481)));
+}
+
+void TestProxyOrmBackground::valueCustomAggregateOnOwnThread()
+{
+    TestListModel model;
+    model.resetRows({ row(0, "a", 5), row(1, "b", 1), row(2, "c", 7), row(3, "d", 3) });
+    JoinedKeys value(&model, ProxyOrmValue::Custom, Value);
+    value.where(Value, Where::Greater, 2);
+    value.where(Key, Where::NotEqual, "d");
+    value.enabledAsync(true);
+    QMetaObject::invokeMethod(&value, "invalidate");
+    QTRY_COMPARE(value.value(), QVariant("ac"));
+    QCOMPARE(value.calledOn, QThread::currentThread());
 }
 
 QTEST_MAIN(TestProxyOrmBackground)
