@@ -96,7 +96,6 @@ private Q_SLOTS:
     void fromSourceAnnouncesModelChanges();
     void join_data();
     void join();
-    void joinFollowsRightModel();
     void joinIndexed();
     void caseMapsByText();
     void caseRecomputesAfterModelChanges();
@@ -293,37 +292,6 @@ void TestColumnSources::join()
     Join join(&left, Key, &right, Key, { { 500, Name }, { 501, Price } });
     QCOMPARE(join.roles(), (QList<int> { 500, 501 }));
     QCOMPARE(join.data(leftRow, role), expected);
-}
-
-void TestColumnSources::joinFollowsRightModel()
-{
-    TestListModel left;
-    left.resetRows({ row(1) });
-    TestListModel right;
-    right.resetRows({ row(1, "apple") });
-    Join join(&left, Key, &right, Key, { { 500, Name } });
-    QSignalSpy spy(&join, &ISource::changed);
-    QVERIFY(spy.isValid());
-    QCOMPARE(join.data(0, 500), QVariant("apple"));
-
-    right.setValue(0, Name, "pear");
-    QCOMPARE(join.data(0, 500), QVariant("pear"));
-    right.insertRowAt(0, row(1, "plum"));
-    QCOMPARE(join.data(0, 500), QVariant("plum"));
-    right.moveRowTo(0, 1);
-    QCOMPARE(join.data(0, 500), QVariant("pear"));
-    right.removeRowsAt(0, 2);
-    QCOMPARE(join.data(0, 500), QVariant());
-    QCOMPARE(spy.size(), 4);
-    QCOMPARE(spy.last().at(0).value<QList<int>>(), QList<int> { 500 });
-
-    // The left model is the owner's business: its changes reach the source only when told.
-    right.resetRows({ row(2, "fig"), row(1, "kiwi") });
-    QCOMPARE(join.data(0, 500), QVariant("kiwi"));
-    left.setValue(0, Key, 2);
-    QCOMPARE(join.data(0, 500), QVariant("kiwi"));
-    join.invalidate();
-    QCOMPARE(join.data(0, 500), QVariant("fig"));
 }
 
 void TestColumnSources::joinIndexed()

@@ -3,6 +3,7 @@
 #include "viewmirror.h"
 
 #include "proxyorm/aggregatebyrow.h"
+#include "proxyorm/join.h"
 #include "proxyorm/proxyormmodel.h"
 
 #include <QAbstractItemModelTester>
@@ -18,9 +19,9 @@ using namespace ProxyOrm;
 using namespace ProxyTest;
 
 // Drives the proxy through random models and random change sequences and compares it, after every
-// step, with a plain recomputation from the source rows: filter, group, sort and a grouped sum.
-// Views of the row identities, of a role no filter or sort reads, and of the grouped sum must
-// follow from the signals alone. KM4_PROXYORM_SEED=<n> repeats one run.
+// step, with a plain recomputation from the source rows: filter, group, sort, a grouped sum and a
+// joined value. Views of the row identities, of a role no filter or sort reads, of the grouped sum
+// and of the joined value must follow from the signals alone. KM4_PROXYORM_SEED=<n> repeats one run.
 class TestProxyOrmCrossCheck : public QObject
 {
     Q_OBJECT
@@ -34,6 +35,8 @@ namespace {
 
 constexpr int Sum = Extra;
 constexpr int Other = Qt::ToolTipRole;
+// The Value of the first row of a second model with the row's Key.
+constexpr int Joined = Extra + 1;
 
 struct Config
 {
@@ -90,7 +93,7 @@ public:
     Config randomConfig()
     {
         Config config;
-        for (const int role : { int(Key), int(Value), Sum }) {
+        for (const int role : { int(Key), int(Value), Sum, Joined }) {
             if (m_random.bounded(3) != 0)
                 continue;
             QList<Where> alternatives { randomWhere(role) };
@@ -99,8 +102,8 @@ public:
             config.wheres.insert(role, OrWhere(alternatives));
         }
         config.groupRole = m_random.bounded(3) == 0 ? int(Key) : -1;
-        static const int sortRoles[] = { -1, Id, Key, Value, Sum };
-        config.sortRole = sortRoles[m_random.bounded(5)];
+        static const int sortRoles[] = { -1, Id, Key, Value, Sum, Joined };
+        config.sortRole = sortRoles[m_random.bounded(6)];
         config.order = m_random.bounded(2) ? Qt::AscendingOrder : Qt::DescendingOrder;
         return config;
     }
@@ -150,9 +153,21 @@ bool before(const QVariant &a, const QVariant &b, bool ascending)
     return ascending ? less : more;
 }
 
-QVariantList naiveIds(const QList<TestListModel::Row> &rows, const Config &config)
+QVariant naiveJoined(const QList<TestListModel::Row> &names, const QVariant &key)
 {
-    const auto value = [&rows](const TestListModel::Row &r, int role) {
+    for (const auto &r : names) {
+        if (r.value(Key) == key)
+            return r.value(Value);
+    }
+    return {};
+}
+
+QVariantList naiveIds(const QList<TestListModel::Row> &rows, const QList<TestListModel::Row> &names,
+    const Config &config)
+{
+    const auto value = [&](const TestListModel::Row &r, int role) {
+        if (role == Joined)
+            return naiveJoined(names, r.value(Key));
         return role == Sum ? naiveSum(rows, r.value(Key)) : r.value(role);
     };
     QList<TestListModel::Row> kept;
@@ -229,6 +244,9 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
         Run run(seed);
         TestListModel source;
         source.resetRows(run.randomRows());
+        TestListModel names;
+        names.resetRows(run.randomRows(run.bounded(8)));
+        Join join(&source, Key, &names, Key, { { Joined, Value } });
         // The aggregate hears of source changes before or after the proxy does, and outlives it.
         std::unique_ptr<AggregateByRow> sum;
         const auto makeSum = [&] {
@@ -244,8 +262,10 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
         if (!sumHearsFirst)
             makeSum();
         proxy.addSource(sum.get());
+        proxy.addSource(&join);
         ViewMirror otherMirror(&proxy, Other);
         ViewMirror sumMirror(&proxy, Sum);
+        ViewMirror joinedMirror(&proxy, Joined);
         proxy.enabledAsync(background);
 
         Config config;
@@ -265,7 +285,7 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
         for (int stepIndex = 0; stepIndex < 30; ++stepIndex) {
             const int rows = int(source.rows().size());
             const int count = 1 + run.bounded(3);
-            switch (run.bounded(14)) {
+            switch (run.bounded(16)) {
             case 0:
             case 1:
             case 2: {
@@ -321,6 +341,23 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
                     step = QStringLiteral("layout change");
                 }
                 break;
+            case 14:
+            case 15: {
+                const int nameRows = int(names.rows().size());
+                if (nameRows == 0 || run.bounded(3) == 0) {
+                    names.insertRowAt(run.bounded(nameRows + 1), run.randomRow());
+                    step = QStringLiteral("insert a joined row");
+                } else if (run.bounded(3) == 0) {
+                    names.removeRowsAt(run.bounded(nameRows), 1);
+                    step = QStringLiteral("remove a joined row");
+                } else {
+                    const bool key = run.bounded(2);
+                    names.setValue(run.bounded(nameRows), key ? Key : Value,
+                        key ? run.randomKey() : run.randomValue());
+                    step = QStringLiteral("change a joined row");
+                }
+                break;
+            }
             case 13:
                 if (run.bounded(2)) {
                     apply(run.randomConfig());
@@ -348,7 +385,7 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
                                    .arg(step, mirror.faults().join("; "))));
                 continue;
             }
-            const QVariantList expected = naiveIds(source.rows(), config);
+            const QVariantList expected = naiveIds(source.rows(), names.rows(), config);
             const QString where = QStringLiteral("seed %1, step %2 (%3): expected [%4], got [%5]")
                                       .arg(seed)
                                       .arg(stepIndex)
@@ -357,7 +394,7 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
                 (void)QTest::qWaitFor(
                     [&] {
                         return column(proxy, Id) == expected && otherMirror.matches()
-                            && sumMirror.matches();
+                            && sumMirror.matches() && joinedMirror.matches();
                     },
                     2000);
             }
@@ -366,7 +403,11 @@ void TestProxyOrmCrossCheck::matchesNaiveRecomputation()
             for (const QVariant &key : column(proxy, Key))
                 expectedSums << naiveSum(source.rows(), key);
             QVERIFY2(column(proxy, Sum) == expectedSums, qPrintable(where + "; stale sum"));
-            for (const ViewMirror *view : { &mirror, &otherMirror, &sumMirror })
+            QVariantList expectedJoined;
+            for (const QVariant &key : column(proxy, Key))
+                expectedJoined << naiveJoined(names.rows(), key);
+            QVERIFY2(column(proxy, Joined) == expectedJoined, qPrintable(where + "; stale join"));
+            for (const ViewMirror *view : { &mirror, &otherMirror, &sumMirror, &joinedMirror })
                 QVERIFY2(view->matches(), qPrintable(where + "; " + view->faults().join("; ")));
         }
     }
