@@ -1,8 +1,5 @@
 # Loopback double of the point-of-sale server and the time-zone service.
 target_sources(km4Loopback PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/recordedrequest.h
-    ${CMAKE_CURRENT_LIST_DIR}/recordedrequest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/fakeserver.h
     ${CMAKE_CURRENT_LIST_DIR}/fakeserver.cpp)
-
-km4_add_test(tst_fakeserver SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_fakeserver.cpp TIMEOUT 60)

@@ -1,11 +1,8 @@
 #pragma once
 
 #include <QJSEngine>
-#include <QJSValue>
-#include <QList>
-#include <QObject>
+#include <QTest>
 #include <QThread>
-#include <QVariantList>
 
 // A JavaScript function in a real engine that records each call: its arguments and the thread it
 // ran on. Hand function() to AppCore::dispatch as the QML callback.
@@ -14,18 +11,29 @@ class JsCallback : public QObject
     Q_OBJECT
 
 public:
-    explicit JsCallback(QObject *parent = nullptr);
-    ~JsCallback() override;
+    JsCallback()
+    {
+        QJSEngine::setObjectOwnership(this, QJSEngine::CppOwnership);
+        engine.globalObject().setProperty(QStringLiteral("recorder"), engine.newQObject(this));
+        m_function = engine.evaluate(QStringLiteral(
+            "(function() { recorder.record(Array.prototype.slice.call(arguments)); })"));
+    }
 
     QJSValue function() const { return m_function; }
-
     int count() const { return int(calls.size()); }
     // The arguments of the call, or an empty list when there was none.
     QVariantList arguments(int call = 0) const { return calls.value(call); }
     QThread *thread(int call = 0) const { return threads.value(call); }
-    [[nodiscard]] bool waitForCalls(int n, int timeoutMs = 10000) const;
+    [[nodiscard]] bool waitForCalls(int n, int timeoutMs = 10000) const
+    {
+        return QTest::qWaitFor([this, n] { return calls.size() >= n; }, timeoutMs);
+    }
 
-    Q_INVOKABLE void record(const QVariantList &arguments);
+    Q_INVOKABLE void record(const QVariantList &arguments)
+    {
+        calls.append(arguments);
+        threads.append(QThread::currentThread());
+    }
 
 private:
     QJSEngine engine;

@@ -1,29 +1,51 @@
 #pragma once
 
+#include "shared/logger.h"
+
 #include <QList>
+#include <QMutex>
 #include <QString>
 
 // Collects the messages written with Logger::debugInfo while it exists, from any thread, by
 // installing itself as the logger's sink. One capture at a time.
 class LogCapture
 {
+    Q_DISABLE_COPY(LogCapture)
+
 public:
     struct Entry
     {
         QString message;
-        QString file;
-        QString function;
         int level = 0;
     };
 
-    LogCapture();
-    ~LogCapture();
+    LogCapture()
+    {
+        const QMutexLocker locker(&s_mutex);
+        s_captured.clear();
+        Logger::writeToDb.store(&sink);
+    }
+    ~LogCapture() { Logger::writeToDb.store(nullptr); }
 
-    LogCapture(const LogCapture &) = delete;
-    LogCapture &operator=(const LogCapture &) = delete;
+    QList<Entry> entries() const
+    {
+        const QMutexLocker locker(&s_mutex);
+        return s_captured;
+    }
+    QList<Entry> atLevel(int level) const
+    {
+        QList<Entry> result = entries();
+        result.removeIf([level](const Entry &entry) { return entry.level != level; });
+        return result;
+    }
 
-    QList<Entry> entries() const;
-    // The entries at exactly this level.
-    QList<Entry> atLevel(int level) const;
-    void clear();
+private:
+    static void sink(const QString &message, const char *, const char *, int, int level)
+    {
+        const QMutexLocker locker(&s_mutex);
+        s_captured.append({ message, level });
+    }
+
+    static inline QMutex s_mutex;
+    static inline QList<Entry> s_captured;
 };

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
 #include <QTemporaryDir>
 
 struct mosquitto;
@@ -17,11 +15,7 @@ struct mosquitto;
 //
 //     MosquittoBroker broker;
 //     QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-//     client.setHostname(broker.host());
-//     client.setPort(broker.port());
-//     client.setUsername(broker.username());
-//     client.setPassword(broker.password());
-//     ...
+//     client.setPort(broker.port()); ... broker.username(), broker.password()
 //     QVERIFY(broker.publish("acme/point/7/order", payload)); // QoS 1, returns after PUBACK
 //     broker.stop();   // clients see the connection drop
 //     broker.start();  // the same port again
@@ -30,21 +24,18 @@ class MosquittoBroker
 public:
     explicit MosquittoBroker(const QString &username = QStringLiteral("km4-board"),
         const QString &password = QStringLiteral("s3cret'\"pass"));
-    ~MosquittoBroker();
-    MosquittoBroker(const MosquittoBroker &) = delete;
-    MosquittoBroker &operator=(const MosquittoBroker &) = delete;
+    ~MosquittoBroker() { stop(); }
 
-    // Starts the broker and returns once it accepts connections (false, with errorString(),
-    // when it does not within a few seconds). A restart keeps the port of the first start.
+    // Returns once the broker accepts connections (false, with errorString(), when it does not
+    // within a few seconds). A restart keeps the port of the first start.
     bool start();
     // Kills the broker and waits for it to end; connected clients lose their connection.
     void stop();
     bool isRunning() const { return m_process.state() == QProcess::Running; }
-    // The port of the next start (0: a free one); for a broker that must be found again where
-    // its clients knew it.
+    // The port of the next start (0: a free one), for a broker to be found where its clients knew
+    // it.
     void setPort(quint16 port) { m_port = port; }
     qint64 processId() const { return m_process.processId(); } // 0 while not running
-
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; } // 0 before the first start()
     QString username() const { return m_username; }
@@ -54,15 +45,11 @@ public:
     void setExtraConfig(const QByteArray &lines) { m_extraConfig = lines; }
 
     // Publishes one message as a separate client with the right credentials and waits until
-    // the broker has acknowledged it (QoS 1 or 2) or sent it (QoS 0). False on failure.
+    // the broker has acknowledged it (QoS 1 or 2) or it was sent (QoS 0). False on failure.
     bool publish(const QString &topic, const QByteArray &payload, int qos = 1);
 
 private:
-    bool writeFiles();
-    bool launch();
-    bool waitUntilAccepting();
-    bool connectPublisher();
-    void dropPublisher();
+    QString launch(); // the error, empty once the broker accepts connections
 
     QString m_username;
     QString m_password;
@@ -72,4 +59,5 @@ private:
     QString m_error;
     QByteArray m_extraConfig;
     mosquitto *m_publisher = nullptr;
+    int m_acknowledged = 0; // the id of the publisher's last message the broker took
 };

@@ -7,10 +7,8 @@
 #include "testdatabase.h"
 
 #include <QFile>
-#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThreadPool>
-#include <QVariant>
 
 #include <memory>
 
@@ -19,8 +17,7 @@
 // server host and plain HTTP are decided once per environment, so these settings win over
 // whatever the command line would say. With Start::OverStoredData the database file that is
 // there is kept, as after a restart. TestEnvironment::init() must have run.
-template <typename Core>
-class BasicTestCore
+template <typename Core> class BasicTestCore
 {
 public:
     enum class Start { Fresh, OverStoredData };
@@ -32,27 +29,23 @@ public:
             QFile::remove(TestDatabase::path());
         TimezoneApi::setServiceHost(server.timeZoneHost());
         core = std::make_unique<Core>();
-        AppEnv *env = core->appEnv();
-        env->uuid.set(QStringLiteral("board-device-1"));
-        env->host.set(server.host());
-        env->useHttps.set(false);
+        env()->uuid.set(QStringLiteral("board-device-1"));
+        env()->host.set(server.host());
+        env()->useHttps.set(false);
         // The compiled broker is the production host: a core under test that is not given a
         // broker of its own looks for one on loopback, where nobody listens.
-        SyncConfig sync = env->syncConfig.value();
+        SyncConfig sync = env()->syncConfig.value();
         sync.mqtt_host = QStringLiteral("127.0.0.1");
         sync.mqtt_port = FakeServer::unusedPort();
-        env->syncConfig.set(sync);
+        env()->syncConfig.set(sync);
     }
 
     ~BasicTestCore()
     {
         core.reset();
-        QSqlDatabase::database(QLatin1String(QSqlDatabase::defaultConnection), false).close();
-        QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
+        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
     }
-
-    BasicTestCore(const BasicTestCore &) = delete;
-    BasicTestCore &operator=(const BasicTestCore &) = delete;
 
     Core *operator->() { return core.get(); }
     Core &operator*() { return *core; }
@@ -65,17 +58,13 @@ public:
     static QVariant scalar(const QString &sql)
     {
         QSqlQuery query(ThreadStorage::instance()->database());
-        if (!query.exec(sql) || !query.next())
-            return {};
-        return query.value(0);
+        return query.exec(sql) && query.next() ? query.value(0) : QVariant();
     }
-
     static int count(const QString &table)
     {
         const QVariant value = scalar(QStringLiteral("SELECT COUNT(*) FROM '%1'").arg(table));
-        return value.isValid() ? value.toInt() : -1;
+        return value.isValid() ? value.toInt() : -1; // -1: no such table
     }
-
     // The stored value of a settings key; a null string when there is none.
     static QString setting(const QString &key)
     {

@@ -1,3 +1,1 @@
-target_sources(km4TestSupport PRIVATE
-    ${CMAKE_CURRENT_LIST_DIR}/testenvironment.h
-    ${CMAKE_CURRENT_LIST_DIR}/testenvironment.cpp)
+target_sources(km4TestSupport PRIVATE ${CMAKE_CURRENT_LIST_DIR}/testenvironment.h)

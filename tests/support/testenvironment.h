@@ -1,15 +1,24 @@
 #pragma once
 
-#include <QString>
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
 
 // Common set-up of every test process: test-mode standard paths, so nothing lands in a real
-// user's folders, and a fresh empty application data folder for this run.
+// user's folders, and a fresh empty application data folder for this run. Call init() once from
+// initTestCase() (or main) before anything touches QStandardPaths.
 namespace TestEnvironment {
 
-// Call once from initTestCase() (or main) before anything touches QStandardPaths.
-void init();
-
-// The application data folder the database service will use; empty and existing after init().
-QString appDataDir();
+inline void init()
+{
+    if (QCoreApplication::organizationName().isEmpty())
+        QCoreApplication::setOrganizationName(QStringLiteral("Kolmira"));
+    if (QCoreApplication::applicationName().isEmpty())
+        QCoreApplication::setApplicationName(QStringLiteral("Kolmira Queue"));
+    QStandardPaths::setTestModeEnabled(true);
+    QDir dir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    dir.removeRecursively();
+    dir.mkpath(QStringLiteral("."));
+}
 
 } // namespace TestEnvironment
