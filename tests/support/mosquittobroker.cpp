@@ -5,7 +5,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTcpSocket>
-#include <QThread>
 
 #include <mosquitto.h>
 
@@ -59,7 +58,8 @@ QString MosquittoBroker::launch()
         probe.connectToHost(host(), m_port);
         if (probe.waitForConnected(200))
             return {};
-        QThread::msleep(20); // refused at once while the broker is still starting
+        if (m_process.waitForFinished(20)) // refused at once while the broker is still starting
+            break;
     }
     stop();
     return QStringLiteral("mosquitto did not come up on port %1: %2")
