@@ -14,29 +14,13 @@
 namespace {
 
 using Error = QNetworkReply::NetworkError;
+using Answer = FakeServer::Answer;
 
 // How a request failed: a server error with its code, or a network failure without one.
 QString failed(Error error, int code = -1)
 {
     return code < 0 ? QStringLiteral("network %1").arg(int(error))
                     : QStringLiteral("kmapi %1 %2").arg(int(error)).arg(code);
-}
-
-// The requests the table names; "login" and "registration" may name their domain after a blank.
-APIFuture send(KMAPI &api, const QString &call)
-{
-    const QString domain = call.contains(' ') ? call.section(' ', 1) : QStringLiteral("127");
-    if (call.startsWith("login"))
-        return api.requestToken(domain, "dev-2");
-    if (call.startsWith("registration"))
-        return api.requestRegistration(domain, "dev-3");
-    if (call == "refresh")
-        return api.requestRefresh();
-    if (call == "sync")
-        return api.requestSyncDB({}, 1700000000, { "config", "order_status" });
-    if (call == "sync all")
-        return api.requestSyncDB({ { "a", 1 } }, 0);
-    return api.requestSendLogs({ QJsonObject { { "lvl", 3 } } });
 }
 
 // "success", or what the request failed with, after waiting with the event loop running.
@@ -54,13 +38,27 @@ QString outcome(const APIFuture &future)
     }
 }
 
+// The requests the table names; "login" and "registration" may name their domain after a blank.
+APIFuture send(KMAPI &api, const QString &call)
+{
+    const QString domain = call.contains(' ') ? call.section(' ', 1) : QStringLiteral("127");
+    if (call.startsWith("login"))
+        return api.requestToken(domain, "dev-2");
+    if (call.startsWith("registration"))
+        return api.requestRegistration(domain, "dev-3");
+    if (call == "sync")
+        return api.requestSyncDB({ { "a", 1 } }, 1700000000, { "config", "order_status" });
+    return api.requestSendLogs({ QJsonObject { { "lvl", 3 } } });
+}
+
 // What the double received: request line, the headers the server reads and the body. The device
-// headers carry this machine's description, so only their names are shown.
+// headers describe this machine, so only their names are shown.
 QString received(const FakeServer &server)
 {
     QStringList lines;
     for (const RecordedRequest &r : server.requests()) {
-        QByteArray line = r.method + ' ' + r.path.toUtf8() + (r.query.isEmpty() ? "" : '?' + r.query);
+        QByteArray line
+            = r.method + ' ' + r.path.toUtf8() + (r.query.isEmpty() ? "" : '?' + r.query);
         for (const auto &[name, value] : r.headers) {
             if (name == "X-Os" || name == "X-Model" || name == "X-Architecture")
                 line += '|' + name;
@@ -80,134 +78,125 @@ class TestKMAPI : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        TestEnvironment::init();
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        AsyncHttpReply::setTimeoutMs(1000);
+        QVERIFY(server.isListening());
+    }
+
     void cleanupTestCase() { TestDatabase::drainThreadPool(); }
-    void requests_data();
-    void requests();
+
+    void requests_data()
+    {
+        QTest::addColumn<Answer>("login"); // before the calls; gives the client its domain
+        QTest::addColumn<Answer>("answer"); // then to every request
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("outcomes");
+        QTest::addColumn<QString>("seen"); // by the double after the login; "-": not compared
+        QTest::addColumn<int>("errorRequests");
+        const auto row = [](const char *name, const Answer &login, const Answer &answer,
+                             const char *calls, const QString &outcomes, const QString &seen,
+                             int errorRequests) {
+            QTest::newRow(name) << login << answer << calls << outcomes << seen << errorRequests;
+        };
+        const Answer ok = FakeServer::token("access-1", "refresh-1"), any;
+        const QString json = "|Content-Type: application/json",
+                      version = "|X-Version-Name: 1.0.0|X-Version-Code: 9",
+                      device = json + version + "|X-Os|X-Model|X-Architecture|X-App: kitchen ",
+                      token = "POST /terminal/v1/oauth/token" + device,
+                      sync = "POST /terminal/v1/sync-db?return_only[]=config"
+                             "&return_only[]=order_status&updated_after=1700000000";
+        const auto bearer = [&](const char *t) {
+            return json + "|Authorization: Bearer " + t + version + "|X-App: kitchen ";
+        };
+        // clang-format off
+        // The wire format of each request.
+        row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev-2"})", 0);
+        row("registration", ok, any, "registration", "success",
+            "POST /terminal/v1/registration" + device + R"({"uuid":"dev-3"})", 0);
+        row("sync", ok, any, "sync", "success", sync + bearer("access-1") + R"({"a":1})", 0);
+        row("logs", ok, any, "logs", "success",
+            "POST /terminal/v1/logs" + bearer("access-1") + R"([{"lvl":3}])", 0);
+
+        // An expired token is refreshed once before the request; a refreshed token that is still
+        // expired is used as it is; a failed refresh sends nothing and counts nothing. Tokens
+        // count as expired a minute early: 59 s has run out before it starts.
+        const Answer old = FakeServer::token("a-old", "r-old", 59);
+        const QString refresh = token + R"({"grant_type":"refresh_token","refresh_token":"r-old"})",
+                      syncNew = '\n' + sync + bearer("a-new") + R"({"a":1})";
+        row("token expired", old, FakeServer::token("a-new", "r-new"), "sync", "success", refresh + syncNew, 0);
+        row("refreshed token still expired", old, FakeServer::token("a-new", "r-new", 0), "sync",
+            "success", refresh + syncNew, 0);
+        row("refresh refused", old, FakeServer::error(401, 7, "bad refresh token"), "sync",
+            failed(Error::AuthenticationRequiredError, 7), refresh, 0);
+
+        // Only a server that answered with a status of 400 or more gives KMAPIException; all else
+        // is a NetworkException. "/sync-db" and "/logs" count each failure.
+        row("logs 401", ok, FakeServer::error(401, 401, "token expired"), "logs",
+            failed(Error::AuthenticationRequiredError, 401), "-", 1);
+        row("sync html error page", ok, FakeServer::htmlError(502), "sync",
+            failed(Error::UnknownServerError, 0), "-", 1);
+        row("registration refused", ok, FakeServer::error(409, 1002, "known"), "registration",
+            failed(Error::ContentConflictError, 1002), "-", 0);
+        row("sync time-out", ok, FakeServer::silence(), "sync", failed(Error::TimeoutError), "-", 1);
+        row("sync connection dropped", ok, FakeServer::closeConnection(), "sync",
+            failed(Error::RemoteHostClosedError), "-", 1);
+        row("sync answer cut short", ok, FakeServer::truncated(), "sync",
+            failed(Error::RemoteHostClosedError), "-", 1);
+        row("logs, nobody listens", ok, any, "logs", failed(Error::ConnectionRefusedError), "-", 1);
+        row("TLS to a plain HTTP server", ok, any, "login", failed(Error::SslHandshakeFailedError), "-", 0);
+        // clang-format on
+
+        // A domain that would move the request to another host or path: neither the uuid nor,
+        // with a valid token, "/sync-db" reaches anyone; the latter is counted.
+        const QString no = failed(Error::HostNotFoundError), all = no + "; " + no + "; " + no;
+        for (const char *domain : { "evil.example/x?", "evil.example#", "user:pw@evil", "my cafe",
+                 "", "127.0.0.1:PORT/terminal/v1/oauth/token?" }) {
+            const QString calls = QStringLiteral("registration %1; login %1; sync").arg(domain);
+            row(domain, ok, any, qPrintable(calls), all, "", 1);
+        }
+    }
+
+    void requests()
+    {
+        QFETCH(Answer, login);
+        QFETCH(Answer, answer);
+        QFETCH(QString, calls);
+        QFETCH(QString, outcomes);
+        QFETCH(QString, seen);
+        QFETCH(int, errorRequests);
+
+        KMAPI api;
+        api.setVersion(QStringLiteral("1.0.0"), QStringLiteral("9"));
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.enqueue(FakeServer::TokenPath, login);
+        QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
+        server.clearRequests();
+        for (const char *path : { FakeServer::TokenPath, FakeServer::SyncPath, FakeServer::LogsPath,
+                 FakeServer::RegistrationPath })
+            server.setAnswer(path, answer);
+        api.useHttps(outcomes == failed(Error::SslHandshakeFailedError));
+        if (outcomes == failed(Error::ConnectionRefusedError))
+            api.setHost(QStringLiteral("0.0.1:%1").arg(FakeServer::unusedPort()));
+        QSignalSpy errors(&api, &KMAPI::errorRequest);
+
+        QStringList results;
+        for (const QString &call :
+            calls.replace("PORT", QString::number(server.port())).split("; "))
+            results << outcome(send(api, call));
+        QCOMPARE(results.join("; "), outcomes);
+        QCOMPARE(errors.count(), errorRequests);
+        if (seen != "-")
+            QCOMPARE(received(server), seen);
+    }
 
 private:
-    std::unique_ptr<FakeServer> server;
+    FakeServer server;
 };
-
-void TestKMAPI::initTestCase()
-{
-    TestEnvironment::init();
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    AsyncHttpReply::setTimeoutMs(1000);
-    server = std::make_unique<FakeServer>();
-    QVERIFY(server->isListening());
-}
-
-void TestKMAPI::requests_data()
-{
-    QTest::addColumn<FakeServer::Answer>("login"); // before the calls; the client keeps its domain
-    QTest::addColumn<FakeServer::Answer>("answer"); // then to every request
-    QTest::addColumn<QString>("calls");
-    QTest::addColumn<QString>("outcomes");
-    QTest::addColumn<QString>("seen"); // by the double after the login; "-": not compared
-    QTest::addColumn<int>("errorRequests");
-    const auto row = [](const char *name, const FakeServer::Answer &login,
-                         const FakeServer::Answer &answer, const char *calls,
-                         const QString &outcomes, const QString &seen, int errorRequests) {
-        QTest::newRow(name) << login << answer << calls << outcomes << seen << errorRequests;
-    };
-    const FakeServer::Answer ok = FakeServer::token("access-1", "refresh-1"), any;
-    const QString json = "|Content-Type: application/json",
-                  version = "|X-Version-Name: 1.0.0|X-Version-Code: 9",
-                  device = json + version + "|X-Os|X-Model|X-Architecture|X-App: kitchen ",
-                  token = "POST /terminal/v1/oauth/token" + device,
-                  sync = "POST /terminal/v1/sync-db?return_only[]=config&return_only[]=order_status"
-                         "&updated_after=1700000000";
-    const auto bearer = [&](const char *t) { return json + "|Authorization: Bearer " + t + version + "|X-App: kitchen "; };
-
-    // The wire format of each request.
-    row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev-2"})", 0);
-    row("refresh", ok, any, "refresh", "success",
-        token + R"({"grant_type":"refresh_token","refresh_token":"refresh-1"})", 0);
-    row("registration", ok, any, "registration", "success",
-        "POST /terminal/v1/registration" + device + R"({"uuid":"dev-3"})", 0);
-    row("sync", ok, any, "sync", "success", sync + bearer("access-1") + "{}", 0);
-    row("sync all", ok, any, "sync all", "success",
-        "POST /terminal/v1/sync-db?updated_after=0" + bearer("access-1") + R"({"a":1})", 0);
-    row("logs", ok, any, "logs", "success",
-        "POST /terminal/v1/logs" + bearer("access-1") + R"([{"lvl":3}])", 0);
-
-    // An expired or missing token is refreshed once before the request; a refreshed token that
-    // is still expired is used as it is, and a failed refresh sends nothing and counts nothing.
-    // Tokens count as expired a minute early: 59 s has run out before it starts.
-    const FakeServer::Answer old = FakeServer::token("a-old", "r-old", 59),
-                             fresh = FakeServer::token("a-new", "r-new", 3600);
-    const QString refreshOld = token + R"({"grant_type":"refresh_token","refresh_token":"r-old"})";
-    const QString syncNew = '\n' + sync + bearer("a-new") + "{}";
-    row("never logged in", FakeServer::error(403, 1003, "known"), fresh, "sync", "success",
-        token + R"({"grant_type":"refresh_token","refresh_token":""})" + syncNew, 0);
-    row("token expired", old, fresh, "sync", "success", refreshOld + syncNew, 0);
-    row("refreshed token still expired", old, FakeServer::token("a-new", "r-new", 0), "sync",
-        "success", refreshOld + syncNew, 0);
-    row("refresh refused", old, FakeServer::error(401, 7, "bad refresh token"), "sync",
-        failed(Error::AuthenticationRequiredError, 7), refreshOld, 0);
-
-    // Only a server that answered with a status of 400 or more gives KMAPIException; everything
-    // else is a NetworkException. "/sync-db" and "/logs" count each failure.
-    row("logs 401", ok, FakeServer::error(401, 401, "token expired"), "logs",
-        failed(Error::AuthenticationRequiredError, 401), "-", 1);
-    row("sync html error page", ok, FakeServer::htmlError(502), "sync",
-        failed(Error::UnknownServerError, 0), "-", 1);
-    row("registration refused with code", ok, FakeServer::error(409, 1002, "known"),
-        "registration", failed(Error::ContentConflictError, 1002), "-", 0);
-    row("sync time-out", ok, FakeServer::silence(), "sync", failed(Error::TimeoutError), "-", 1);
-    row("sync connection dropped", ok, FakeServer::closeConnection(), "sync",
-        failed(Error::RemoteHostClosedError), "-", 1);
-    row("sync answer cut short", ok, FakeServer::truncated(), "sync",
-        failed(Error::RemoteHostClosedError), "-", 1);
-    row("logs, nobody listens", ok, any, "logs", failed(Error::ConnectionRefusedError), "-", 1);
-    row("TLS to a plain HTTP server", ok, any, "login", failed(Error::SslHandshakeFailedError),
-        "-", 0);
-
-    // A domain that would move the request to another host or path: neither the uuid nor, with
-    // a valid token, "/sync-db" reaches anyone; the latter is counted.
-    const QString refused = failed(Error::HostNotFoundError);
-    const QString three = refused + "; " + refused + "; " + refused;
-    for (const char *domain : { "evil.example/x?", "evil.example#", "user:pw@evil", "my cafe", "",
-             "127.0.0.1:PORT/terminal/v1/oauth/token?" }) {
-        const QString calls = QStringLiteral("registration %1; login %1; sync").arg(domain);
-        row(domain, ok, any, qPrintable(calls), three, "", 1);
-    }
-}
-
-void TestKMAPI::requests()
-{
-    QFETCH(FakeServer::Answer, login);
-    QFETCH(FakeServer::Answer, answer);
-    QFETCH(QString, calls);
-    QFETCH(QString, outcomes);
-    QFETCH(QString, seen);
-    QFETCH(int, errorRequests);
-
-    KMAPI api;
-    api.setVersion(QStringLiteral("1.0.0"), QStringLiteral("9"));
-    api.useHttps(false);
-    api.setHost(server->host());
-    server->resetAnswers();
-    server->enqueue(FakeServer::TokenPath, login);
-    QVERIFY(waitFor(api.requestToken(server->domain(), QStringLiteral("dev-1"))));
-    server->clearRequests();
-    for (const char *path : { FakeServer::TokenPath, FakeServer::SyncPath, FakeServer::LogsPath,
-             FakeServer::RegistrationPath })
-        server->setAnswer(path, answer);
-    api.useHttps(outcomes == failed(Error::SslHandshakeFailedError));
-    if (outcomes == failed(Error::ConnectionRefusedError))
-        api.setHost(QStringLiteral("0.0.1:%1").arg(FakeServer::unusedPort()));
-    QSignalSpy errors(&api, &KMAPI::errorRequest);
-
-    QStringList results;
-    for (const QString &call : calls.replace("PORT", QString::number(server->port())).split("; "))
-        results << outcome(send(api, call));
-    QCOMPARE(results.join("; "), outcomes);
-    QCOMPARE(errors.count(), errorRequests);
-    if (seen != "-")
-        QCOMPARE(received(*server), seen);
-}
 
 QTEST_GUILESS_MAIN(TestKMAPI)
 #include "tst_kmapi.moc"
