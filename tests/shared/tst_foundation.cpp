@@ -4,7 +4,6 @@
 #include <QTest>
 #include <QtConcurrent>
 
-#include <algorithm>
 #include <atomic>
 
 static std::atomic<int> written { 0 }; // messages that went to Qt's message stream or the sink
@@ -18,22 +17,16 @@ private Q_SLOTS:
     // The sink is set and cleared while pool threads log: every message goes to exactly one place.
     void loggerSinkSwapWhileThreadsLog()
     {
-        const QtMessageHandler previous = qInstallMessageHandler(
+        qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &) { ++written; });
         const Logger::Sink sink
             = [](const QString &, const char *, const char *, int, int) { ++written; };
-        QList<QFuture<void>> workers;
-        for (int t = 0; t < 4; ++t) {
-            workers.append(QtConcurrent::run([] {
-                for (int i = 0; i < 500; ++i)
-                    Logger::debugInfo(QStringLiteral("m"), "e.cpp", "w", i, 0);
-            }));
-        }
-        while (
-            std::any_of(workers.cbegin(), workers.cend(), [](auto &w) { return !w.isFinished(); }))
+        QList<int> lines(2000);
+        const QFuture<void> logging = QtConcurrent::map(lines,
+            [](int &line) { Logger::debugInfo(QStringLiteral("m"), "e.cpp", "w", line, 0); });
+        while (!logging.isFinished())
             Logger::writeToDb = Logger::writeToDb.load() ? nullptr : sink;
         Logger::writeToDb = nullptr;
-        qInstallMessageHandler(previous);
         QCOMPARE(written, 2000);
     }
 
@@ -43,7 +36,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("bytes");
         // clang-format off
-        QTest::newRow("extra parts ignored") << "1.2.3.4.5" << "1.2.3.4";
         QTest::newRow("two parts") << "10.1" << "10.1.0.0";
         QTest::newRow("empty") << "" << "0.0.0.0";
         QTest::newRow("empty parts") << "1..3." << "1.0.3.0";

@@ -103,7 +103,7 @@ private Q_SLOTS:
         };
         const Answer ok = FakeServer::token("access-1", "refresh-1"), any;
         const QString json = "|Content-Type: application/json",
-                      version = "|X-Version-Name: 1.0.0|X-Version-Code: 9",
+                      version = "|X-Version-Name: 0.0.1|X-Version-Code: 1",
                       device = json + version + "|X-Os|X-Model|X-Architecture|X-App: kitchen ",
                       token = "POST /terminal/v1/oauth/token" + device,
                       sync = "POST /terminal/v1/sync-db?return_only[]=config"
@@ -136,10 +136,6 @@ private Q_SLOTS:
         // is a NetworkException. "/sync-db" and "/logs" count each failure.
         row("logs 401", ok, FakeServer::error(401, 401, "token expired"), "logs",
             failed(Error::AuthenticationRequiredError, 401), "-", 1);
-        row("sync html error page", ok, FakeServer::htmlError(502), "sync",
-            failed(Error::UnknownServerError, 0), "-", 1);
-        row("registration refused", ok, FakeServer::error(409, 1002, "known"), "registration",
-            failed(Error::ContentConflictError, 1002), "-", 0);
         row("sync time-out", ok, FakeServer::silence(), "sync", failed(Error::TimeoutError), "-", 1);
         row("sync connection dropped", ok, FakeServer::closeConnection(), "sync",
             failed(Error::RemoteHostClosedError), "-", 1);
@@ -169,7 +165,6 @@ private Q_SLOTS:
         QFETCH(int, errorRequests);
 
         KMAPI api;
-        api.setVersion(QStringLiteral("1.0.0"), QStringLiteral("9"));
         api.useHttps(false);
         api.setHost(server.host());
         server.resetAnswers();
