@@ -7,21 +7,13 @@
 #include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QLoggingCategory>
+#include <QMetaEnum>
 #include <QSignalSpy>
 #include <QTest>
 
 namespace {
 
-using Error = QNetworkReply::NetworkError;
 using Answer = FakeServer::Answer;
-
-// How a request failed: a server error with its code, or a network failure without one.
-QString failed(Error error, int code = -1)
-{
-    return code < 0 ? QStringLiteral("network %1").arg(int(error))
-                    : QStringLiteral("kmapi %1 %2").arg(int(error)).arg(code);
-}
 
 // "success", or what the request failed with, after waiting with the event loop running.
 QString outcome(const APIFuture &future)
@@ -32,9 +24,10 @@ QString outcome(const APIFuture &future)
         future.result();
         return QStringLiteral("success");
     } catch (const KMAPIException &e) {
-        return failed(e.networkError(), e.code());
+        return QStringLiteral("kmapi %1").arg(e.code());
     } catch (const NetworkException &e) {
-        return failed(e.networkError());
+        const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
+        return QStringLiteral("network ") + errors.valueToKey(e.networkError());
     }
 }
 
@@ -43,9 +36,9 @@ APIFuture send(KMAPI &api, const QString &call)
 {
     const QString domain = call.contains(' ') ? call.section(' ', 1) : QStringLiteral("127");
     if (call.startsWith("login"))
-        return api.requestToken(domain, "dev-2");
+        return api.requestToken(domain, "dev2");
     if (call.startsWith("registration"))
-        return api.requestRegistration(domain, "dev-3");
+        return api.requestRegistration(domain, "dev3");
     if (call == "sync")
         return api.requestSyncDB({ { "a", 1 } }, 1700000000, { "config", "order_status" });
     return api.requestSendLogs({ QJsonObject { { "lvl", 3 } } });
@@ -81,9 +74,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         TestEnvironment::init();
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         AsyncHttpReply::setTimeoutMs(1000);
-        QVERIFY(server.isListening());
     }
 
     void cleanupTestCase() { TestDatabase::drainThreadPool(); }
@@ -98,7 +89,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("errorRequests");
         const auto row = [](const char *name, const Answer &login, const Answer &answer,
                              const char *calls, const QString &outcomes, const QString &seen,
-                             int errorRequests) {
+                             int errorRequests = 0) {
             QTest::newRow(name) << login << answer << calls << outcomes << seen << errorRequests;
         };
         const Answer ok = FakeServer::token("access-1", "refresh-1"), any;
@@ -113,12 +104,12 @@ private Q_SLOTS:
         };
         // clang-format off
         // The wire format of each request.
-        row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev-2"})", 0);
+        row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev2"})");
         row("registration", ok, any, "registration", "success",
-            "POST /terminal/v1/registration" + device + R"({"uuid":"dev-3"})", 0);
-        row("sync", ok, any, "sync", "success", sync + bearer("access-1") + R"({"a":1})", 0);
+            "POST /terminal/v1/registration" + device + R"({"uuid":"dev3"})");
+        row("sync", ok, any, "sync", "success", sync + bearer("access-1") + R"({"a":1})");
         row("logs", ok, any, "logs", "success",
-            "POST /terminal/v1/logs" + bearer("access-1") + R"([{"lvl":3}])", 0);
+            "POST /terminal/v1/logs" + bearer("access-1") + R"([{"lvl":3}])");
 
         // An expired token is refreshed once before the request; a refreshed token that is still
         // expired is used as it is; a failed refresh sends nothing and counts nothing. Tokens
@@ -126,33 +117,31 @@ private Q_SLOTS:
         const Answer old = FakeServer::token("a-old", "r-old", 59);
         const QString refresh = token + R"({"grant_type":"refresh_token","refresh_token":"r-old"})",
                       syncNew = '\n' + sync + bearer("a-new") + R"({"a":1})";
-        row("token expired", old, FakeServer::token("a-new", "r-new"), "sync", "success", refresh + syncNew, 0);
+        row("token expired", old, FakeServer::token("a-new", "r-new"), "sync", "success",
+            refresh + syncNew);
         row("refreshed token still expired", old, FakeServer::token("a-new", "r-new", 0), "sync",
-            "success", refresh + syncNew, 0);
-        row("refresh refused", old, FakeServer::error(401, 7, "bad refresh token"), "sync",
-            failed(Error::AuthenticationRequiredError, 7), refresh, 0);
+            "success", refresh + syncNew);
+        row("refresh refused", old, FakeServer::error(401, 7, "bad"), "sync", "kmapi 7", refresh);
 
         // Only a server that answered with a status of 400 or more gives KMAPIException; all else
         // is a NetworkException. "/sync-db" and "/logs" count each failure.
-        row("logs 401", ok, FakeServer::error(401, 401, "token expired"), "logs",
-            failed(Error::AuthenticationRequiredError, 401), "-", 1);
-        row("sync time-out", ok, FakeServer::silence(), "sync", failed(Error::TimeoutError), "-", 1);
+        row("logs 401", ok, FakeServer::error(401, 401, "expired"), "logs", "kmapi 401", "-", 1);
+        row("sync time-out", ok, FakeServer::silence(), "sync", "network TimeoutError", "-", 1);
         row("sync connection dropped", ok, FakeServer::closeConnection(), "sync",
-            failed(Error::RemoteHostClosedError), "-", 1);
+            "network RemoteHostClosedError", "-", 1);
         row("sync answer cut short", ok, FakeServer::truncated(), "sync",
-            failed(Error::RemoteHostClosedError), "-", 1);
-        row("logs, nobody listens", ok, any, "logs", failed(Error::ConnectionRefusedError), "-", 1);
-        row("TLS to a plain HTTP server", ok, any, "login", failed(Error::SslHandshakeFailedError), "-", 0);
-        // clang-format on
+            "network RemoteHostClosedError", "-", 1);
+        row("logs, nobody listens", ok, any, "logs", "network ConnectionRefusedError", "-", 1);
+        row("TLS to a plain HTTP server", ok, any, "login", "network SslHandshakeFailedError", "-");
 
         // A domain that would move the request to another host or path: neither the uuid nor,
         // with a valid token, "/sync-db" reaches anyone; the latter is counted.
-        const QString no = failed(Error::HostNotFoundError), all = no + "; " + no + "; " + no;
+        const QString no = "network HostNotFoundError";
         for (const char *domain : { "evil.example/x?", "evil.example#", "user:pw@evil", "my cafe",
-                 "", "127.0.0.1:PORT/terminal/v1/oauth/token?" }) {
-            const QString calls = QStringLiteral("registration %1; login %1; sync").arg(domain);
-            row(domain, ok, any, qPrintable(calls), all, "", 1);
-        }
+                 "", "127.0.0.1:PORT/terminal/v1/oauth/token?" })
+            row(domain, ok, any, qPrintable(QString("registration %1; login %1; sync").arg(domain)),
+                no + "; " + no + "; " + no, "", 1);
+        // clang-format on
     }
 
     void requests()
@@ -171,11 +160,11 @@ private Q_SLOTS:
         server.enqueue(FakeServer::TokenPath, login);
         QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
         server.clearRequests();
-        for (const char *path : { FakeServer::TokenPath, FakeServer::SyncPath, FakeServer::LogsPath,
-                 FakeServer::RegistrationPath })
+        for (const char *path :
+            { FakeServer::TokenPath, FakeServer::SyncPath, FakeServer::LogsPath })
             server.setAnswer(path, answer);
-        api.useHttps(outcomes == failed(Error::SslHandshakeFailedError));
-        if (outcomes == failed(Error::ConnectionRefusedError))
+        api.useHttps(outcomes == "network SslHandshakeFailedError");
+        if (outcomes == "network ConnectionRefusedError")
             api.setHost(QStringLiteral("0.0.1:%1").arg(FakeServer::unusedPort()));
         QSignalSpy errors(&api, &KMAPI::errorRequest);
 
