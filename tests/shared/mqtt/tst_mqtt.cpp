@@ -104,13 +104,12 @@ private Q_SLOTS:
         // Disconnecting ends the subscription; new settings count from then on.
         client.disconnectFromHost();
         QTRY_VERIFY(subscription.isNull());
-        client.setPassword(QStringLiteral("wr0ng-pa55word"));
+        client.setHostname(QString());
         client.connectToHost();
-        QTRY_COMPARE(states.size(), 5);
-        QCOMPARE(states.mid(2),
+        QCOMPARE(states.size(), 4); // even this failure comes from the event loop
+        QTRY_COMPARE(states.mid(2),
             States({ MqttClient::Disconnected, MqttClient::Connecting, MqttClient::Disconnected }));
-        // No log line holds a password.
-        QCOMPARE(logged.filter("pa55word") + logged.filter(m_broker.password()), QStringList());
+        QCOMPARE(logged.filter(m_broker.password()), QStringList()); // no password in the log
     }
 
     // What a broker sees: MQTT 3.1.1, user name and password, clean session, keep-alive 60 s, the
