@@ -48,7 +48,7 @@ struct Point
         env.domain.set(server.domain());
         env.queueConfig.set(QueueConfig(QJsonObject {
             { "max_api_error", maxApiError }, { "check_online_timeout", checkOnlineMs } }));
-        env.commonConfig.set(CommonConfig(QJsonObject { { "disable_period", 1 } }));
+        env.commonConfig.set(CommonConfig(QJsonObject { { "disable_period", 1 } })); // a day
     }
 
     bool signIn() { return outcome(service.requestToken(server.domain())).startsWith("ok"); }
@@ -395,7 +395,7 @@ private Q_SLOTS:
     // An upload sends at most 1,000 unsent rows, oldest first, and marks them sent; a failed one
     // keeps its rows for the next tick. Coming online uploads at once; a stopped service waits
     // for run() whatever the online state does. A tick during an upload is skipped, the upload
-    // marks only the rows it sent, and the service's end waits for it.
+    // marks only the rows it sent, and the service's end waits for it and ends the capture.
     void uploads()
     {
         Point board;
@@ -434,6 +434,9 @@ private Q_SLOTS:
         board.logs.reset();
         QCOMPARE(unsent(), QStringList("1004"));
         QCOMPARE(board.server.count(FakeServer::LogsPath), 4);
+        Logger::debugInfo(QStringLiteral("after the end"), "f", "g", 1, 3); // capture ended too
+        TestDatabase::drainThreadPool();
+        QCOMPARE(unsent(), QStringList("1004"));
     }
 
     // Whole days, as a number or its text; a fraction or a number out of range gives 0.
