@@ -38,7 +38,7 @@ stop_all() {
 trap stop_all EXIT
 trap 'exit 130' INT TERM
 
-"$build_dir/tests/simulator/km4Simulator" >"$log" 2>&1 &
+"$build_dir/simulator/km4Simulator" >"$log" 2>&1 &
 simulator_pid=$!
 for _ in $(seq 100); do
     grep -q -- '--host' "$log" && break

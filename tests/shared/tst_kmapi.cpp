@@ -7,46 +7,13 @@
 #include "testdatabase.h"
 #include "testenvironment.h"
 
-#include <QFile>
-#include <QLoggingCategory>
-#include <QProcess>
+#include <QMetaEnum>
 #include <QSignalSpy>
-#include <QSslKey>
-#include <QSslServer>
-#include <QSysInfo>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QtConcurrent>
 
 namespace {
 
-using Error = QNetworkReply::NetworkError;
-
-QString network(Error error)
-{
-    return QStringLiteral("network %1").arg(int(error));
-}
-
-QString serverError(Error error, int code)
-{
-    return QStringLiteral("kmapi %1 %2").arg(int(error)).arg(code);
-}
-
-// The requests the tables name, with the arguments their wire formats show.
-APIFuture send(KMAPI &api, const QString &request)
-{
-    if (request == "login")
-        return api.requestToken("127", "dev-2");
-    if (request == "refresh")
-        return api.requestRefresh();
-    if (request == "registration")
-        return api.requestRegistration("127", "dev-3");
-    if (request == "sync")
-        return api.requestSyncDB({}, 1700000000, { "config", "order_status" });
-    if (request == "sync all")
-        return api.requestSyncDB({ { "a", 1 } }, 0);
-    return api.requestSendLogs({ QJsonObject { { "lvl", 3 } } });
-}
+using Answer = FakeServer::Answer;
 
 // "success", or what the request failed with, after waiting with the event loop running.
 QString outcome(const APIFuture &future)
@@ -57,10 +24,43 @@ QString outcome(const APIFuture &future)
         future.result();
         return QStringLiteral("success");
     } catch (const KMAPIException &e) {
-        return serverError(e.networkError(), e.code());
+        return QStringLiteral("kmapi %1").arg(e.code());
     } catch (const NetworkException &e) {
-        return network(e.networkError());
+        const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
+        return QStringLiteral("network ") + errors.valueToKey(e.networkError());
     }
+}
+
+// The requests the table names; "login" and "registration" may name their domain after a blank.
+APIFuture send(KMAPI &api, const QString &call)
+{
+    const QString domain = call.contains(' ') ? call.section(' ', 1) : QStringLiteral("127");
+    if (call.startsWith("login"))
+        return api.requestToken(domain, "dev2");
+    if (call.startsWith("registration"))
+        return api.requestRegistration(domain, "dev3");
+    if (call == "sync")
+        return api.requestSyncDB({ { "a", 1 } }, 1700000000, { "config", "order_status" });
+    return api.requestSendLogs({ QJsonObject { { "lvl", 3 } } });
+}
+
+// What the double received: request line, the headers the server reads and the body. The device
+// headers describe this machine, so only their names are shown.
+QString received(const FakeServer &server)
+{
+    QStringList lines;
+    for (const RecordedRequest &r : server.requests()) {
+        QByteArray line
+            = r.method + ' ' + r.path.toUtf8() + (r.query.isEmpty() ? "" : '?' + r.query);
+        for (const auto &[name, value] : r.headers) {
+            if (name == "X-Os" || name == "X-Model" || name == "X-Architecture")
+                line += '|' + name;
+            else if (name == "Authorization" || name == "Content-Type" || name.startsWith("X-"))
+                line += '|' + name + ": " + value;
+        }
+        lines << QString::fromUtf8(line + ' ' + r.body);
+    }
+    return lines.join('\n');
 }
 
 } // namespace
@@ -71,295 +71,116 @@ class TestKMAPI : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        TestEnvironment::init();
+        AsyncHttpReply::setTimeoutMs(1000);
+    }
 
-    void wireFormat_data();
-    void wireFormat();
-    void refreshAtMostOncePerCall_data();
-    void refreshAtMostOncePerCall();
-    void onlyAnHttpStatusIsAServerError_data();
-    void onlyAnHttpStatusIsAServerError();
-    void domainThatLeavesTheServerIsRefused_data();
-    void domainThatLeavesTheServerIsRefused();
-    void parallelRequestsFromPoolThreads();
+    void cleanupTestCase() { TestDatabase::drainThreadPool(); }
+
+    void requests_data()
+    {
+        QTest::addColumn<Answer>("login"); // before the calls; gives the client its domain
+        QTest::addColumn<Answer>("answer"); // then to every request
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("outcomes");
+        QTest::addColumn<QString>("seen"); // by the double after the login; "-": not compared
+        QTest::addColumn<int>("errorRequests");
+        const auto row = [](const char *name, const Answer &login, const Answer &answer,
+                             const char *calls, const QString &outcomes, const QString &seen,
+                             int errorRequests = 0) {
+            QTest::newRow(name) << login << answer << calls << outcomes << seen << errorRequests;
+        };
+        const Answer ok = FakeServer::token("access-1", "refresh-1"), any;
+        const QString json = "|Content-Type: application/json",
+                      version = "|X-Version-Name: 0.0.1|X-Version-Code: 1",
+                      device = json + version + "|X-Os|X-Model|X-Architecture|X-App: kitchen ",
+                      token = "POST /terminal/v1/oauth/token" + device,
+                      sync = "POST /terminal/v1/sync-db?return_only[]=config"
+                             "&return_only[]=order_status&updated_after=1700000000";
+        const auto bearer = [&](const char *t) {
+            return json + "|Authorization: Bearer " + t + version + "|X-App: kitchen ";
+        };
+        // clang-format off
+        // The wire format of each request.
+        row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev2"})");
+        row("registration", ok, any, "registration", "success",
+            "POST /terminal/v1/registration" + device + R"({"uuid":"dev3"})");
+        row("sync", ok, any, "sync", "success", sync + bearer("access-1") + R"({"a":1})");
+        row("logs", ok, any, "logs", "success",
+            "POST /terminal/v1/logs" + bearer("access-1") + R"([{"lvl":3}])");
+
+        // An expired token is refreshed once before the request; a refreshed token that is still
+        // expired is used as it is; a failed refresh sends nothing and counts nothing. Tokens
+        // count as expired a minute early: 59 s has run out before it starts.
+        const Answer old = FakeServer::token("a-old", "r-old", 59);
+        const QString refresh = token + R"({"grant_type":"refresh_token","refresh_token":"r-old"})",
+                      syncNew = '\n' + sync + bearer("a-new") + R"({"a":1})";
+        row("token expired", old, FakeServer::token("a-new", "r-new"), "sync", "success",
+            refresh + syncNew);
+        row("refreshed token still expired", old, FakeServer::token("a-new", "r-new", 0), "sync",
+            "success", refresh + syncNew);
+        row("refresh refused", old, FakeServer::error(401, 7, "bad"), "sync", "kmapi 7", refresh);
+
+        // Only a server that answered with a status of 400 or more gives KMAPIException; all else
+        // is a NetworkException. "/sync-db" and "/logs" count each failure.
+        row("logs 401", ok, FakeServer::error(401, 401, "expired"), "logs", "kmapi 401", "-", 1);
+        row("sync time-out", ok, FakeServer::silence(), "sync", "network TimeoutError", "-", 1);
+        row("sync connection dropped", ok, FakeServer::closeConnection(), "sync",
+            "network RemoteHostClosedError", "-", 1);
+        row("sync answer cut short", ok, FakeServer::truncated(), "sync",
+            "network RemoteHostClosedError", "-", 1);
+        row("logs, nobody listens", ok, any, "logs", "network ConnectionRefusedError", "-", 1);
+        row("TLS to a plain HTTP server", ok, any, "login", "network SslHandshakeFailedError", "-");
+
+        // A domain that would move the request to another host or path: neither the uuid nor,
+        // with a valid token, "/sync-db" reaches anyone; the latter is counted.
+        const QString no = "network HostNotFoundError";
+        for (const char *domain : { "evil.example/x?", "evil.example#", "user:pw@evil", "my cafe",
+                 "", "127.0.0.1:PORT/terminal/v1/oauth/token?" })
+            row(domain, ok, any, qPrintable(QString("registration %1; login %1; sync").arg(domain)),
+                no + "; " + no + "; " + no, "", 1);
+        // clang-format on
+    }
+
+    void requests()
+    {
+        QFETCH(Answer, login);
+        QFETCH(Answer, answer);
+        QFETCH(QString, calls);
+        QFETCH(QString, outcomes);
+        QFETCH(QString, seen);
+        QFETCH(int, errorRequests);
+
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.enqueue(FakeServer::TokenPath, login);
+        QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
+        server.clearRequests();
+        for (const char *path :
+            { FakeServer::TokenPath, FakeServer::SyncPath, FakeServer::LogsPath })
+            server.setAnswer(path, answer);
+        api.useHttps(outcomes == "network SslHandshakeFailedError");
+        if (outcomes == "network ConnectionRefusedError")
+            api.setHost(QStringLiteral("0.0.1:%1").arg(FakeServer::unusedPort()));
+        QSignalSpy errors(&api, &KMAPI::errorRequest);
+
+        QStringList results;
+        for (const QString &call :
+            calls.replace("PORT", QString::number(server.port())).split("; "))
+            results << outcome(send(api, call));
+        QCOMPARE(results.join("; "), outcomes);
+        QCOMPARE(errors.count(), errorRequests);
+        if (seen != "-")
+            QCOMPARE(received(server), seen);
+    }
 
 private:
-    // Points the client at the double; a registration gives it the domain without a token.
-    void pointAtServer(KMAPI &api, bool logIn);
-
-    std::unique_ptr<FakeServer> server;
-    QSslServer secure; // a self-signed certificate; answers {} to every request
-    QTemporaryDir certificateDir;
+    FakeServer server;
 };
-
-void TestKMAPI::initTestCase()
-{
-    TestEnvironment::init();
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    server = std::make_unique<FakeServer>();
-    QVERIFY(server->isListening());
-
-    const QString cert = certificateDir.filePath("cert.pem"),
-                  key = certificateDir.filePath("key.pem");
-    QProcess openssl;
-    openssl.start("openssl",
-        { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days",
-            "1", "-subj", "/CN=127.0.0.1" });
-    QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
-    QFile keyFile(key);
-    QVERIFY(keyFile.open(QIODevice::ReadOnly));
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificate(QSslCertificate::fromPath(cert).value(0));
-    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
-    secure.setSslConfiguration(tls);
-    connect(&secure, &QSslServer::pendingConnectionAvailable, this, [this] {
-        QTcpSocket *socket = secure.nextPendingConnection();
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
-            socket->disconnectFromHost();
-        });
-    });
-    QVERIFY(secure.listen(QHostAddress::LocalHost));
-}
-
-void TestKMAPI::init()
-{
-    server->resetAnswers();
-    server->clearRequests();
-}
-
-void TestKMAPI::cleanup()
-{
-    AsyncHttpReply::setTimeoutMs(0);
-    TestDatabase::drainThreadPool(); // their network managers go with the pool threads
-}
-
-void TestKMAPI::pointAtServer(KMAPI &api, bool logIn)
-{
-    api.useHttps(false);
-    api.setHost(server->host());
-    QVERIFY(waitFor(api.requestRegistration(server->domain(), QStringLiteral("dev-0"))));
-    if (logIn) {
-        server->enqueue(FakeServer::TokenPath, FakeServer::token("access-1", "refresh-1"));
-        QCOMPARE(outcome(api.requestToken(server->domain(), QStringLiteral("dev-1"))), "success");
-    }
-    server->clearRequests();
-}
-
-void TestKMAPI::wireFormat_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<QString>("request"); // method, path, query and body as sent
-    QTest::addColumn<bool>("bearer");
-    const auto row = [](const char *call, const char *request, bool bearer) {
-        QTest::newRow(call) << call << request << bearer;
-    };
-    row("login", R"(POST /terminal/v1/oauth/token {"grant_type":"uuid","uuid":"dev-2"})", false);
-    row("refresh",
-        R"(POST /terminal/v1/oauth/token {"grant_type":"refresh_token","refresh_token":"refresh-1"})",
-        false);
-    row("registration", R"(POST /terminal/v1/registration {"uuid":"dev-3"})", false);
-    row("sync",
-        "POST /terminal/v1/sync-db?return_only[]=config&return_only[]=order_status"
-        "&updated_after=1700000000 {}",
-        true);
-    row("sync all", R"(POST /terminal/v1/sync-db?updated_after=0 {"a":1})", true);
-    row("logs", R"(POST /terminal/v1/logs [{"lvl":3}])", true);
-}
-
-void TestKMAPI::wireFormat()
-{
-    QFETCH(QString, call);
-    QFETCH(QString, request);
-    QFETCH(bool, bearer);
-
-    KMAPI api;
-    api.setVersion(QStringLiteral("1.0.0"), QStringLiteral("9"));
-    pointAtServer(api, true);
-    QCOMPARE(outcome(send(api, call)), "success");
-    const QList<RecordedRequest> requests = server->requests();
-    QCOMPARE(requests.size(), 1);
-    const RecordedRequest &r = requests.first();
-    QCOMPARE(
-        r.method + ' ' + r.path.toUtf8() + (r.query.isEmpty() ? "" : '?' + r.query) + ' ' + r.body,
-        request.toUtf8());
-    QByteArrayList ours;
-    for (const auto &[name, value] : r.headers)
-        if (name.toLower() == "authorization" || name.toLower() == "content-type"
-            || name.startsWith("X-"))
-            ours.append(name + ": " + value);
-    const QByteArray device = "X-Os: " + QSysInfo::kernelVersion().toLocal8Bit()
-        + "|X-Model: " + QSysInfo::productType().toLocal8Bit()
-        + "|X-Architecture: " + QSysInfo::currentCpuArchitecture().toLocal8Bit() + '|';
-    QCOMPARE(ours.join('|'),
-        "Content-Type: application/json|"
-            + QByteArray(bearer ? "Authorization: Bearer access-1|" : "")
-            + "X-Version-Name: 1.0.0|X-Version-Code: 9|" + (bearer ? "" : device)
-            + "X-App: kitchen");
-}
-
-// An expired or missing token is refreshed once before the request; a refreshed token that is
-// still expired is used as it is, and a failed refresh sends nothing.
-void TestKMAPI::refreshAtMostOncePerCall_data()
-{
-    QTest::addColumn<int>("lifetime"); // of the first token; -1: the login was refused
-    QTest::addColumn<FakeServer::Answer>("answer"); // to every refresh
-    QTest::addColumn<QString>("result"); // of the call, then the refresh token sent
-
-    const FakeServer::Answer fresh = FakeServer::token("a-new", "r-new", 3600);
-    QTest::newRow("never logged in") << -1 << fresh << "success ";
-    // Tokens count as expired a minute early: 59 s has run out before it starts.
-    QTest::newRow("token expired") << 59 << fresh << "success r-old";
-    QTest::newRow("refreshed token still expired")
-        << 59 << FakeServer::token("a-new", "r-new", 0) << "success r-old";
-    QTest::newRow("refresh refused")
-        << 59 << FakeServer::error(401, 7, "bad refresh token")
-        << serverError(Error::AuthenticationRequiredError, 7) + " r-old";
-}
-
-void TestKMAPI::refreshAtMostOncePerCall()
-{
-    QFETCH(int, lifetime);
-    QFETCH(FakeServer::Answer, answer);
-    QFETCH(QString, result);
-
-    KMAPI api;
-    api.useHttps(false);
-    api.setHost(server->host());
-    // The login gives the client its domain even when the server refuses it.
-    server->enqueue(FakeServer::TokenPath,
-        lifetime < 0 ? FakeServer::error(403, 1003, "known")
-                     : FakeServer::token("a-old", "r-old", lifetime));
-    QVERIFY(waitFor(api.requestToken(server->domain(), QStringLiteral("dev"))));
-    server->clearRequests();
-    server->setAnswer(FakeServer::TokenPath, answer);
-    QSignalSpy errors(&api, &KMAPI::errorRequest);
-    QVERIFY(errors.isValid());
-
-    const QString sent = outcome(api.requestSyncDB({}, 42, { QStringLiteral("config") }));
-    const QList<RecordedRequest> tokens = server->requests(FakeServer::TokenPath);
-    QCOMPARE(tokens.size(), 1);
-    QCOMPARE(sent + ' ' + tokens[0].json()["refresh_token"].toString(), result);
-    const QList<RecordedRequest> syncs = server->requests(FakeServer::SyncPath);
-    QCOMPARE(syncs.size(), result.startsWith("success") ? 1 : 0);
-    QVERIFY(syncs.isEmpty() || syncs[0].header("Authorization") == "Bearer a-new");
-    QCOMPARE(errors.count(), 0); // a failed refresh is no failed "/sync-db"
-}
-
-// Only a server that answered with a status of 400 or more gives KMAPIException; everything else
-// is a NetworkException. "/sync-db" and "/logs" count each failure. Certificates are checked
-// unless the board was told to ignore their errors.
-void TestKMAPI::onlyAnHttpStatusIsAServerError_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<FakeServer::Answer>("answer");
-    QTest::addColumn<QString>("target"); // the double by default; "closed": nobody listens
-    QTest::addColumn<QString>("failure");
-    QTest::addColumn<int>("errorRequests");
-
-    const FakeServer::Answer none;
-    QTest::newRow("logs 401") << "logs" << FakeServer::error(401, 401, "token expired") << ""
-                              << serverError(Error::AuthenticationRequiredError, 401) << 1;
-    QTest::newRow("sync html error page") << "sync" << FakeServer::htmlError(502) << ""
-                                          << serverError(Error::UnknownServerError, 0) << 1;
-    QTest::newRow("registration refused with code")
-        << "registration" << FakeServer::error(409, 1002, "already requested") << ""
-        << serverError(Error::ContentConflictError, 1002) << 0;
-    QTest::newRow("sync time-out")
-        << "sync" << FakeServer::silence() << "" << network(Error::TimeoutError) << 1;
-    QTest::newRow("sync connection dropped") << "sync" << FakeServer::closeConnection() << ""
-                                             << network(Error::RemoteHostClosedError) << 1;
-    QTest::newRow("sync answer cut short") << "sync" << FakeServer::truncated() << ""
-                                           << network(Error::RemoteHostClosedError) << 1;
-    QTest::newRow("logs, nobody listens")
-        << "logs" << none << "closed" << network(Error::ConnectionRefusedError) << 1;
-    QTest::newRow("TLS to a plain HTTP server")
-        << "login" << none << "https lenient" << network(Error::SslHandshakeFailedError) << 0;
-    QTest::newRow("self-signed certificate refused")
-        << "login" << none << "tls https" << network(Error::SslHandshakeFailedError) << 0;
-    QTest::newRow("certificate errors ignored") << "login" << none << "tls https lenient"
-                                                << "success" << 0;
-}
-
-void TestKMAPI::onlyAnHttpStatusIsAServerError()
-{
-    QFETCH(QString, call);
-    QFETCH(FakeServer::Answer, answer);
-    QFETCH(QString, target);
-    QFETCH(QString, failure);
-    QFETCH(int, errorRequests);
-
-    KMAPI api;
-    pointAtServer(api, true);
-    api.useHttps(target.contains("https"));
-    api.useIgnoreSslError(target.contains("lenient"));
-    if (target.contains("tls") || target.contains("closed"))
-        api.setHost(
-            QStringLiteral("0.0.1:%1")
-                .arg(target.contains("tls") ? secure.serverPort() : FakeServer::unusedPort()));
-    QSignalSpy errors(&api, &KMAPI::errorRequest);
-    QVERIFY(errors.isValid());
-    AsyncHttpReply::setTimeoutMs(500);
-    for (const char *path :
-        { FakeServer::SyncPath, FakeServer::LogsPath, FakeServer::RegistrationPath })
-        server->setAnswer(path, answer);
-
-    QCOMPARE(outcome(send(api, call)), failure);
-    QCOMPARE(errors.count(), errorRequests);
-    if (failure != "success") // a failure keeps the token
-        QVERIFY(api.tokenExpiresAt() > QDateTime::currentSecsSinceEpoch());
-}
-
-void TestKMAPI::domainThatLeavesTheServerIsRefused_data()
-{
-    QTest::addColumn<QString>("domain");
-    QTest::newRow("path and query in the domain") << QStringLiteral("evil.example/x?");
-    QTest::newRow("fragment") << QStringLiteral("evil.example#");
-    QTest::newRow("user info") << QStringLiteral("user:pw@evil");
-    QTest::newRow("blank") << QStringLiteral("my cafe");
-    QTest::newRow("empty") << QString();
-    // Would turn the request into one to this double on another path, handing it the uuid.
-    QTest::newRow("redirect to the double")
-        << QStringLiteral("127.0.0.1:%1/terminal/v1/oauth/token?");
-}
-
-void TestKMAPI::domainThatLeavesTheServerIsRefused()
-{
-    QFETCH(QString, domain);
-    domain = domain.arg(server->port());
-
-    KMAPI api;
-    pointAtServer(api, true);
-    QCOMPARE(outcome(api.requestToken(domain, QStringLiteral("secret-uuid"))),
-        network(Error::HostNotFoundError));
-    QVERIFY(outcome(api.requestRegistration(domain, QStringLiteral("secret-uuid"))) != "success");
-    // With a valid token, "/sync-db" to such a domain fails as a counted network failure.
-    QSignalSpy errors(&api, &KMAPI::errorRequest);
-    QVERIFY(errors.isValid());
-    QCOMPARE(outcome(api.requestSyncDB({}, 0)), network(Error::HostNotFoundError));
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(server->requests().size(), 0);
-}
-
-// Requests from pool threads while logins replace the tokens: each takes one consistent set.
-void TestKMAPI::parallelRequestsFromPoolThreads()
-{
-    KMAPI api;
-    pointAtServer(api, false);
-    QList<QFuture<APIFuture>> started;
-    for (int i = 0; i < 16; ++i) {
-        started.append(QtConcurrent::run([&api, i] {
-            return i % 4 == 0 ? api.requestToken("127", "dev") : api.requestSendLogs({ i });
-        }));
-    }
-    for (QFuture<APIFuture> &outer : started)
-        QVERIFY(waitFor(outer) && outcome(outer.result()) == "success");
-    QCOMPARE(server->count(FakeServer::LogsPath), 12);
-    for (const RecordedRequest &r : server->requests(FakeServer::LogsPath))
-        QVERIFY2(r.header("Authorization").startsWith("Bearer access-"), r.header("Authorization"));
-}
 
 QTEST_GUILESS_MAIN(TestKMAPI)
 #include "tst_kmapi.moc"
