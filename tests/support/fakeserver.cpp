@@ -1,6 +1,5 @@
 #include "fakeserver.h"
 
-#include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
