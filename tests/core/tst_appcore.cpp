@@ -116,27 +116,6 @@ private Q_SLOTS:
         server.reset();
     }
 
-    // Every login asks for a synchronisation, offline ones too; only the first starts the
-    // services, once, until the data is wiped.
-    void servicesStartAfterTheFirstSynchronisation()
-    {
-        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-        QSignalSpy finished(core->httpSyncDBService(), &HttpSyncDBService::syncFinished);
-        QSignalSpy updateEnv(core->env(), &AppEnv::updateEnv);
-        // A stopped sync service waits for the next login whatever the online flag does.
-        core->httpSyncDBService()->stop();
-        core->env()->isOnline.set(false);
-        Q_EMIT core->kmApiService()->logged();
-        Q_EMIT core->kmApiService()->logged();
-        QCOMPARE((QList<qsizetype> { finished.count(), first.count(), updateEnv.count(),
-                     server->count(FakeServer::SyncPath) }),
-            (QList<qsizetype> { 2, 1, 1, 0 }));
-        (*core)->dispatch(QStringLiteral("remove_db"));
-        core->env()->isOnline.set(false);
-        Q_EMIT core->kmApiService()->logged();
-        QCOMPARE(updateEnv.count(), 2);
-    }
-
     // Destroying the core leaves no pool work behind that touches the destroyed services.
     void shutdownWaitsForASynchronisationUnderWay()
     {
