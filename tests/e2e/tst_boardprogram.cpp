@@ -121,8 +121,6 @@ private slots:
         QVERIFY(home.isValid() && QDir(artefacts).removeRecursively() && QDir().mkpath(artefacts));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-        environment.insert(
-            QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
         environment.insert(QStringLiteral("KM4_TIMEZONE_HOST"), clock.timeZoneHost());
         board.setProcessEnvironment(environment);
         board.setWorkingDirectory(home.path());

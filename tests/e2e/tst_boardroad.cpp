@@ -42,7 +42,6 @@ class TestBoardRoad : public QObject
 
     void click(QQuickItem *target)
     {
-        QVERIFY(target);
         QTRY_VERIFY_WITH_TIMEOUT(target->isVisible() && target->isEnabled(), 10000);
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
             target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
