@@ -1,348 +1,375 @@
-#include "fakeserver.h"
-#include "futurewait.h"
+#include "config/envrepo.h"
+#include "flows/flowrunner.h"
+#include "flows/iflow.h"
+#include "jscallback.h"
 #include "mosquittobroker.h"
+#include "shared/dbexception.h"
+#include "shared/domainname.h"
 #include "testcore.h"
 #include "testenvironment.h"
 
-#include "config/envrepo.h"
-
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QSqlError>
 #include <QTcpServer>
 #include <QTest>
+#include <QtConcurrent>
+
+#include <stdexcept>
+
+using FlowRun = std::function<QFuture<QList<QJSValue>>()>;
+Q_DECLARE_METATYPE(FlowRun)
 
 namespace {
 
-QJsonObject shiftRow()
+const qint64 now = QDateTime::currentSecsSinceEpoch();
+
+// A flow that ends the way a test tells it to and counts its own deletion.
+struct ScriptedFlow : IFlow
 {
-    return { { "id", 1 }, { "uuid", "s-1" }, { "type", "general" }, { "number", 1 },
-        { "created_at", QDateTime::currentSecsSinceEpoch() - 3600 } };
+    ScriptedFlow(FlowRun ending, int *deletions)
+        : IFlow(nullptr, AppServices(), QJsonObject())
+        , ending(std::move(ending))
+        , deletions(deletions)
+    { }
+    ~ScriptedFlow() override { ++*deletions; }
+    QFuture<QList<QJSValue>> run() override { return ending(); }
+    FlowRun ending;
+    int *deletions;
+};
+
+// Throws from run() itself or from the pool task of the future it returns.
+template <typename E> FlowRun failing(bool inRun, E failure)
+{
+    return [inRun, failure]() -> QFuture<QList<QJSValue>> {
+        if (inRun)
+            throw failure;
+        return QtConcurrent::run([failure]() -> QList<QJSValue> { throw failure; });
+    };
 }
 
-QJsonObject orderRow(const QString &uuid, const QString &status, qint64 deletedAt = 0)
+QJsonObject orderRow(const QString &uuid, const QString &status, const QJsonValue &deletedAt = {})
 {
     return { { "uuid", uuid }, { "shift_uuid", "s-1" }, { "number", uuid.mid(2).toInt() },
-        { "status", status }, { "created_at", QDateTime::currentSecsSinceEpoch() - 600 },
-        { "deleted_at", deletedAt ? QJsonValue(deletedAt) : QJsonValue() } };
+        { "status", status }, { "created_at", now - 600 }, { "deleted_at", deletedAt } };
+}
+
+// A synchronisation's answer: one open shift, its orders and settings rows.
+FakeServer::Answer synchronisation(const QJsonArray &orders, const QJsonArray &config = {})
+{
+    const QJsonObject shift { { "id", 1 }, { "uuid", "s-1" }, { "type", "general" },
+        { "number", 1 }, { "created_at", now - 3600 } };
+    return FakeServer::sync(
+        { { "config", config }, { "shift", QJsonArray { shift } }, { "order", orders } }, now);
 }
 
 } // namespace
 
-// The core's start-up, the order in which it brings the services in and the models of the
-// current shift, over the real services, database file and server double.
+// The core and the flows the screens dispatch: start-up, the order in which the services come
+// in, shutdown, pairing and wiping, over the real services, database file, broker and the
+// server double.
 class tst_AppCore : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase() { TestEnvironment::init(); }
-    void init();
-    void cleanup();
-
-    void offlineLoginRunsTheCoreOnceUntilTheDataIsWiped();
-    void destroyingTheCoreWaitsForASynchronisationUnderWay();
-    void gapInPushesIsCaughtUp_data();
-    void gapInPushesIsCaughtUp();
-    void loadsTheCurrentShift_data();
-    void loadsTheCurrentShift();
-    void followsChangeOfCurrentShiftWhileOpen();
-
-private:
-    bool pushesArrive();
-    // "uuid:type:closed" rows, and one order, receipt and item in work for each shift named.
-    static void store(const QStringList &shifts, const QStringList &contentOf);
-    QString content();
-
     std::unique_ptr<FakeServer> server;
     std::unique_ptr<TestCore> core;
     std::unique_ptr<MosquittoBroker> broker;
-};
 
-void tst_AppCore::init()
-{
-    server = std::make_unique<FakeServer>();
-    QVERIFY(server->isListening());
-    core = std::make_unique<TestCore>(*server);
-}
-
-void tst_AppCore::cleanup()
-{
-    core.reset();
-    server.reset();
-}
-
-void tst_AppCore::offlineLoginRunsTheCoreOnceUntilTheDataIsWiped()
-{
-    QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-    QSignalSpy finished(core->httpSyncDBService(), &HttpSyncDBService::syncFinished);
-    QSignalSpy updateEnv(core->env(), &AppEnv::updateEnv);
-    QVERIFY(first.isValid() && finished.isValid() && updateEnv.isValid());
-    // A stopped sync service waits for the next login whatever the online flag does.
-    core->httpSyncDBService()->stop();
-    core->env()->isOnline.set(false);
-    QCOMPARE(first.count(), 0);
-
-    // The core runs before the (offline) synchronisation returns.
-    Q_EMIT core->kmApiService()->logged();
-    QCOMPARE(first.count(), 1);
-    QCOMPARE(updateEnv.count(), 1);
-
-    // Every login asks the sync service again; only the first synchronisation starts the rest.
-    Q_EMIT core->kmApiService()->logged();
-    QCOMPARE(finished.count(), 2);
-    QCOMPARE(first.count(), 1);
-    QCOMPARE(updateEnv.count(), 1);
-    QCOMPARE(server->count(FakeServer::SyncPath), 0);
-
-    // Wiping the local data and pairing again runs the core again.
-    (*core)->dispatch(QStringLiteral("remove_db"));
-    core->env()->isOnline.set(false);
-    Q_EMIT core->kmApiService()->logged();
-    QCOMPARE(updateEnv.count(), 2);
-}
-
-void tst_AppCore::destroyingTheCoreWaitsForASynchronisationUnderWay()
-{
-    server->setAnswer(FakeServer::SyncPath,
-        FakeServer::sync(QJsonObject(), QDateTime::currentSecsSinceEpoch()).withDelay(500));
-    const auto login = core->kmApiService()->requestToken(server->domain());
-    QVERIFY(waitFor(login));
-    QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
-    core.reset(); // must not leave pool work behind that touches the destroyed services
-    QTest::qWait(700); // where such work would run (and fail under ASan)
-}
-
-bool tst_AppCore::pushesArrive()
-{
-    static int probes = 0;
-    const QString uuid = QStringLiteral("p-%1").arg(1000 + ++probes);
-    const QByteArray push = QJsonDocument(
-        QJsonObject { { "from", "server" }, { "body", orderRow(uuid, QStringLiteral("new")) } })
-                                .toJson(QJsonDocument::Compact);
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (broker->publish(QStringLiteral("127/point/7/order"), push)
-            && QTest::qWaitFor([&] { return core->env()->orderModel.byUuid(uuid).isValid(); }, 100))
-            return true;
+    // The callback's arguments (within `ms`).
+    QVariantList dispatch(const QString &flow, const QString &domain = {}, int ms = 10000)
+    {
+        JsCallback callback;
+        (*core)->dispatch(flow, QJsonObject { { "domain", domain } }, callback.function());
+        return callback.waitForCalls(1, ms) ? callback.arguments() : QVariantList { "no answer" };
     }
-    return false;
-}
 
-void tst_AppCore::gapInPushesIsCaughtUp_data()
-{
-    QTest::addColumn<QString>("gap");
-    QTest::newRow("broker restarted") << "broker";
-    QTest::newRow("offline start comes online") << "offline start";
-    QTest::newRow("server away and back") << "server";
-}
-
-// Orders changed while pushes could not reach the board show once the gap is over. The services
-// start once, after the settings the first synchronisation stored have been loaded: the push
-// client never tries the compiled broker.
-void tst_AppCore::gapInPushesIsCaughtUp()
-{
-    QFETCH(QString, gap);
-    if (!broker) {
-        broker = std::make_unique<MosquittoBroker>();
-        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+    // Publishes a new order until it shows on the board.
+    bool pushesArrive()
+    {
+        static int probes = 0;
+        const QString uuid = QStringLiteral("p-%1").arg(1000 + ++probes);
+        const QJsonObject push { { "from", "server" }, { "body", orderRow(uuid, "new") } };
+        return QTest::qWaitFor([&] {
+            return broker->publish(QStringLiteral("127/point/7/order"),
+                       QJsonDocument(push).toJson(QJsonDocument::Compact))
+                && QTest::qWaitFor(
+                    [&] { return core->env()->orderModel.byUuid(uuid).isValid(); }, 100);
+        });
     }
-    AppEnv *env = core->env();
-    QTcpServer compiledBroker;
-    QVERIFY(compiledBroker.listen(QHostAddress::LocalHost));
-    SyncConfig sync;
-    sync.mqtt_host = QStringLiteral("127.0.0.1");
-    sync.mqtt_port = compiledBroker.serverPort();
-    env->syncConfig.set(sync);
-    QueueConfig queue;
-    queue.max_api_error = 1;
-    queue.check_online_timeout = 200;
-    env->queueConfig.set(queue);
-    QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
 
-    sync.http_sync_ms = 600000;
-    sync.mqtt_host = broker->host();
-    sync.mqtt_port = broker->port();
-    sync.mqtt_login = broker->username();
-    sync.mqtt_password = broker->password();
-    const QJsonObject point { { "id", 7 } };
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (gap == QLatin1String("offline start")) {
-        ENVRepo::insertENV(QStringLiteral("point"), QJsonDocument(point).toJson());
-        ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(sync.toJSON()).toJson());
-        ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
-        QVERIFY(TestDatabase::exec(QStringLiteral("INSERT INTO shift (id, uuid, type, number, "
-                                                  "created_at) VALUES (1, 's-1', 'general', 1, %1)")
-                                       .arg(now - 3600)));
-        QVERIFY(
-            TestDatabase::exec(QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid, number, "
-                                              "status, created_at) VALUES ('o-1', 's-1', 1, "
-                                              "'cooking', %1), ('o-2', 's-1', 2, 'cooking', %1)")
-                                   .arg(now - 600)));
-        Q_EMIT env->updateEnv();
-        QTRY_COMPARE(env->lastUpdate.value(), now - 60);
-        server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
-    } else {
-        const QJsonArray settings { QJsonObject { { "key", "point" }, { "value", point } },
-            QJsonObject { { "key", "sync-config" }, { "value", sync.toJSON() } } };
-        server->enqueue(FakeServer::SyncPath,
-            FakeServer::sync(
-                { { "config", settings }, { "shift", QJsonArray { shiftRow() } },
-                    { "order",
-                        QJsonArray { orderRow("o-1", "cooking"), orderRow("o-2", "cooking") } } },
-                now));
+private Q_SLOTS:
+    void initTestCase() { TestEnvironment::init(); }
+
+    void init()
+    {
+        server = std::make_unique<FakeServer>();
+        QVERIFY(server->isListening());
+        core = std::make_unique<TestCore>(*server);
     }
-    QCOMPARE(server->requests().size(), 0); // nothing goes out before the login
-    env->domain.set(server->domain());
-    (void)core->kmApiService()->requestToken(server->domain());
-    QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 10000);
-    QVERIFY(pushesArrive());
 
-    // While pushes cannot arrive, o-1 becomes ready, o-2 is deleted and o-3 is new.
-    const FakeServer::Answer changed = FakeServer::sync(
-        { { "shift", QJsonArray { shiftRow() } },
-            { "order",
-                QJsonArray { orderRow("o-1", "ready"), orderRow("o-2", "cooking", now),
-                    orderRow("o-3", "cooking") } } },
-        now + 1);
-    if (gap == QLatin1String("broker")) {
-        broker->stop();
-        server->setAnswer(FakeServer::SyncPath, changed);
-        QVERIFY(!broker->publish(QStringLiteral("127/point/7/order"), "{}"));
-        QTRY_VERIFY(!core->mqttSyncDBService()->isConnected());
-        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
-        QElapsedTimer back;
-        back.start();
-        QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 5000);
-        QVERIFY2(back.elapsed() < 2000, qPrintable(QString::number(back.elapsed())));
-    } else {
-        if (gap == QLatin1String("server")) {
+    void cleanup()
+    {
+        core.reset();
+        server.reset();
+    }
+
+    // Destroying the core leaves no pool work behind that touches the destroyed services.
+    void shutdownWaitsForASynchronisationUnderWay()
+    {
+        server->setAnswer(FakeServer::SyncPath, FakeServer::sync({}, now).withDelay(500));
+        (void)core->kmApiService()->requestToken(server->domain());
+        QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+        core.reset();
+        // Where such work would run (and fail under the address sanitizer).
+        QVERIFY(!QTest::qWaitFor(
+            [] { return QThreadPool::globalInstance()->activeThreadCount() > 0; }, 700));
+    }
+
+    void gapInPushesIsCaughtUp_data()
+    {
+        QTest::addColumn<QString>("gap");
+        QTest::newRow("broker restarted") << "broker";
+        QTest::newRow("offline start comes online") << "offline start";
+        QTest::newRow("server away and back") << "server";
+    }
+
+    // Orders changed while pushes could not reach the board show once the gap is over. The
+    // services start once, after the settings the first synchronisation stored have been
+    // loaded: the push client never tries the compiled broker.
+    void gapInPushesIsCaughtUp()
+    {
+        QFETCH(QString, gap);
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        AppEnv *env = core->env();
+        QTcpServer compiledBroker;
+        QVERIFY(compiledBroker.listen(QHostAddress::LocalHost));
+        SyncConfig sync = env->syncConfig.value();
+        sync.mqtt_port = compiledBroker.serverPort();
+        env->syncConfig.set(sync);
+        env->queueConfig.set(
+            QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        const QJsonObject settings { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
+            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
+            { "mqtt_password", broker->password() } };
+        const QJsonObject point { { "id", 7 } };
+        if (gap == QLatin1String("offline start")) {
+            ENVRepo::insertENV(QStringLiteral("point"), QJsonDocument(point).toJson());
+            ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(settings).toJson());
+            ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
+            for (const char *sql : { "INSERT INTO shift (id, uuid, type, number, created_at) "
+                                     "VALUES (1, 's-1', 'general', 1, 1)",
+                     "INSERT INTO 'order' (uuid, shift_uuid, number, status) VALUES "
+                     "('o-1', 's-1', 1, 'cooking'), ('o-2', 's-1', 2, 'cooking')" })
+                QVERIFY(TestDatabase::exec(QLatin1String(sql)));
+            Q_EMIT env->updateEnv();
+            QTRY_COMPARE(env->lastUpdate.value(), now - 60);
             server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
-            server->setAnswer(FakeServer::SyncPath, FakeServer::closeConnection());
-            (void)core->httpSyncDBService()->manualSync();
+        } else {
+            server->enqueue(FakeServer::SyncPath,
+                synchronisation({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") },
+                    { QJsonObject { { "key", "point" }, { "value", point } },
+                        QJsonObject { { "key", "sync-config" }, { "value", settings } } }));
         }
-        QTRY_VERIFY(!env->isOnline.value());
-        server->resetAnswers();
-        server->setAnswer(FakeServer::SyncPath, changed);
+        env->domain.set(server->domain());
+        (void)core->kmApiService()->requestToken(server->domain());
+        QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 10000);
+        QVERIFY(pushesArrive());
+
+        // While pushes cannot arrive, o-1 becomes ready, o-2 is deleted and o-3 is new.
+        const FakeServer::Answer changed = synchronisation({ orderRow("o-1", "ready"),
+            orderRow("o-2", "cooking", now), orderRow("o-3", "cooking") });
+        if (gap == QLatin1String("broker")) {
+            broker->stop();
+            server->setAnswer(FakeServer::SyncPath, changed);
+            QTRY_VERIFY(!core->mqttSyncDBService()->isConnected());
+            QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+            QElapsedTimer back;
+            back.start();
+            QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 5000);
+            QVERIFY2(back.elapsed() < 2000, qPrintable(QString::number(back.elapsed())));
+        } else {
+            if (gap == QLatin1String("server")) {
+                server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+                server->setAnswer(FakeServer::SyncPath, FakeServer::closeConnection());
+                (void)core->httpSyncDBService()->manualSync();
+            }
+            QTRY_VERIFY(!env->isOnline.value());
+            server->resetAnswers();
+            server->setAnswer(FakeServer::SyncPath, changed);
+        }
+        const OrderModel &orders = env->orderModel;
+        QTRY_COMPARE_WITH_TIMEOUT(orders.byUuid("o-1").status, QStringLiteral("ready"), 5000);
+        QVERIFY(orders.byUuid("o-3").isValid() && !orders.byUuid("o-2").isValid());
+        QTRY_COMPARE(TestCore::scalar("SELECT status FROM 'order' WHERE uuid = 'o-1'").toString(),
+            QStringLiteral("ready"));
+        QVERIFY(env->isOnline.value() && pushesArrive());
+        QCOMPARE((QList<qsizetype> { first.count(), server->count(FakeServer::TimeZonePath) }),
+            (QList<qsizetype> { 1, 1 }));
+        QVERIFY(!compiledBroker.hasPendingConnections());
     }
 
-    const OrderModel &orders = env->orderModel;
-    QTRY_COMPARE_WITH_TIMEOUT(orders.byUuid("o-1").status, QStringLiteral("ready"), 5000);
-    QVERIFY(orders.byUuid("o-3").isValid());
-    QVERIFY(!orders.byUuid("o-2").isValid());
-    QTRY_COMPARE(TestCore::scalar("SELECT status FROM 'order' WHERE uuid = 'o-1'").toString(),
-        QStringLiteral("ready"));
-    QVERIFY(env->isOnline.value());
-    QVERIFY(pushesArrive());
-    QCOMPARE(first.count(), 1);
-    QCOMPARE(server->count(FakeServer::TimeZonePath), 1);
-    QCOMPARE(compiledBroker.hasPendingConnections(), false);
-}
-
-void tst_AppCore::store(const QStringList &shifts, const QStringList &contentOf)
-{
-    int number = 0;
-    for (const QString &shift : shifts) {
-        const QStringList f = shift.split(QLatin1Char(':'));
-        QVERIFY(TestDatabase::exec(
-            QStringLiteral("INSERT INTO shift (id, uuid, type, number, "
-                           "created_at, closed_at) VALUES (%1, '%2', '%3', "
-                           "%1, 1700000000, %4)")
-                .arg(++number)
-                .arg(f[0], f[1], f[2] == QLatin1String("0") ? QStringLiteral("NULL") : f[2])));
+    void flowRunnerAnswersOnceAndDeletesTheFlowOnce_data()
+    {
+        QTest::addColumn<FlowRun>("ending");
+        QTest::addColumn<QVariantList>("expected");
+        const QVariantList sqlText { QStringLiteral("Синтаксическая ошибка SQL") };
+        const QVariantList generic { QStringLiteral("Неизвестная ошибка") };
+        const DBException ours(QSqlError(QString(), QString(), QSqlError::StatementError));
+        const std::runtime_error other("x");
+        QTest::newRow("on a pool thread") << FlowRun([] {
+            return QtConcurrent::run([] {
+                QThread::msleep(50);
+                return QList<QJSValue> { QJSValue(false), QJSValue(QStringLiteral("later")) };
+            });
+        }) << QVariantList { false, QStringLiteral("later") };
+        QTest::newRow("future fails, ours") << failing(false, ours) << sqlText;
+        QTest::newRow("future fails, other") << failing(false, other) << generic;
+        QTest::newRow("future cancelled")
+            << FlowRun([] { return QFuture<QList<QJSValue>>(); }) << generic;
+        QTest::newRow("future without result") << FlowRun([] {
+            return QtFuture::makeReadyFuture<QList<QJSValue>>(QList<QList<QJSValue>>());
+        }) << generic;
+        QTest::newRow("run throws ours") << failing(true, ours) << sqlText;
+        QTest::newRow("run throws other") << failing(true, other) << generic;
     }
-    for (const QString &s : contentOf) {
-        QVERIFY(TestDatabase::exec(
-            QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid) VALUES ('order-%1', '%1')")
-                .arg(s)));
-        QVERIFY(
-            TestDatabase::exec(QStringLiteral("INSERT INTO receipt (uuid, shift_uuid, order_uuid) "
-                                              "VALUES ('receipt-%1', '%1', 'order-%1')")
-                                   .arg(s)));
-        QVERIFY(
-            TestDatabase::exec(QStringLiteral("INSERT INTO receipt_item (id, uuid, receipt_uuid, "
-                                              "in_work) VALUES (1, 'item-%1', 'receipt-%1', 1)")
-                                   .arg(s)));
+
+    // Nothing a flow throws leaves the runner: one answer on the GUI thread, one deletion,
+    // also without a callback or with one that throws.
+    void flowRunnerAnswersOnceAndDeletesTheFlowOnce()
+    {
+        QFETCH(FlowRun, ending);
+        JsCallback callback;
+        QJSEngine engine;
+        int deletions = 0;
+        for (const QJSValue &function : { callback.function(), QJSValue(),
+                 engine.evaluate(QStringLiteral("(function() { throw 'boom'; })")) })
+            FlowRunner::start(std::make_unique<ScriptedFlow>(ending, &deletions), function);
+        QVERIFY(callback.waitForCalls(1));
+        QTEST(callback.arguments(), "expected");
+        QCOMPARE(callback.thread(), QThread::currentThread());
+        QTRY_COMPARE(deletions, 3);
+        QCOMPARE(callback.count(), 1);
     }
-}
 
-// What the three shift models hold, as "order/receipt/item" uuids.
-QString tst_AppCore::content()
-{
-    auto first = [](const QAbstractItemModel &model, int role) {
-        return model.rowCount() == 0 ? QStringLiteral("-")
-                                     : model.index(0, 0).data(role).toString();
-    };
-    return first(core->env()->orderModel, OrderModel::uuidRole) + QLatin1Char('/')
-        + first(core->env()->receiptModel, ReceiptModel::uuidRole) + QLatin1Char('/')
-        + first(core->env()->receiptItemModel, ReceiptItemModel::uuidRole);
-}
-
-void tst_AppCore::loadsTheCurrentShift_data()
-{
-    QTest::addColumn<QStringList>("shifts");
-    QTest::addColumn<QStringList>("contentOf");
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<QString>("content"); // empty: nothing is loaded
-
-    QTest::newRow("no general shift: the empty one")
-        << QStringList { "cash:cash:0" } << QStringList { "" } << "" << true << "order-/receipt-/-";
-    QTest::newRow("the open general one")
-        << QStringList { "old:general:1700000500", "it''s:general:0", "cash:cash:0" }
-        << QStringList { "old", "it''s" } << "it's" << true << "order-it's/receipt-it's/item-it's";
-    QTest::newRow("closed: nothing")
-        << QStringList { "s1:general:1700000500" } << QStringList { "s1" } << "s1" << false << "";
-}
-
-void tst_AppCore::loadsTheCurrentShift()
-{
-    QFETCH(QStringList, shifts);
-    QFETCH(QStringList, contentOf);
-    QFETCH(QString, current);
-    QFETCH(bool, open);
-    QFETCH(QString, content);
-    store(shifts, contentOf);
-    AppEnv *env = core->env();
-    QSignalSpy updateEnv(env, &AppEnv::updateEnv);
-    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
-
-    env->updateAllModels();
-    // The settings are asked for before the shifts have been read.
-    QCOMPARE(updateEnv.count(), 1);
-    QTRY_COMPARE(env->shiftModel.rowCount(), shifts.size());
-    QTRY_COMPARE(env->shiftUuid.value(), current);
-    QCOMPARE(env->isShiftOpen.value(), open);
-    if (open) {
-        QTRY_COMPARE(this->content(), content);
-        QVERIFY(env->modelsLoaded);
-    } else {
-        QTest::qWait(100);
-        QVERIFY(!env->modelsLoaded);
-        QCOMPARE(orderResets.count(), 0);
+    void pairing_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("pairs");
+        // clang-format off
+        QTest::newRow("paired") << "127" << "127" << true;
+        QTest::newRow("already registered") << "" << "127" << true;
+        // What reaches the server, the settings and the push topic is the one normalised form.
+        QTest::newRow("blanks around") << "" << " 127\t" << true;
+        QTest::newRow("full-width digits") << "" << "\uFF11\uFF12\uFF17" << true;
+        // Nothing to ask for; each of the hidden forms would address "127" under another name.
+        QTest::newRow("empty") << "" << "" << false;
+        QTest::newRow("blanks") << "" << "  " << false;
+        QTest::newRow("zero-width space") << "" << "\u200b127" << false;
+        QTest::newRow("soft hyphen") << "127" << "127\u00AD" << false;
+        QTest::newRow("word joiner inside") << "" << "12\u20607" << false;
+        QTest::newRow("not a host name") << "" << "12#7" << false;
+        // clang-format on
     }
-}
 
-void tst_AppCore::followsChangeOfCurrentShiftWhileOpen()
-{
-    store({ "s1:general:0" }, { "s1", "s2" });
-    AppEnv *env = core->env();
-    env->updateAllModels();
-    QTRY_COMPARE(content(), QStringLiteral("order-s1/receipt-s1/item-s1"));
+    // A paired board logs in; an unpaired one asks for its registration, and the "already
+    // registered" (1003) step takes the domain on the GUI thread. A domain that is none asks
+    // nothing and keeps nothing.
+    void pairing()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, typed);
+        QFETCH(bool, pairs);
+        AppEnv *env = core->env();
+        env->domain.set(stored);
+        server->setAnswer(FakeServer::RegistrationPath, FakeServer::error(400, 1003, "x"));
+        QList<QThread *> changedOn;
+        connect(
+            &env->domain, &PrivateEnvVariable::changed, &*server,
+            [&changedOn] { changedOn.append(QThread::currentThread()); }, Qt::DirectConnection);
 
-    // A new current shift, as a pushed shift sets it.
-    env->shiftUuid.set(QStringLiteral("s2"));
-    QTRY_COMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), typed),
+            pairs ? QVariantList { false } : QVariantList { "Введите домен" });
+        const bool registers = pairs && stored.isEmpty();
+        QCOMPARE((QList<int> { server->count(FakeServer::TokenPath),
+                     server->count(FakeServer::RegistrationPath) }),
+            (QList<int> { pairs, registers }));
+        QCOMPARE(TestCore::setting("domain"), pairs ? server->domain() : QString());
+        QCOMPARE(env->domain.value(), pairs ? server->domain() : stored);
+        QCOMPARE(changedOn, QList<QThread *>(registers, QThread::currentThread()));
+        if (pairs) // the login starts the first synchronisation
+            QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+        else
+            QVERIFY(server->requests().isEmpty());
+    }
 
-    // Once the shift is closed, a change of the current shift loads nothing.
-    QSignalSpy orderResets(&env->orderModel, &QAbstractItemModel::modelReset);
-    env->isShiftOpen.set(false);
-    env->shiftUuid.set(QStringLiteral("s1"));
-    QTest::qWait(100);
-    QCOMPARE(orderResets.count(), 0);
-    QCOMPARE(content(), QStringLiteral("order-s2/receipt-s2/-"));
-}
+    // Trimmed, lower-cased and in the IDNA ASCII form.
+    void normalisedForms()
+    {
+        const std::pair<const char *, const char *> forms[]
+            = { { "AcMe", "acme" }, { "\u2167", "viii" }, { "B\u00FCcher", "xn--bcher-kva" } };
+        for (const auto &[typed, form] : forms)
+            QCOMPARE(DomainName::normalised(QString::fromUtf8(typed)), QString::fromLatin1(form));
+    }
+
+    // No synchronisation or login of the wiped account follows. The wipe waits for a
+    // synchronisation under way, whose time stamp belonged to that account. A wipe that leaves
+    // rows says so.
+    void removeDbEndsTheAccount()
+    {
+        AppEnv *env = core->env();
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        const auto exchanges = [this] {
+            return server->count(FakeServer::SyncPath) + server->count(FakeServer::TokenPath);
+        };
+        for (const int delay : { 1000, 0 }) {
+            server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, now).withDelay(delay));
+            env->domain.set(server->domain());
+            QCOMPARE(
+                dispatch(QStringLiteral("auth_domain"), server->domain()), QVariantList { false });
+            // Paired; the first time its first synchronisation is still under way.
+            QTRY_VERIFY(delay ? server->count(FakeServer::SyncPath) == 1 : first.count() == 2);
+            // Too many failed exchanges took the board offline; the wipe sets it online again.
+            env->isOnline.set(false);
+            const int sent = exchanges();
+            QElapsedTimer timer;
+            timer.start();
+            QCOMPARE(dispatch(QStringLiteral("remove_db"), {}, 0), QVariantList { false });
+            QVERIFY(timer.elapsed() >= delay / 2);
+            QVERIFY(env->domain.value().isEmpty() && env->isOnline.value());
+            QVERIFY(!QTest::qWaitFor(
+                [&] { return exchanges() > sent || env->lastUpdate.value(); }, 500));
+            QCOMPARE(TestCore::setting(QStringLiteral("last_update")), QString());
+        }
+        // Something that is no table where the orders belong survives the schema's drop.
+        QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE 'order'")));
+        QVERIFY(TestDatabase::exec(QStringLiteral("CREATE VIEW 'order' AS SELECT 1 AS uuid")));
+        QCOMPARE(dispatch(QStringLiteral("remove_db"), {}, 0),
+            QVariantList { QStringLiteral("Не удалось удалить данные") });
+    }
+
+    // The wiped account's domain must not come back with a load that read it before the wipe.
+    void aSettingsLoadStartedBeforeTheWipeIsNotApplied()
+    {
+        for (int round = 0; round < 40; ++round) {
+            ENVRepo::insertENV(QStringLiteral("domain"), QStringLiteral("wiped-cafe"));
+            Q_EMIT core->env()->updateEnv();
+            // Now and then the read gets a head start, so that it lands on either side of the wipe.
+            if (round % 2)
+                QThread::msleep(round % 4 == 1 ? 1 : 5);
+            (*core)->dispatch(QStringLiteral("remove_db"));
+            TestDatabase::drainThreadPool();
+            QCoreApplication::processEvents();
+            QCOMPARE(core->env()->domain.value(), QString());
+        }
+    }
+};
 
 QTEST_MAIN(tst_AppCore)
 #include "tst_appcore.moc"
