@@ -1,16 +1,19 @@
 #pragma once
 
+#include "config/envrepo.h"
+#include "entities/order.h"
+#include "entities/receipt.h"
+#include "entities/receiptitem.h"
 #include "fakeserver.h"
 #include "qmlappcore.h"
 #include "testcore.h"
+#include "testdatabase.h"
 
-#include <QObject>
-#include <QString>
-#include <QVariantMap>
+#include <QDateTime>
+#include <QQmlContext>
+#include <QQmlEngine>
 
 #include <memory>
-
-class QQmlEngine;
 
 // What the screens' tests may ask of the world around the window: a real core over a real
 // database file, restarted at will over stored settings, and the loopback server double. The
@@ -20,38 +23,108 @@ class ScreensFixture : public QObject
     Q_OBJECT
 
 public:
-    explicit ScreensFixture(QObject *parent = nullptr);
-    ~ScreensFixture() override;
+    void setEngine(QQmlEngine *engine)
+    {
+        m_engine = engine;
+        publish();
+    }
 
-    void setEngine(QQmlEngine *engine);
-    void stop();
-    QmlAppCore *core() { return &**m_core; }
+    void stop()
+    {
+        m_core.reset();
+        m_server.reset();
+    }
 
     // Starts the core anew, as the program starts: over the settings rows given (key to value)
     // when there are any, else over an empty database. The old core goes first.
-    Q_INVOKABLE void start(const QVariantMap &stored = {});
+    Q_INVOKABLE void start(const QVariantMap &stored = {})
+    {
+        if (m_engine)
+            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), nullptr);
+        m_core.reset();
+        if (!m_server)
+            m_server = std::make_unique<FakeServer>();
+        m_server->resetAnswers();
+        m_server->clearRequests();
+        if (!stored.isEmpty()) {
+            TestDatabase database;
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                ENVRepo::insertENV(it.key(), it.value());
+        }
+        m_core = std::make_unique<Core>(
+            *m_server, stored.isEmpty() ? Core::Start::Fresh : Core::Start::OverStoredData);
+        // There is no broker here, and nothing may leave the loopback.
+        SyncConfig sync = m_core->env()->syncConfig.value();
+        sync.mqtt_enabled = false;
+        m_core->env()->syncConfig.set(sync);
+        publish();
+    }
 
     // A last update recent enough for the board to work offline.
-    Q_INVOKABLE QString recentUpdate() const;
-    Q_INVOKABLE int requests(const QString &path) const;
-    // Every later request to the path fails with a server error.
-    Q_INVOKABLE void refuse(const QString &path) const;
-    // Every later request to the path is answered with success after a delay.
-    Q_INVOKABLE void answerLater(const QString &path, int ms) const;
+    Q_INVOKABLE QString recentUpdate() const
+    {
+        return QString::number(QDateTime::currentSecsSinceEpoch());
+    }
+    Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
+    Q_INVOKABLE QString setting(const QString &key) const { return TestCore::setting(key); }
+
+    // Every later request to the path fails with a server error, or succeeds after a delay.
+    Q_INVOKABLE void refuse(const QString &path) const
+    {
+        m_server->setAnswer(path, FakeServer::error(500, 500, QStringLiteral("down")));
+    }
+    Q_INVOKABLE void answerLater(const QString &path, int ms) const
+    {
+        m_server->setAnswer(path, FakeServer::json({ { "message", "ok" } }).withDelay(ms));
+    }
+
     // The next registration is refused as that of a device already registered.
-    Q_INVOKABLE void knowTheDevice() const;
-    Q_INVOKABLE QString setting(const QString &key) const;
+    Q_INVOKABLE void knowTheDevice() const
+    {
+        m_server->enqueue(QString::fromLatin1(FakeServer::RegistrationPath),
+            FakeServer::error(400, 1003, QStringLiteral("registered")));
+    }
 
     // The synchronisation service's news that a cycle has ended, at a moment the test picks.
-    Q_INVOKABLE void announceSyncFinished();
+    Q_INVOKABLE void announceSyncFinished() { Q_EMIT(*m_core)->httpSyncDBService()->syncFinished(); }
 
-    // A paid order in work with the given number and status, the way a push brings it.
-    Q_INVOKABLE void addOrder(int number, const QString &status);
+    // A paid order in work with the given number and status, the way a push brings it. The
+    // writes behind run on the pool; the core waits for them before it goes.
+    Q_INVOKABLE void addOrder(int number, const QString &status)
+    {
+        AppEnv *env = m_core->env();
+        const QString key = QString::number(number);
+        Order order;
+        order.uuid = QStringLiteral("order-") + key;
+        order.number = number;
+        order.status = status;
+        order.is_paid = true;
+        order.created_at = QDateTime::currentSecsSinceEpoch();
+        Receipt receipt;
+        receipt.uuid = QStringLiteral("receipt-") + key;
+        receipt.order_uuid = order.uuid;
+        ReceiptItem item;
+        item.id = number;
+        item.uuid = QStringLiteral("item-") + key;
+        item.receipt_uuid = receipt.uuid;
+        item.in_work = true;
+        (void)env->orderModel.insert(&order);
+        (void)env->receiptModel.insert(&receipt);
+        (void)env->receiptItemModel.insert(&item);
+    }
 
 private:
-    void publish();
+    using Core = BasicTestCore<QmlAppCore>;
+
+    void publish()
+    {
+        if (m_engine && m_core) {
+            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), &**m_core);
+            m_engine->rootContext()->setContextProperty(QStringLiteral("fixture"), this);
+        }
+    }
 
     QQmlEngine *m_engine = nullptr;
     std::unique_ptr<FakeServer> m_server;
-    std::unique_ptr<BasicTestCore<QmlAppCore>> m_core;
+    std::unique_ptr<Core> m_core;
 };

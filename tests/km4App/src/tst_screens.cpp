@@ -1,10 +1,12 @@
-#include "../quicksetup.h"
+#include "appfonts.h"
 #include "screensfixture.h"
 #include "testenvironment.h"
 
-#include <QCoreApplication>
+#include <QQuickStyle>
 #include <QtQuickTest>
 
+// The kit and the program's window offscreen, with the Basic style, the typeface and the module's
+// import path as in the program, over a real core and the server double.
 class ScreensTestSetup : public QObject
 {
     Q_OBJECT
@@ -12,16 +14,16 @@ class ScreensTestSetup : public QObject
 public slots:
     void applicationAvailable()
     {
-        QuickSetup::prepareApplication();
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-        QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        if (!AppFonts::registerOnest())
+            qFatal("The typeface files are missing from the resources");
         TestEnvironment::init();
         fixture.start();
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        QuickSetup::prepareEngine(engine);
+        engine->addImportPath(QStringLiteral("qrc:/"));
         fixture.setEngine(engine);
     }
 

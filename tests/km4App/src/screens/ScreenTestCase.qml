@@ -11,14 +11,12 @@ TestCase {
     readonly property string registrationPath: "/terminal/v1/registration"
     readonly property string syncPath: "/terminal/v1/sync-db"
 
-    // Starts the core over the stored settings given, then opens the window on top of it.
-    function startWindow(stored) {
+    // Starts the core over the stored settings given, with the answers to refuse, then opens the
+    // window on top of it.
+    function startWindow(stored, refused) {
         fixture.start(stored);
-        return openWindow();
-    }
-
-    // Opens the window over the core that runs now.
-    function openWindow() {
+        for (const path of refused || [])
+            fixture.refuse(path);
         const window = createTemporaryObject(_main, _test);
         verify(window);
         window.requestActivate();
@@ -46,6 +44,14 @@ TestCase {
 
     function spy(target, signalName) {
         return createTemporaryObject(_signalSpy, _test, { target: target, signalName: signalName });
+    }
+
+    // Opens the support panel with "*" and returns its widget.
+    function openPanel(window) {
+        const dialog = part(window, "supportDialog");
+        keyClick("*");
+        tryVerify(() => dialog.opened);
+        return dialog.contentItem.children[0];
     }
 
     when: windowShown

@@ -1,0 +1,162 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtTest
+
+import km4App as KM
+import "qrc:/km4App/KMUI/UIKit"
+import "qrc:/km4App/KMUI/Shared"
+
+// The kit's behaviour: what a press, a key or a property change does.
+Item {
+    id: _scene
+
+    width: 800
+    height: 600
+
+    Component { id: _textButton; TextButton { size: "m"; text: "OK" } }
+    Component { id: _imageButton; ImageButton { size: "l"; source: "qrc:/icons/arrow-back-white.svg" } }
+    Component { id: _waiter; KMWaiter {} }
+    Component { id: _dialog; StatusDialog {} }
+    Component { id: _field; TextField { y: 300; width: 100 } }
+    Component { id: _input; KMTextInput { footerText: "Обязательное поле" } }
+    Component { id: _counter; Rectangle { width: 100; height: 50; KMClickCounter {} } }
+    Component { id: _signalSpy; SignalSpy {} }
+
+    TestCase {
+        name: "Kit"
+        when: windowShown
+
+        function make(component, properties) {
+            const item = createTemporaryObject(component, _scene, properties || {});
+            verify(item);
+            return item;
+        }
+
+        function spy(target, signalName) {
+            return createTemporaryObject(_signalSpy, _scene, { target: target, signalName: signalName });
+        }
+
+        // The folders' own qmldir files and the module's must name the same singletons, or a
+        // change would reach only half of the screens; sizes follow the screen's density.
+        function test_dpiScaling() {
+            verify(KM.Theme === Theme && KM.DpiSettings === DpiSettings);
+            const screenDpi = DpiSettings.dpi;
+            const button = make(_textButton);
+            DpiSettings.dpi = 100;
+            const plain = button.height;
+            compare(DpiSettings.scaling(10), 10);
+            DpiSettings.dpi = 320;
+            compare(button.height, plain * 2);
+            DpiSettings.dpi = screenDpi;
+        }
+
+        function test_buttonsClick_data() {
+            return [
+                { tag: "text button", component: _textButton, takesFocus: true },
+                { tag: "image button", component: _imageButton, takesFocus: false },
+            ];
+        }
+
+        // A press released outside is no click, back inside it is; a disabled button neither
+        // clicks nor takes the focus; no key activates a button.
+        function test_buttonsClick(data) {
+            const field = make(_field);
+            field.forceActiveFocus();
+            const button = make(data.component);
+            const seen = spy(button, "clicked");
+            mousePress(button, 5, 5);
+            mouseMove(button, button.width + 40, button.height + 40);
+            mouseRelease(button, button.width + 40, button.height + 40);
+            compare(seen.count, 0, "released outside");
+            mousePress(button, 5, 5);
+            mouseMove(button, button.width + 40, 5);
+            mouseMove(button, 10, 12);
+            mouseRelease(button, 10, 12);
+            compare(seen.count, 1, "released inside");
+            compare(button.activeFocus, data.takesFocus, "a click ends the editing elsewhere");
+            keyClick(Qt.Key_Space);
+            keyClick(Qt.Key_Return);
+            compare(seen.count, 1, "keys");
+            button.enabled = false;
+            field.forceActiveFocus();
+            mouseClick(button);
+            compare(seen.count, 1, "disabled");
+            verify(field.activeFocus);
+        }
+
+        // Five quick clicks trigger; a pause starts the count anew.
+        function test_clickCounter_data() {
+            return [
+                { tag: "four quick, a pause, five quick", series: [[4, 0], [5, 1100]], expected: 1 },
+                { tag: "ten quick", series: [[10, 0]], expected: 2 },
+            ];
+        }
+
+        function test_clickCounter(data) {
+            const host = make(_counter);
+            const seen = spy(host.children[0], "triggered");
+            for (const [count, pause] of data.series) {
+                wait(pause);
+                for (let i = 0; i < count; ++i)
+                    mouseClick(host);
+            }
+            compare(seen.count, data.expected);
+        }
+
+        function test_waiterAnimatesOnlyWhileVisible() {
+            _scene.visible = false;
+            const waiter = make(_waiter);
+            const spin = findChild(waiter, "spin");
+            verify(!spin.running, "hidden parent");
+            _scene.visible = true;
+            verify(spin.running);
+            tryVerify(() => waiter.angle > 30);
+            waiter.visible = false;
+            verify(!spin.running);
+            waiter.visible = true;
+            verify(waiter.angle < 30, "starts anew from 0");
+        }
+
+        // Typing, a different text or a reset to nothing ends the error; the same text, or a
+        // reset of an empty field, does not.
+        function test_inputError_data() {
+            return [
+                { tag: "same text", text: "cafe", change: input => input.text = "cafe", error: true },
+                { tag: "typing", text: "cafe", change: () => keyClick(Qt.Key_A), error: false },
+                { tag: "reset", text: "cafe", change: input => input.reset(), error: false },
+                { tag: "reset of nothing", text: "", change: input => input.reset(), error: true },
+            ];
+        }
+
+        function test_inputError(data) {
+            const input = make(_input, { text: data.text });
+            input.textField.forceActiveFocus();
+            input.isError = true;
+            data.change(input);
+            compare(input.isError, data.error);
+            compare(findChild(input, "footerLabel").height > 0, data.error);
+        }
+
+        function test_dialogStaysOpen_data() {
+            return [
+                { tag: "accept enabled", enableAccept: true, accepted: 1 },
+                { tag: "accept disabled", enableAccept: false, accepted: 0 },
+            ];
+        }
+
+        // The owner closes the dialog: its buttons, Escape and a press outside leave it open.
+        function test_dialogStaysOpen(data) {
+            const dialog = make(_dialog, { enableAccept: data.enableAccept });
+            dialog.open();
+            tryVerify(() => dialog.opened);
+            const accepted = spy(dialog, "accepted");
+            const rejected = spy(dialog, "rejected");
+            mouseClick(findChild(dialog.contentItem, "acceptButton"));
+            mouseClick(findChild(dialog.contentItem, "rejectButton"));
+            keyClick(Qt.Key_Escape);
+            mouseClick(_scene, 5, 5);
+            compare([accepted.count, rejected.count], [data.accepted, 1]);
+            verify(dialog.opened);
+        }
+    }
+}
