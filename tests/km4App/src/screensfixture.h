@@ -93,24 +93,20 @@ public:
     Q_INVOKABLE void addOrder(int number, const QString &status)
     {
         AppEnv *env = m_core->env();
-        const QString key = QString::number(number);
-        Order order;
-        order.uuid = QStringLiteral("order-") + key;
-        order.number = number;
-        order.status = status;
-        order.is_paid = true;
-        order.created_at = QDateTime::currentSecsSinceEpoch();
-        Receipt receipt;
-        receipt.uuid = QStringLiteral("receipt-") + key;
-        receipt.order_uuid = order.uuid;
-        ReceiptItem item;
-        item.id = number;
-        item.uuid = QStringLiteral("item-") + key;
-        item.receipt_uuid = receipt.uuid;
-        item.in_work = true;
-        (void)env->orderModel.insert(&order);
-        (void)env->receiptModel.insert(&receipt);
-        (void)env->receiptItemModel.insert(&item);
+        const QString n = QString::number(number);
+        push<Order>(env->orderModel, { { "uuid", "o" + n }, { "number", number }, { "status", status },
+            { "is_paid", true }, { "created_at", QDateTime::currentSecsSinceEpoch() } });
+        push<Receipt>(env->receiptModel, { { "uuid", "r" + n }, { "order_uuid", "o" + n } });
+        push<ReceiptItem>(env->receiptItemModel,
+            { { "id", number }, { "uuid", "i" + n }, { "receipt_uuid", "r" + n }, { "in_work", true } });
+    }
+
+    // An entity as the server sends it, pushed into its model.
+    template <typename Entity> static QFuture<void> push(EntityModel &model, const QJsonObject &json)
+    {
+        Entity entity;
+        entity.fromJson(json);
+        return model.insert(&entity);
     }
 
 private:
