@@ -60,11 +60,6 @@ public:
         publish();
     }
 
-    // A last update recent enough for the board to work offline.
-    Q_INVOKABLE QString recentUpdate() const
-    {
-        return QString::number(QDateTime::currentSecsSinceEpoch());
-    }
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
     Q_INVOKABLE QString setting(const QString &key) const { return TestCore::setting(key); }
 
