@@ -15,6 +15,14 @@
 
 #include <memory>
 
+// An entity as the server sends it, pushed into its model.
+template <typename Entity> QFuture<void> push(EntityModel &model, const QJsonObject &json)
+{
+    Entity entity;
+    entity.fromJson(json);
+    return model.insert(&entity);
+}
+
 // What the screens' tests may ask of the world around the window: a real core over a real
 // database file, restarted at will over stored settings, and the loopback server double. The
 // core is published to the engine as "appCore", the fixture itself as "fixture".
@@ -63,21 +71,13 @@ public:
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
     Q_INVOKABLE QString setting(const QString &key) const { return TestCore::setting(key); }
 
-    // Every later request to the path fails with a server error, or succeeds after a delay.
-    Q_INVOKABLE void refuse(const QString &path) const
+    // Every later request to the path is answered with this status: success after the delay, or
+    // an error.
+    Q_INVOKABLE void answer(const QString &path, int status, int delayMs = 0) const
     {
-        m_server->setAnswer(path, FakeServer::error(500, 500, QStringLiteral("down")));
-    }
-    Q_INVOKABLE void answerLater(const QString &path, int ms) const
-    {
-        m_server->setAnswer(path, FakeServer::json({ { "message", "ok" } }).withDelay(ms));
-    }
-
-    // The next registration is refused as that of a device already registered.
-    Q_INVOKABLE void knowTheDevice() const
-    {
-        m_server->enqueue(QString::fromLatin1(FakeServer::RegistrationPath),
-            FakeServer::error(400, 1003, QStringLiteral("registered")));
+        m_server->setAnswer(path,
+            status == 200 ? FakeServer::json({ { "message", "ok" } }).withDelay(delayMs)
+                          : FakeServer::error(status, status, QStringLiteral("down")));
     }
 
     // The synchronisation service's news that a cycle has ended, at a moment the test picks.
@@ -94,14 +94,6 @@ public:
         push<Receipt>(env->receiptModel, { { "uuid", "r" + n }, { "order_uuid", "o" + n } });
         push<ReceiptItem>(env->receiptItemModel,
             { { "id", number }, { "uuid", "i" + n }, { "receipt_uuid", "r" + n }, { "in_work", true } });
-    }
-
-    // An entity as the server sends it, pushed into its model.
-    template <typename Entity> static QFuture<void> push(EntityModel &model, const QJsonObject &json)
-    {
-        Entity entity;
-        entity.fromJson(json);
-        return model.insert(&entity);
     }
 
 private:

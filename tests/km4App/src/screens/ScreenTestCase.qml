@@ -16,7 +16,7 @@ TestCase {
     function startWindow(stored, refused) {
         fixture.start(stored);
         for (const path of refused || [])
-            fixture.refuse(path);
+            fixture.answer(path, 500);
         const window = createTemporaryObject(_main, _test);
         verify(window);
         window.requestActivate();

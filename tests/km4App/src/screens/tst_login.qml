@@ -37,7 +37,7 @@ ScreenTestCase {
     // Return pressed again while a sign-in waits starts nothing.
     function test_oneSignInAtATime() {
         const window = startWindow({});
-        fixture.answerLater(registrationPath, 400);
+        fixture.answer(registrationPath, 200, 400);
         input(window).text = "127";
         input(window).textField.forceActiveFocus();
         keyClick(Qt.Key_Return);
