@@ -91,9 +91,7 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
     const auto pick = [&random](const char *prefix, int count) {
         return QString::fromLatin1(prefix) + QString::number(random.bounded(count));
     };
-    const QStringList statuses { QStringLiteral("new"), QStringLiteral("cooking"),
-        QStringLiteral("packaged"), QStringLiteral("packaged"), QStringLiteral("given"),
-        QStringLiteral("Packaged") };
+    const QStringList statuses = QStringLiteral("new cooking packaged packaged given Packaged").split(' ');
     QList<QFuture<void>> writes;
     const auto order = [&](const QString &uuid, qint64 closedAt, qint64 deletedAt) {
         writes += push<Order>(orders,

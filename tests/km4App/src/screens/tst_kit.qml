@@ -19,20 +19,14 @@ Item {
     Component { id: _dialog; StatusDialog {} }
     Component { id: _field; TextField { y: 300; width: 100 } }
     Component { id: _input; KMTextInput { footerText: "Обязательное поле" } }
-    Component { id: _signalSpy; SignalSpy {} }
 
-    TestCase {
+    ScreenTestCase {
         name: "Kit"
-        when: windowShown
 
         function make(component, properties) {
             const item = createTemporaryObject(component, _scene, properties || {});
             verify(item);
             return item;
-        }
-
-        function spy(target, signalName) {
-            return createTemporaryObject(_signalSpy, _scene, { target: target, signalName: signalName });
         }
 
         // The folders' own qmldir files and the module's must name the same singletons, or a
