@@ -31,10 +31,11 @@ class ScreensFixture : public QObject
     Q_OBJECT
 
 public:
+    // Each engine gets a core of its own.
     void setEngine(QQmlEngine *engine)
     {
         m_engine = engine;
-        publish();
+        start();
     }
 
     void stop()
@@ -65,7 +66,10 @@ public:
         SyncConfig sync = m_core->env()->syncConfig.value();
         sync.mqtt_enabled = false;
         m_core->env()->syncConfig.set(sync);
-        publish();
+        if (m_engine) {
+            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), &**m_core);
+            m_engine->rootContext()->setContextProperty(QStringLiteral("fixture"), this);
+        }
     }
 
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
@@ -98,14 +102,6 @@ public:
 
 private:
     using Core = BasicTestCore<QmlAppCore>;
-
-    void publish()
-    {
-        if (m_engine && m_core) {
-            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), &**m_core);
-            m_engine->rootContext()->setContextProperty(QStringLiteral("fixture"), this);
-        }
-    }
 
     QQmlEngine *m_engine = nullptr;
     std::unique_ptr<FakeServer> m_server;

@@ -17,7 +17,6 @@ public slots:
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         (void)AppFonts::registerOnest(); // checked by tst_km4appmodule
         TestEnvironment::init();
-        fixture.start();
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)

@@ -3,14 +3,6 @@ import QtTest
 
 // The login page in the program's window: what reaches the core, and what comes back.
 ScreenTestCase {
-    function widget(window) {
-        return part(window, "domainWidget");
-    }
-
-    function input(window) {
-        return findChild(widget(window), "domainInput");
-    }
-
     name: "Login"
 
     // A blank field is marked and reaches nothing; anything else goes out as typed, and the
@@ -25,12 +17,12 @@ ScreenTestCase {
     function test_signInByHand(data) {
         const window = startWindow({});
         tryVerify(() => appCore.qmlEnv.settingsLoaded);
-        input(window).text = data.typed;
-        mouseClick(findChild(widget(window), "signInButton"));
-        compare(input(window).isError, data.marked);
-        tryVerify(() => !widget(window).isLoading, 12000);
+        part(window, "domainInput").text = data.typed;
+        mouseClick(part(window, "signInButton"));
+        compare(part(window, "domainInput").isError, data.marked);
+        tryVerify(() => !part(window, "domainWidget").isLoading, 12000);
         compare(fixture.requests(registrationPath), data.asked);
-        compare(widget(window).statusText, data.status);
+        compare(part(window, "domainWidget").statusText, data.status);
         compare(page(window), "authPage");
     }
 
@@ -38,14 +30,14 @@ ScreenTestCase {
     function test_oneSignInAtATime() {
         const window = startWindow({});
         fixture.answer(registrationPath, 200, 400);
-        input(window).text = "127";
-        input(window).textField.forceActiveFocus();
+        part(window, "domainInput").text = "127";
+        part(window, "domainInput").textField.forceActiveFocus();
         keyClick(Qt.Key_Return);
-        verify(widget(window).isLoading);
+        verify(part(window, "domainWidget").isLoading);
         part(window, "authPage").forceActiveFocus();
         keyClick(Qt.Key_Return);
         keyClick(Qt.Key_Enter);
-        tryVerify(() => !widget(window).isLoading, 5000);
+        tryVerify(() => !part(window, "domainWidget").isLoading, 5000);
         compare(fixture.requests(registrationPath), 1);
     }
 
