@@ -84,56 +84,39 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
     ReadyOrdersModel ready;
     preparing.setSourceModel(&inWork);
     ready.setSourceModel(&inWork);
-    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
-    for (QAbstractItemModel *model : QList<QAbstractItemModel *> { &items, &inWork, &preparing, &ready })
-        testers.push_back(std::make_unique<QAbstractItemModelTester>(
-            model, QAbstractItemModelTester::FailureReportingMode::QtTest));
+    const auto mode = QAbstractItemModelTester::FailureReportingMode::QtTest;
+    const QAbstractItemModelTester testers[] { { &items, mode }, { &inWork, mode },
+        { &preparing, mode }, { &ready, mode } };
     const auto pick = [&random](const char *prefix, int count) {
         return QString::fromLatin1(prefix) + QString::number(random.bounded(count));
     };
     const QStringList statuses = QStringLiteral("new cooking packaged packaged given Packaged").split(' ');
     QList<QFuture<void>> writes;
-    const auto order = [&](const QString &uuid, qint64 closedAt, qint64 deletedAt) {
-        writes += push<Order>(orders,
-            { { "uuid", uuid }, { "number", random.bounded(1, 100) }, { "shift_uuid", "S" },
-                { "status", statuses.at(random.bounded(int(statuses.size()))) },
-                { "is_paid", random.bounded(3) != 0 }, { "created_at", 1700000000 },
-                { "closed_at", closedAt }, { "deleted_at", deletedAt } });
-    };
-    const auto receipt = [&](const QString &uuid, const QString &order) {
-        writes += push<Receipt>(
-            receipts, { { "uuid", uuid }, { "order_uuid", order }, { "shift_uuid", "S" } });
-    };
     int lastItemId = 0;
-    const auto item = [&](const QString &receipt, bool inWork, qint64 deletedAt) {
-        return QJsonObject { { "id", ++lastItemId }, { "uuid", pick("I", 40) },
-            { "receipt_uuid", receipt }, { "in_work", inWork }, { "deleted_at", deletedAt } };
-    };
-    // A busy board to start from.
-    for (int i = 0; i < 10; ++i) {
-        const QString n = QString::number(i);
-        order("O" + n, 0, 0);
-        receipt("R" + n, "O" + n);
-        writes += push<ReceiptItem>(items, item("R" + n, true, 0));
-    }
-    QCOMPARE(inWork.rowCount(inWork.index(0, 0)), 0);
-
     bool nonPaidShown = false;
     int stepsWithRows = 0;
-    for (int step = 0; step < 120; ++step) {
+    for (int step = 0; step < 150; ++step) {
         const int kind = random.bounded(98);
         if (kind < 25) {
             const int chance = random.bounded(10);
-            order(pick("O", 10), chance == 0 ? 1700000100 : 0, chance == 1 ? 1700000200 : 0);
+            writes += push<Order>(orders,
+                { { "uuid", pick("O", 10) }, { "number", random.bounded(1, 100) },
+                    { "shift_uuid", "S" }, { "status", statuses.at(random.bounded(6)) },
+                    { "is_paid", random.bounded(3) != 0 }, { "created_at", 1700000000 },
+                    { "closed_at", chance == 0 ? 1700000100 : 0 },
+                    { "deleted_at", chance == 1 ? 1700000200 : 0 } });
         } else if (kind < 45) {
-            receipt(pick("R", 14), random.bounded(12) == 0 ? QString() : pick("O", 11));
+            writes += push<Receipt>(receipts,
+                { { "uuid", pick("R", 14) }, { "shift_uuid", "S" },
+                    { "order_uuid", random.bounded(12) == 0 ? QString() : pick("O", 11) } });
         } else if (kind < 93) {
             // One item, or a list of them as one push.
             QList<ReceiptItem> list(kind < 88 ? 1 : random.bounded(1, 4));
             QList<ReceiptItem *> pointers;
             for (ReceiptItem &i : list) {
-                i.fromJson(item(pick("R", 15), random.bounded(3) != 0,
-                    random.bounded(10) == 0 ? 1700000300 : 0));
+                i.fromJson({ { "id", ++lastItemId }, { "uuid", pick("I", 40) },
+                    { "receipt_uuid", pick("R", 15) }, { "in_work", random.bounded(3) != 0 },
+                    { "deleted_at", random.bounded(10) == 0 ? 1700000300 : 0 } });
                 pointers.append(&i);
             }
             writes += kind < 88 ? items.insert(pointers.first()) : items.insert(pointers);
@@ -141,7 +124,9 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
             EntityModel *models[] = { &orders, &receipts, &items };
             QVERIFY(waitFor(models[random.bounded(3)]->update(QStringLiteral("S"))));
         }
-        if (step == 60) {
+        if (inWork.rowCount() > 0)
+            QCOMPARE(inWork.rowCount(inWork.index(0, 0)), 0);
+        if (step == 75) {
             nonPaidShown = true;
             preparing.showNonPaidOrders();
             ready.showNonPaidOrders();
@@ -178,7 +163,7 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
         stepsWithRows += readyRows.size() > 0 && preparingRows.size() > 0;
     }
     // The sequence reached a busy board, not only an empty one.
-    QVERIFY2(stepsWithRows > 30, qPrintable(QString::number(stepsWithRows)));
+    QVERIFY2(stepsWithRows > 15, qPrintable(QString::number(stepsWithRows)));
     QVERIFY(allDone(writes));
 }
 
