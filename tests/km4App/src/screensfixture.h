@@ -44,12 +44,11 @@ public:
         m_server.reset();
     }
 
-    // Starts the core anew, as the program starts: over the settings rows given (key to value)
-    // when there are any, else over an empty database. The old core goes first.
+    // Starts the core anew for the engine, as the program starts: over the settings rows given
+    // (key to value) when there are any, else over an empty database. The old core goes first.
     Q_INVOKABLE void start(const QVariantMap &stored = {})
     {
-        if (m_engine)
-            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), nullptr);
+        m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), nullptr);
         m_core.reset();
         if (!m_server)
             m_server = std::make_unique<FakeServer>();
@@ -66,10 +65,8 @@ public:
         SyncConfig sync = m_core->env()->syncConfig.value();
         sync.mqtt_enabled = false;
         m_core->env()->syncConfig.set(sync);
-        if (m_engine) {
-            m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), &**m_core);
-            m_engine->rootContext()->setContextProperty(QStringLiteral("fixture"), this);
-        }
+        m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), &**m_core);
+        m_engine->rootContext()->setContextProperty(QStringLiteral("fixture"), this);
     }
 
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }

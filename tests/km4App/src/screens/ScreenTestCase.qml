@@ -30,16 +30,12 @@ TestCase {
         return found;
     }
 
-    function stack(window) {
-        return part(window, "pageStack");
-    }
-
     function page(window) {
-        return stack(window).currentItem.objectName;
+        return part(window, "pageStack").currentItem.objectName;
     }
 
     function waitForPage(window, name) {
-        tryVerify(() => page(window) === name && !stack(window).busy, 10000, name);
+        tryVerify(() => page(window) === name && !part(window, "pageStack").busy, 10000, name);
     }
 
     function spy(target, signalName) {
@@ -56,15 +52,6 @@ TestCase {
 
     when: windowShown
 
-    Component {
-        id: _main
-
-        Main {}
-    }
-
-    Component {
-        id: _signalSpy
-
-        SignalSpy {}
-    }
+    Component { id: _main; Main {} }
+    Component { id: _signalSpy; SignalSpy {} }
 }

@@ -47,7 +47,7 @@ ScreenTestCase {
         fixture.announceSyncFinished();
         wait(50);
         compare(synced.count, 1);
-        compare(stack(window).depth, 3);
+        compare(part(window, "pageStack").depth, 3);
     }
 
     // The countdown holds the accept button back and starts again after a cancel; the wipe
@@ -101,10 +101,10 @@ ScreenTestCase {
         tryVerify(() => confirm.opened);
         widget.timerCount = 0;
         fixture.announceSyncFinished();
-        verify(stack(window).busy);
+        verify(part(window, "pageStack").busy);
         mouseClick(findChild(confirm.contentItem, "acceptButton"));
         waitForPage(window, "authPage");
-        compare(stack(window).depth, 1);
+        compare(part(window, "pageStack").depth, 1);
         tryVerify(() => !part(window, "supportDialog").visible);
     }
 
