@@ -37,44 +37,39 @@ Item {
             const button = make(_textButton);
             DpiSettings.dpi = 100;
             const plain = button.height;
-            compare(DpiSettings.scaling(10), 10);
             DpiSettings.dpi = 320;
             compare(button.height, plain * 2);
             DpiSettings.dpi = screenDpi;
         }
 
-        function test_buttonsClick_data() {
-            return [
-                { tag: "text button", component: _textButton, takesFocus: true },
-                { tag: "image button", component: _imageButton, takesFocus: false },
-            ];
-        }
-
         // A press released outside is no click, back inside it is; a disabled button neither
-        // clicks nor takes the focus; no key activates a button.
-        function test_buttonsClick(data) {
-            const field = make(_field);
-            field.forceActiveFocus();
-            const button = make(data.component);
-            const seen = spy(button, "clicked");
-            mousePress(button, 5, 5);
-            mouseMove(button, button.width + 40, button.height + 40);
-            mouseRelease(button, button.width + 40, button.height + 40);
-            compare(seen.count, 0, "released outside");
-            mousePress(button, 5, 5);
-            mouseMove(button, button.width + 40, 5);
-            mouseMove(button, 10, 12);
-            mouseRelease(button, 10, 12);
-            compare(seen.count, 1, "released inside");
-            compare(button.activeFocus, data.takesFocus, "a click ends the editing elsewhere");
-            keyClick(Qt.Key_Space);
-            keyClick(Qt.Key_Return);
-            compare(seen.count, 1, "keys");
-            button.enabled = false;
-            field.forceActiveFocus();
-            mouseClick(button);
-            compare(seen.count, 1, "disabled");
-            verify(field.activeFocus);
+        // clicks nor takes the focus; no key activates a button. A text button's click ends the
+        // editing elsewhere.
+        function test_buttonsClick() {
+            for (const component of [_textButton, _imageButton]) {
+                const field = make(_field);
+                field.forceActiveFocus();
+                const button = make(component);
+                const seen = spy(button, "clicked");
+                mousePress(button, 5, 5);
+                mouseMove(button, button.width + 40, button.height + 40);
+                mouseRelease(button, button.width + 40, button.height + 40);
+                compare(seen.count, 0, "released outside");
+                mousePress(button, 5, 5);
+                mouseMove(button, button.width + 40, 5);
+                mouseMove(button, 10, 12);
+                mouseRelease(button, 10, 12);
+                compare(seen.count, 1, "released inside");
+                compare(button.activeFocus, component === _textButton, "focus");
+                keyClick(Qt.Key_Space);
+                keyClick(Qt.Key_Return);
+                compare(seen.count, 1, "keys");
+                button.enabled = false;
+                field.forceActiveFocus();
+                mouseClick(button);
+                compare(seen.count, 1, "disabled");
+                verify(field.activeFocus);
+            }
         }
 
         function test_waiterAnimatesOnlyWhileVisible() {
