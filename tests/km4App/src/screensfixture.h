@@ -38,12 +38,6 @@ public:
         start();
     }
 
-    void stop()
-    {
-        m_core.reset();
-        m_server.reset();
-    }
-
     // Starts the core anew for the engine, as the program starts: over the settings rows given
     // (key to value) when there are any, else over an empty database. The old core goes first.
     Q_INVOKABLE void start(const QVariantMap &stored = {})

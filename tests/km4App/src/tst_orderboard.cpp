@@ -17,11 +17,9 @@ namespace {
 QStringList rowsOf(const QAbstractItemModel &model)
 {
     QStringList rows;
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const QModelIndex index = model.index(row, 0);
-        rows.append(index.data(InWorkOrdersModel::UuidRole).toString() + '|'
-            + index.data(InWorkOrdersModel::NumberRole).toString());
-    }
+    for (int row = 0; row < model.rowCount(); ++row)
+        rows.append(model.index(row, 0).data(InWorkOrdersModel::UuidRole).toString() + '|'
+            + model.index(row, 0).data(InWorkOrdersModel::NumberRole).toString());
     return rows;
 }
 

@@ -17,18 +17,20 @@ public slots:
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         (void)AppFonts::registerOnest(); // checked by tst_km4appmodule
         TestEnvironment::init();
+        fixture = std::make_unique<ScreensFixture>();
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
         engine->addImportPath(QStringLiteral("qrc:/"));
-        fixture.setEngine(engine);
+        fixture->setEngine(engine);
     }
 
-    void cleanupTestCase() { fixture.stop(); }
+    // The core goes before the server double, and both before the application.
+    void cleanupTestCase() { fixture.reset(); }
 
 private:
-    ScreensFixture fixture;
+    std::unique_ptr<ScreensFixture> fixture;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_screens, ScreensTestSetup)

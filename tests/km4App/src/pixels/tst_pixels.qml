@@ -26,10 +26,6 @@ ScreenTestCase {
         return [c.r, c.g, c.b].every((v, i) => Math.abs(v * 255 - actual[i]) <= tolerance);
     }
 
-    function verifyFill(item, colour) {
-        verify(near(item, 5, item.height / 2, colour, 6), `${item.objectName}: ${rgb(item, 5, item.height / 2)}`);
-    }
-
     function pixelsNear(item, colour) {
         let n = 0;
         for (let y = 0; y < item.height; ++y) {
@@ -47,7 +43,8 @@ ScreenTestCase {
         waitForPage(window, "authPage");
         shoot(window, "screen-login.png");
         // The rounded mask draws the domain view: the sign-in button in its own blue.
-        verifyFill(part(window, "signInButton"), "#009CF3");
+        const button = part(window, "signInButton");
+        verify(near(button, 5, button.height / 2, "#009CF3", 6), String(rgb(button, 5, button.height / 2)));
     }
 
     function test_loadingPageBoardAndPanel() {
@@ -65,19 +62,20 @@ ScreenTestCase {
         tryCompare(grid, "count", 2);
         grid.forceLayout();
         shoot(window, "screen-board.png");
-        verifyFill(findChild(ready, "header"), "#64CC64");
+        const header = findChild(ready, "header");
+        verify(near(header, 5, header.height / 2, "#64CC64", 6), String(rgb(header, 5, header.height / 2)));
         const first = pixelsNear(grid.itemAtIndex(0), "#64CC64");
         const last = pixelsNear(grid.itemAtIndex(1), "#64CC64");
         verify(first > 50 && last > first * 1.5, `${first} ${last}`);
 
         // The support panel stands 8 px from the right edge over the darkened board.
-        const header = findChild(part(window, "preparingPanel"), "header");
-        const before = rgb(header, 5, header.height / 2)[0];
+        const preparing = findChild(part(window, "preparingPanel"), "header");
+        const before = rgb(preparing, 5, preparing.height / 2)[0];
         openPanel(window);
         shoot(window, "screen-support.png");
         const card = part(window, "supportCard");
         verify(near(card, 8, card.height / 2, "#1D1D1D", 2));
         compare(card.mapToItem(null, card.width, 0).x, window.width - 8);
-        verify(rgb(header, 5, header.height / 2)[0] < before / 2, `${before} -> ${rgb(header, 5, header.height / 2)}`);
+        verify(rgb(preparing, 5, preparing.height / 2)[0] < before / 2, `${before} -> ${rgb(preparing, 5, preparing.height / 2)}`);
     }
 }

@@ -18,7 +18,6 @@ TestCase {
         for (const path of refused || [])
             fixture.answer(path, 500);
         const window = createTemporaryObject(_main, _test);
-        verify(window);
         window.requestActivate();
         tryVerify(() => window.active);
         return window;

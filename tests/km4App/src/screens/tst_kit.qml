@@ -24,9 +24,7 @@ Item {
         name: "Kit"
 
         function make(component, properties) {
-            const item = createTemporaryObject(component, _scene, properties || {});
-            verify(item);
-            return item;
+            return createTemporaryObject(component, _scene, properties || {});
         }
 
         // The folders' own qmldir files and the module's must name the same singletons, or a
