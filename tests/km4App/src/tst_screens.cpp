@@ -1,10 +1,12 @@
-#include "../quicksetup.h"
+#include "appfonts.h"
 #include "screensfixture.h"
 #include "testenvironment.h"
 
-#include <QCoreApplication>
+#include <QQuickStyle>
 #include <QtQuickTest>
 
+// The kit and the program's window offscreen, with the Basic style, the typeface and the module's
+// import path as in the program, over a real core and the server double.
 class ScreensTestSetup : public QObject
 {
     Q_OBJECT
@@ -12,23 +14,23 @@ class ScreensTestSetup : public QObject
 public slots:
     void applicationAvailable()
     {
-        QuickSetup::prepareApplication();
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
-        QCoreApplication::instance()->setProperty("VERSION_CODE", QStringLiteral("9"));
+        QQuickStyle::setStyle(QStringLiteral("Basic"));
+        (void)AppFonts::registerOnest(); // checked by tst_km4appmodule
         TestEnvironment::init();
-        fixture.start();
+        fixture = std::make_unique<ScreensFixture>();
     }
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        QuickSetup::prepareEngine(engine);
-        fixture.setEngine(engine);
+        engine->addImportPath(QStringLiteral("qrc:/"));
+        fixture->setEngine(engine);
     }
 
-    void cleanupTestCase() { fixture.stop(); }
+    // The core goes before the server double, and both before the application.
+    void cleanupTestCase() { fixture.reset(); }
 
 private:
-    ScreensFixture fixture;
+    std::unique_ptr<ScreensFixture> fixture;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tst_screens, ScreensTestSetup)

@@ -11,16 +11,13 @@ TestCase {
     readonly property string registrationPath: "/terminal/v1/registration"
     readonly property string syncPath: "/terminal/v1/sync-db"
 
-    // Starts the core over the stored settings given, then opens the window on top of it.
-    function startWindow(stored) {
+    // Starts the core over the stored settings given, with the answers to refuse, then opens the
+    // window on top of it.
+    function startWindow(stored, refused) {
         fixture.start(stored);
-        return openWindow();
-    }
-
-    // Opens the window over the core that runs now.
-    function openWindow() {
+        for (const path of refused || [])
+            fixture.answer(path, 500);
         const window = createTemporaryObject(_main, _test);
-        verify(window);
         window.requestActivate();
         tryVerify(() => window.active);
         return window;
@@ -32,33 +29,28 @@ TestCase {
         return found;
     }
 
-    function stack(window) {
-        return part(window, "pageStack");
-    }
-
     function page(window) {
-        return stack(window).currentItem.objectName;
+        return part(window, "pageStack").currentItem.objectName;
     }
 
     function waitForPage(window, name) {
-        tryVerify(() => page(window) === name && !stack(window).busy, 10000, name);
+        tryVerify(() => page(window) === name && !part(window, "pageStack").busy, 10000, name);
     }
 
     function spy(target, signalName) {
         return createTemporaryObject(_signalSpy, _test, { target: target, signalName: signalName });
     }
 
+    // Opens the support panel with "*" and returns its widget.
+    function openPanel(window) {
+        const dialog = part(window, "supportDialog");
+        keyClick("*");
+        tryVerify(() => dialog.opened);
+        return dialog.contentItem.children[0];
+    }
+
     when: windowShown
 
-    Component {
-        id: _main
-
-        Main {}
-    }
-
-    Component {
-        id: _signalSpy
-
-        SignalSpy {}
-    }
+    Component { id: _main; Main {} }
+    Component { id: _signalSpy; SignalSpy {} }
 }
