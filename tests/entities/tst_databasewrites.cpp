@@ -147,26 +147,6 @@ struct Fixture
     QStringList changes;
 };
 
-Order order(const QString &uuid, const QString &text = QString(), int number = 0)
-{
-    Order o;
-    o.uuid = uuid;
-    o.shift_uuid = QStringLiteral("sh'ift %1");
-    o.status = o.comment = o.client_uuid = text;
-    o.number = number;
-    return o;
-}
-
-Shift shift(const QString &uuid, int id, qint64 createdAt)
-{
-    Shift s;
-    s.id = id;
-    s.uuid = uuid;
-    s.type = QStringLiteral("general");
-    s.created_at = createdAt;
-    return s;
-}
-
 } // namespace
 
 // The entity records and their four models over a real migrated database: values bound and
@@ -227,7 +207,8 @@ void TestDatabaseWrites::hostileTextsAreStoredExactly()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     LogCapture log;
-    Order o = order(text, text);
+    Order o = entity<Order>(record(text, 0));
+    o.status = o.comment = o.client_uuid = text;
     QVERIFY(finishedCleanly(EntitiesRepo::insertOrder({ &o })));
     for (const char *column : { "uuid", "comment", "status", "client_uuid" }) {
         QCOMPARE(TestDatabase::textColumn(QStringLiteral("SELECT %1 FROM 'order'").arg(column)),
@@ -241,9 +222,11 @@ void TestDatabaseWrites::refusedRowIsSkippedAndNamed()
 {
     TestDatabase database;
     LogCapture log;
-    Shift good = shift(QStringLiteral("good"), 1, 1700000000);
-    Shift bad = shift(QStringLiteral("bad"), 4242, 0); // created_at is NOT NULL in the table
-    Shift later = shift(QStringLiteral("later"), 3, 1700000001);
+    Shift good = entity<Shift>(record("good", 1));
+    Shift bad = entity<Shift>(record("bad", 2));
+    bad.id = 4242;
+    bad.created_at = 0; // the table requires it
+    Shift later = entity<Shift>(record("later", 3));
     const QFuture<QStringList> write = EntitiesRepo::store(QList<Shift *> { &good, &bad, &later });
     QVERIFY(waitFor(write));
     QCOMPARE(write.result(), QStringList { QStringLiteral("bad") });
@@ -268,7 +251,7 @@ void TestDatabaseWrites::missingTableFailsOnlyItsWrite()
     VoidFuture failing;
     QList<VoidFuture> writes;
     for (int number = 1; number <= 300; ++number) {
-        Order pushed = order(QStringLiteral("same"), QString(), number);
+        Order pushed = entity<Order>(record("same", number));
         writes.append(EntitiesRepo::insertOrder({ &pushed }));
         if (number == 150)
             failing = EntitiesRepo::insertReceipt({ &receipt });
