@@ -6,6 +6,8 @@
 #include "models/reloadtracker.h"
 #include "models/shiftmodel.h"
 #include "shared/asyncsqlquery.h"
+#include "shared/dbexception.h"
+#include "shared/threadstorage.h"
 
 #include "futurewait.h"
 #include "logcapture.h"
@@ -16,7 +18,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QPointer>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -166,6 +171,7 @@ private Q_SLOTS:
     void missingTableFailsOnlyItsWrite();
     void receiptItemsRoundTrip();
     void finishedReadsHoldNoLock();
+    void poolThreadsOwnTheirConnections();
 
     void pushAnnouncesRows_data();
     void pushAnnouncesRows();
@@ -306,6 +312,54 @@ void TestDatabaseWrites::finishedReadsHoldNoLock()
         QVERIFY2(write.exec("DELETE FROM config"), qPrintable(write.lastError().text()));
     }
     QSqlDatabase::removeDatabase("writer");
+}
+
+// Each pool thread has a connection and a network manager of its own, released with the thread;
+// a statement that fails says why and leaves the thread's connection usable.
+void TestDatabaseWrites::poolThreadsOwnTheirConnections()
+{
+    TestDatabase database;
+    const auto name = [] { return ThreadStorage::instance()->database().connectionName(); };
+    QString names[2];
+    QPointer<QNetworkAccessManager> manager;
+    {
+        QThreadPool pool;
+        pool.setMaxThreadCount(2);
+        // Both tasks wait for each other, so they surely run on two threads at once.
+        QSemaphore started;
+        auto task = [&](int i) {
+            started.release();
+            started.acquire(2);
+            started.release(2);
+            names[i] = name();
+            if (i == 0)
+                manager = ThreadStorage::instance()->qnam();
+        };
+        QFuture<void> first = QtConcurrent::run(&pool, task, 0);
+        QFuture<void> second = QtConcurrent::run(&pool, task, 1);
+        QVERIFY(waitFor(first) && waitFor(second));
+        QVERIFY(names[0] != names[1] && names[0] != name() && QSqlDatabase::contains(names[0]));
+        QVERIFY(manager);
+    }
+    QVERIFY(!QSqlDatabase::contains(names[0]) && !QSqlDatabase::contains(names[1]) && !manager);
+
+    const QStringList failing { "SELEC 1", "near \"SELEC\": syntax error", "SELECT * FROM nowhere",
+        "no such table: nowhere" };
+    for (qsizetype i = 0; i < failing.size(); i += 2) {
+        QFuture<QSqlQuery> failed = AsyncSQLQuery::exec(failing[i]);
+        QVERIFY(waitFor(failed));
+        QString why;
+        try {
+            failed.waitForFinished();
+        } catch (const DBException &e) {
+            why = e.description();
+        }
+        QVERIFY2(why.contains(failing[i + 1]), qPrintable(why));
+        const QFuture<int> after = AsyncSQLQuery::read(QStringLiteral("SELECT ?"), { 1 },
+            [](QSqlQuery &query) { return query.next() ? query.value(0).toInt() : 0; });
+        QVERIFY(waitFor(after));
+        QCOMPARE(after.result(), 1);
+    }
 }
 
 // One row per model; `expected` gives each its own expectation, in the order of the names.
