@@ -50,6 +50,7 @@ ApplicationWindow {
 
         objectName: "loadingPage"
         visible: false
+        awaited: _authPage.signingIn
         onDbSynced: {
             if (_stack.currentItem === _loadingPage)
                 _stack.push(_ordersPage);

@@ -70,8 +70,11 @@ public:
     // an error.
     Q_INVOKABLE void answer(const QString &path, int status, int delayMs = 0) const
     {
+        const FakeServer::Answer success = path == FakeServer::TokenPath
+            ? FakeServer::token(QStringLiteral("access"), QStringLiteral("refresh"))
+            : FakeServer::json({ { "message", "ok" } });
         m_server->setAnswer(path,
-            status == 200 ? FakeServer::json({ { "message", "ok" } }).withDelay(delayMs)
+            status == 200 ? success.withDelay(delayMs)
                           : FakeServer::error(status, status, QStringLiteral("down")));
     }
 

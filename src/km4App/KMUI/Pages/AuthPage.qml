@@ -15,6 +15,8 @@ Item {
 
     // Set by the first sign-in of the page's life, by hand or by itself.
     property bool signInStarted: false
+    // A sign-in waits for its answer.
+    readonly property bool signingIn: _domainWidget.isLoading
 
     signal signed
     signal secretMenuCalled

@@ -12,6 +12,11 @@ Rectangle {
 
     // dbSynced has been emitted during this visit of the page.
     property bool synced: false
+    // A sign-in that leads to this page is under way.
+    property bool awaited: false
+    // A synchronisation ended before the page came: the sign-in's answer can reach the screen
+    // after the synchronisation it started, when the GUI thread was held up in between.
+    property bool syncedBeforeShown: false
 
     signal dbSynced
     signal supportClicked
@@ -25,11 +30,16 @@ Rectangle {
 
     color: Theme.colorBackgroundMain
 
+    onAwaitedChanged: {
+        if (_root.awaited)
+            _root.syncedBeforeShown = false;
+    }
+
     // Each visit may move on once.
     StackView.onActivating: _root.synced = false
     // qmllint disable unqualified
     StackView.onActivated: {
-        if (!appCore.qmlEnv.isOnline)
+        if (!appCore.qmlEnv.isOnline || _root.syncedBeforeShown)
             _root.finish();
     }
 
@@ -39,6 +49,8 @@ Rectangle {
         function onSyncFinished() {
             if (_root.visible)
                 _root.finish();
+            else if (_root.awaited)
+                _root.syncedBeforeShown = true;
         }
     }
     // qmllint enable unqualified

@@ -11,12 +11,14 @@ TestCase {
     readonly property string registrationPath: "/terminal/v1/registration"
     readonly property string syncPath: "/terminal/v1/sync-db"
 
-    // Starts the core over the stored settings given, with the answers to refuse, then opens the
-    // window on top of it.
-    function startWindow(stored, refused) {
+    // Starts the core over the stored settings given, with the answers to refuse (and the sign-in
+    // answered that late), then opens the window on top of it.
+    function startWindow(stored, refused, tokenDelayMs) {
         fixture.start(stored);
         for (const path of refused || [])
             fixture.answer(path, 500);
+        if (tokenDelayMs)
+            fixture.answer(tokenPath, 200, tokenDelayMs);
         const window = createTemporaryObject(_main, _test);
         window.requestActivate();
         tryVerify(() => window.active);

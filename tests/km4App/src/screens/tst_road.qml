@@ -84,6 +84,15 @@ ScreenTestCase {
         verify(!dialog.visible);
     }
 
+    // A synchronisation that ends while the sign-in's answer is still on its way is not waited
+    // for again.
+    function test_syncEndedBeforeTheLoadingPage() {
+        const window = startWindow({ "domain": "127" }, [syncPath], 400);
+        tryVerify(() => part(window, "authPage").signingIn);
+        fixture.announceSyncFinished();
+        waitForPage(window, "ordersPage");
+    }
+
     // A wipe that ends while the board is being pushed still lands on the login page.
     function test_wipeDuringAPush() {
         const window = startWindow({ "domain": "127" }, [syncPath]);
