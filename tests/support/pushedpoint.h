@@ -6,11 +6,13 @@
 #include "core/appenv.h"
 #include "services/syncDB/mqttsyncdbservice.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
 
-// A board's push client over a fresh database, and a real broker of its own (start it first).
-// TestEnvironment::init() must have run.
+// A board's push client over a fresh database, and a real broker of its own (start it before
+// pairing). TestEnvironment::init() must have run.
 //
 //     PushedPoint point;
 //     QVERIFY2(point.broker.start(), qPrintable(point.broker.errorString()));
@@ -18,20 +20,69 @@
 //     point.service.run();
 //     QVERIFY(point.listening());
 //     QVERIFY(point.broker.publish(point.topic() + "/order", PushedPoint::push(row)));
-class PushedPoint
+struct PushedPoint
 {
-public:
-    ~PushedPoint();
+    // Writes still running on the pool finish before their database goes.
+    ~PushedPoint() { TestDatabase::drainThreadPool(); }
 
     // Settings that reach the broker (by default the point's own), retried after offlineCheckMs.
-    SyncConfig config(int offlineCheckMs = 60000, const MosquittoBroker *at = nullptr) const;
-    void pair(const QString &domain, int pointId, const SyncConfig &config);
-    QString topic() const;
+    SyncConfig config(int offlineCheckMs = 60000, const MosquittoBroker *at = nullptr) const
+    {
+        at = at ? at : &broker;
+        SyncConfig config;
+        config.mqtt_enabled = true;
+        config.mqtt_host = at->host();
+        config.mqtt_port = at->port();
+        config.mqtt_login = at->username();
+        config.mqtt_password = at->password();
+        config.mqtt_offline_check_timeout = offlineCheckMs;
+        return config;
+    }
+
+    void pair(const QString &domain, int pointId, const SyncConfig &config)
+    {
+        env.domain.set(domain);
+        PointConfig point;
+        point.id = pointId;
+        env.pointConfig.set(point);
+        env.syncConfig.set(config);
+    }
+
+    QString topic() const
+    {
+        return env.domain.value() + "/point/" + QString::number(env.pointConfig.value().id);
+    }
+
+    // A push as the server sends it; an undefined sender leaves "from" out.
+    static QByteArray push(const QJsonObject &body, const QJsonValue &from = QString("server"))
+    {
+        QJsonObject payload { { "body", body } };
+        if (!from.isUndefined())
+            payload.insert("from", from);
+        return QJsonDocument(payload).toJson(QJsonDocument::Compact);
+    }
+
     // Publishes receipt pushes below the topic (by default the paired point's) until the board
     // shows one: the subscription is in place and every push published before has been handled.
-    [[nodiscard]] bool listening(const QString &topic = {}, MosquittoBroker *at = nullptr);
-    // A push as the server sends it; an undefined sender leaves "from" out.
-    static QByteArray push(const QJsonObject &body, const QJsonValue &from = QStringLiteral("server"));
+    [[nodiscard]] bool listening(const QString &topic = {}, MosquittoBroker *at = nullptr)
+    {
+        const QString probe = QStringLiteral("probe-%1").arg(probes + 1);
+        const QString name = (topic.isEmpty() ? this->topic() : topic) + "/receipt";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (!(at ? at : &broker)
+                     ->publish(name,
+                         push({ { "uuid", probe }, { "shift_uuid", "p" }, { "order_uuid", "p" } })))
+                return false;
+            // Not QTest::qWaitFor: its pause after every pass would hold each message for 10 ms.
+            const QDeadlineTimer deadline(200);
+            while (!deadline.hasExpired()) {
+                if (env.receiptModel.byUuid(probe).isValid())
+                    return ++probes > 0;
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            }
+        }
+        return false;
+    }
 
     MosquittoBroker broker;
     TestDatabase database;
