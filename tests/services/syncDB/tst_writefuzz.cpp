@@ -3,26 +3,20 @@
 #include "pushedpoint.h"
 #include "testenvironment.h"
 
-#include "entities/order.h"
-#include "entities/receipt.h"
-#include "entities/receiptitem.h"
-#include "entities/shift.h"
 #include "services/syncDB/httpsyncdbservice.h"
 #include "shared/kmapi.h"
 #include "shared/logger.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTest>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
-// Sizes come from the environment so that bench/fuzz/sanitized-pushes.sh runs this far longer.
+// Sizes come from the environment, so that bench/fuzz/sanitized-pushes.sh runs this far longer.
 int setting(const char *name, int fallback)
 {
     const int value = qEnvironmentVariableIntValue(name);
@@ -41,10 +35,8 @@ template <typename F> void withRecord(const QString &table, F f)
         f(Order());
     else if (table == "shift")
         f(Shift());
-    else if (table == "receipt")
-        f(Receipt());
     else
-        f(ReceiptItem());
+        table == "receipt" ? f(Receipt()) : f(ReceiptItem());
 }
 
 // A generated text marks with "LONE~" where the JSON text gets a lone surrogate escape.
@@ -53,241 +45,224 @@ QByteArray hostileJson(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact).replace("LONE~", "\\ud800");
 }
 
-// The first column of a query's rows mapped to the second.
-QMap<QString, QString> pairs(const QString &sql)
-{
-    QMap<QString, QString> result;
-    QSqlQuery query(sql);
-    while (query.next())
-        result.insert(query.value(0).toString(), query.value(1).toString());
-    return result;
-}
-
 } // namespace
 
 // Hostile pushes through the real broker and hostile synchronisation answers from the loopback
-// server, into a real database: valid rows are stored exactly, known rows never change, the
-// board shows no order the database lacks and the file stays sound.
+// server, into a real database: valid rows are stored exactly (pushes by the last level of their
+// topic, never the board's own or those below another table's level), known rows never change,
+// the board shows no order the database lacks and the file stays sound.
 class TestWriteFuzz : public QObject
 {
     Q_OBJECT
-
-private Q_SLOTS:
-    void initTestCase() { TestEnvironment::init(); }
-    void hostilePushesAndAnswers();
-
-private:
-    int below(int n) { return int(random.bounded(n)); }
-    bool chance(int percent) { return below(100) < percent; }
-    QString text();
-    QJsonValue hostileValue();
-    QJsonObject validRow(const QString &uuid);
-    QJsonObject hostileRow();
-    void expect(const QString &table, const QJsonObject &row);
-    void pushes(int count);
-    void answers(int count);
 
     QRandomGenerator random;
     std::unique_ptr<PushedPoint> point;
     // Per entity table: uuid -> the record a valid row must be stored as, as JSON.
     QHash<QString, QMap<QString, QJsonObject>> expected;
     QMap<QString, QString> expectedConfig;
-    QMap<QString, QString> expectedTitles;
-};
 
-// A text that is valid and must be stored exactly.
-QString TestWriteFuzz::text()
-{
-    static const QStringList pieces { "'", "''", "\"", "x'); DROP TABLE shift; --", "' OR 1=1 --",
-        "%1 %2 ?", ":0 :1 @a $b ?1", "\\", QString(QChar(0)), "🍕", QString(QChar(0x202E)),
-        "без лука", "new", "\n\t", ";" };
-    QString result;
-    for (int parts = below(5); parts > 0; --parts)
-        result += pieces.at(below(int(pieces.size())));
-    return chance(1) ? result + QString(1000 + below(70000), 'w') : result;
-}
+    int below(int n) { return int(random.bounded(n)); }
+    bool chance(int percent) { return below(100) < percent; }
 
-// Anything a broken or hostile server may send in place of a value.
-QJsonValue TestWriteFuzz::hostileValue()
-{
-    const QJsonValue values[] { QJsonValue::Null, text() + "LONE~" + text(),
-        double(random.generate64()) * (chance(50) ? 1e300 : -1.0), 0.5 + below(1000), chance(50),
-        QJsonArray { text(), 1 }, QJsonObject { { "uuid", text() } },
-        QString(chance(3) ? 200000 + below(100000) : 3, 'h'), text() };
-    return values[below(9)];
-}
-
-// A row of valid shape for every entity table; each takes the columns it has.
-QJsonObject TestWriteFuzz::validRow(const QString &uuid)
-{
-    QJsonObject row { { "id", 1 + below(1000000) }, { "uuid", uuid },
-        { "created_at", 1700000000 + below(100000000) }, { "number", below(1000) },
-        { "menu_id", below(100) }, { "quantity", below(40) / 4.0 }, { "is_paid", chance(50) },
-        { "in_work", chance(50) }, { "created_by", below(50) } };
-    for (const char *column : { "shift_uuid", "order_uuid", "receipt_uuid", "status", "type",
-             "comment", "client_uuid", "created_comment", "closed_comment" })
-        row.insert(QLatin1String(column), QStringLiteral("v") + text());
-    return row;
-}
-
-// Keys missing or of the wrong type, never a known or valid row's uuid; few distinct uuids keep
-// the models small over a long run.
-QJsonObject TestWriteFuzz::hostileRow()
-{
-    QJsonObject row = validRow(QStringLiteral("h-%1").arg(below(50)) + text());
-    for (const QString &key : row.keys()) {
-        if (chance(15))
-            row.remove(key);
-        else if (chance(30) && key != "uuid")
-            row.insert(key, hostileValue());
+    // A text that is valid and must be stored exactly.
+    QString text()
+    {
+        static const QStringList pieces { "'", "''", "\"", "x'); DROP TABLE shift; --",
+            "' OR 1=1 --", "%1 %2 ?", ":0 :1 @a $b ?1", "\\", QString(QChar(0)), "🍕",
+            QString(QChar(0x202E)), "без лука", "new", "\n\t", ";" };
+        QString result;
+        for (int parts = below(5); parts > 0; --parts)
+            result += pieces.at(below(int(pieces.size())));
+        return chance(1) ? result + QString(1000 + below(70000), 'w') : result;
     }
-    if (chance(20))
-        row.insert("uuid", chance(50) ? QJsonValue(below(100)) : QJsonValue());
-    return row;
-}
 
-void TestWriteFuzz::expect(const QString &table, const QJsonObject &row)
-{
-    withRecord(table, [&](auto record) {
-        record.fromJson(row);
-        expected[table].insert(record.uuid, record.toJson());
-    });
-}
-
-void TestWriteFuzz::pushes(int count)
-{
-    for (int i = 0; i < count; ++i) {
-        const QString table = entityTables.at(below(4));
-        QString levels = QStringLiteral("/") + table;
-        const int kind = below(10);
-        // uuids repeat, so the last push of each must be the one stored.
-        const QJsonObject row = kind < 4 ? validRow(QStringLiteral("v-p%1").arg(below(300)))
-                                         : hostileRow();
-        QByteArray payload = hostileJson({ { "from", "server" }, { "body", row } });
-        if (kind < 4)
-            expect(table, row);
-        if (kind == 9) {
-            payload.truncate(below(60));
-            if (chance(30))
-                levels.prepend(QStringLiteral("/x%1").arg(below(3)));
-        }
-        QVERIFY(point->broker.publish(point->topic() + levels, payload, 0));
-        // The broker queues a bounded number of messages per client: let the board catch up.
-        if (i % 200 == 199)
-            QVERIFY(point->listening());
-        // Long runs say how far they got, past the test log's message limit.
-        if (i % 50000 == 49999)
-            std::fprintf(stderr, "%d pushes\n", i + 1);
+    // Anything a broken or hostile server may send in place of a value.
+    QJsonValue hostileValue()
+    {
+        const QJsonValue values[] { QJsonValue::Null, text() + "LONE~" + text(),
+            double(random.generate64()) * (chance(50) ? 1e300 : -1.0), 0.5 + below(1000),
+            chance(50), QJsonArray { text(), 1 }, QJsonObject { { "uuid", text() } },
+            QString(chance(3) ? 200000 + below(100000) : 3, 'h'), text() };
+        return values[below(9)];
     }
-    QVERIFY(point->listening());
-}
 
-void TestWriteFuzz::answers(int count)
-{
-    FakeServer server;
-    KMAPI api;
-    api.useHttps(false);
-    api.setHost(server.host());
-    QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("fuzz"))));
-    HttpSyncDBService service(&api, &point->env);
-    for (int i = 0; i < count; ++i) {
-        // A broken answer stores nothing, so only a whole one adds what is expected.
-        const bool broken = chance(10);
-        QJsonArray config;
-        QJsonArray statuses;
-        for (int r = 0; r < 1 + below(8); ++r) {
-            const QString key = QStringLiteral("v-c%1-%2").arg(i).arg(r);
-            const QJsonObject valid { { "key", key }, { "value", text() }, { "title", text() },
-                { "id", 1000 + i * 10 + r }, { "name", "v-" + key } };
-            config.append(valid);
-            statuses.append(valid);
-            if (!broken) {
-                expectedConfig.insert(key, valid["value"].toString());
-                expectedTitles.insert(QString::number(1000 + i * 10 + r), valid["title"].toString());
-            }
-            // true would be id 1, a known row the server may well replace.
-            const QJsonValue id = chance(50) ? hostileValue() : QJsonValue();
-            config.append(QJsonObject { { "key", hostileValue() }, { "value", hostileValue() } });
-            statuses.append(QJsonObject { { "id", id.isBool() ? QJsonValue() : id },
-                { "name", "h-" + text() }, { "title", hostileValue() } });
+    // A row of valid shape for every entity table; each takes the columns it has.
+    QJsonObject validRow(const QString &uuid)
+    {
+        QJsonObject row { { "id", 1 + below(1000000) }, { "uuid", uuid },
+            { "created_at", 1700000000 + below(100000000) }, { "number", below(1000) },
+            { "menu_id", below(100) }, { "quantity", below(40) / 4.0 }, { "is_paid", chance(50) },
+            { "in_work", chance(50) }, { "created_by", below(50) } };
+        for (const char *column : { "shift_uuid", "order_uuid", "receipt_uuid", "status", "type",
+                 "comment", "client_uuid", "created_comment", "closed_comment" })
+            row.insert(QLatin1String(column), "v" + text());
+        return row;
+    }
+
+    // Keys missing or of the wrong type, never a known or valid row's uuid; few distinct uuids
+    // keep the models small over a long run.
+    QJsonObject hostileRow()
+    {
+        QJsonObject row = validRow(QStringLiteral("h-%1").arg(below(50)) + text());
+        for (const QString &key : row.keys()) {
+            if (chance(15))
+                row.remove(key);
+            else if (chance(30) && key != "uuid")
+                row.insert(key, hostileValue());
         }
-        QJsonObject tables { { "config", config }, { "order_status", statuses } };
-        for (const QString &table : entityTables) {
-            QJsonArray rows;
-            for (int r = below(6); r > 0; --r) {
-                rows.append(chance(50) ? validRow(QStringLiteral("v-s%1-%2").arg(i).arg(r))
-                                       : hostileRow());
-                if (!broken && rows.last()["uuid"].toString().startsWith("v-"))
-                    expect(table, rows.last().toObject());
-            }
-            tables.insert(table, rows);
+        if (chance(20))
+            row.insert("uuid", chance(50) ? QJsonValue(below(100)) : QJsonValue());
+        return row;
+    }
+
+    void expect(const QString &table, const QJsonObject &row)
+    {
+        withRecord(table, [&](auto record) {
+            record.fromJson(row);
+            expected[table].insert(record.uuid, record.toJson());
+        });
+    }
+
+    void pushes(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const QString table = entityTables.at(below(4));
+            const QString prefix = chance(20) ? QStringLiteral("/x%1").arg(below(3)) : QString();
+            const int kind = below(10);
+            // uuids repeat: the last push of each that counts must be the one stored.
+            const QJsonObject row
+                = kind < 5 ? validRow(QStringLiteral("v-p%1").arg(below(300))) : hostileRow();
+            QString levels = prefix + "/" + table;
+            QString from = "server";
+            if (kind < 4)
+                expect(table, row);
+            else if (kind == 4 && chance(50))
+                from = "qu-fuzz"; // the board's own
+            else if (kind == 4)
+                levels = QStringList { "/" + table + "/x", "/menu", "" }.at(below(3));
+            QByteArray payload = hostileJson({ { "from", from }, { "body", row } });
+            if (kind == 9)
+                payload.truncate(below(60));
+            QVERIFY(point->broker.publish(point->topic() + levels, payload, 0));
+            // The broker queues a bounded number of messages per client: let the board catch up.
+            if (i % 200 == 199)
+                QVERIFY(point->listening());
+            // Long runs say how far they got, past the test log's message limit.
+            if (i % 50000 == 49999)
+                std::fprintf(stderr, "%d pushes\n", i + 1);
         }
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
-        const QByteArray body = hostileJson({ { "timestamp", now }, { "tables", tables } });
-        server.enqueue(FakeServer::SyncPath,
-            FakeServer::raw(broken ? body.left(below(int(body.size()))) : body));
-        // Every answer is a first synchronisation, so its entity tables are written too.
+        QVERIFY(point->listening());
+    }
+
+    void answers(int count)
+    {
+        FakeServer server;
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        QVERIFY(waitFor(api.requestToken(server.domain(), "fuzz")));
+        HttpSyncDBService service(&api, &point->env);
+        for (int i = 0; i < count; ++i) {
+            // A broken answer stores nothing, so only a whole one adds what is expected.
+            const bool broken = chance(10);
+            QJsonObject tables;
+            for (int r = 1 + below(8); r > 0; --r) {
+                // The key, value and title of a valid row are one text, which keeps it short.
+                const QString key = QStringLiteral("v-c%1-%2").arg(i).arg(r) + text();
+                const QJsonObject valid { { "key", key }, { "value", key }, { "title", key },
+                    { "id", 1000 + i * 10 + r }, { "name", key } };
+                const QJsonObject hostile { { "key", hostileValue() }, { "value", hostileValue() },
+                    { "name", "h-" + text() }, { "title", hostileValue() },
+                    { "id", chance(50) ? hostileValue() : QJsonValue() } };
+                for (const char *table : { "config", "order_status" })
+                    tables[table] = tables[table].toArray() + valid + hostile;
+                if (!broken)
+                    expectedConfig.insert(key, QString::number(1000 + i * 10 + r));
+            }
+            for (const QString &table : entityTables) {
+                QJsonArray rows;
+                for (int r = below(6); r > 0; --r) {
+                    const QString uuid = QStringLiteral("v-s%1-%2").arg(i).arg(r);
+                    rows.append(chance(50) ? validRow(uuid) : hostileRow());
+                    if (!broken && rows.last()["uuid"] == uuid)
+                        expect(table, rows.last().toObject());
+                }
+                tables.insert(table, rows);
+            }
+            const QByteArray body = hostileJson(
+                { { "timestamp", QDateTime::currentSecsSinceEpoch() }, { "tables", tables } });
+            server.enqueue(FakeServer::SyncPath,
+                FakeServer::raw(broken ? body.left(below(int(body.size()))) : body));
+            // Every answer is a first synchronisation, so its entity tables are written too.
+            service.stop();
+            QVERIFY(waitFor(service.manualSync(), 30000));
+            if (i % 500 == 499)
+                std::fprintf(stderr, "%d answers\n", i + 1);
+        }
         service.stop();
-        QVERIFY(waitFor(service.manualSync(), 30000));
-        if (i % 500 == 499)
-            std::fprintf(stderr, "%d answers\n", i + 1);
     }
-    service.stop();
-}
 
-void TestWriteFuzz::hostilePushesAndAnswers()
-{
-    const int pushCount = setting("KM4_FUZZ_PUSHES", 3000);
-    const int answerCount = setting("KM4_FUZZ_ANSWERS", std::max(1, pushCount / 15));
-    const quint32 seed = quint32(setting("KM4_FUZZ_SEED", 14));
-    qInfo("seed %u, %d pushes, %d answers", seed, pushCount, answerCount);
-    random.seed(seed);
-    Logger::writeToDb = &quiet;
-    point = std::make_unique<PushedPoint>();
-    QVERIFY2(point->broker.start(), qPrintable(point->broker.errorString()));
-    // Rows that no push and no answer may change.
-    QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, number, comment) VALUES "
-                               "('known-order', 'k', 5, 'it''s known')"));
-    QVERIFY(TestDatabase::exec("INSERT INTO config (key, value) VALUES ('known-key', 'v')"));
-    QVERIFY(TestDatabase::exec(
-        "INSERT INTO order_status (id, name, title) VALUES (1, 'known-status', 'Known')"));
-    const QString knownRows = QStringLiteral(
-        "SELECT uuid || number || comment FROM 'order' WHERE uuid LIKE 'known-%' UNION ALL "
-        "SELECT key || value || updated_at FROM config WHERE key = 'known-key' UNION ALL "
-        "SELECT id || name || title FROM order_status WHERE id = 1");
-    const QStringList before = TestDatabase::textColumn(knownRows);
+private Q_SLOTS:
+    void hostilePushesAndAnswers()
+    {
+        const int pushCount = setting("KM4_FUZZ_PUSHES", 3000);
+        const int answerCount = setting("KM4_FUZZ_ANSWERS", std::max(1, pushCount / 15));
+        random.seed(quint32(setting("KM4_FUZZ_SEED", 14)));
+        qInfo(
+            "seed %d, %d pushes, %d answers", setting("KM4_FUZZ_SEED", 14), pushCount, answerCount);
+        TestEnvironment::init();
+        Logger::writeToDb = &quiet;
+        point = std::make_unique<PushedPoint>();
+        QVERIFY2(point->broker.start(), qPrintable(point->broker.errorString()));
+        // Rows that no push and no answer may change; "true" as an id would be status 1.
+        for (const char *known : { "INSERT INTO 'order' (uuid, shift_uuid) VALUES ('known', 'k')",
+                 "INSERT INTO config (key, value) VALUES ('known', 'v')",
+                 "INSERT INTO order_status (id, name, title) VALUES (5, 'known', 'Known')" })
+            QVERIFY(TestDatabase::exec(known));
+        const QString knownRows
+            = "SELECT uuid || shift_uuid FROM 'order' WHERE uuid = 'known' "
+              "UNION ALL SELECT key || value FROM config WHERE key = 'known' "
+              "UNION ALL SELECT id || name || title FROM order_status WHERE id = 5";
+        const QStringList before = TestDatabase::textColumn(knownRows);
+        point->env.uuid.set("fuzz");
+        point->pair("acme", 7, point->config());
+        point->service.run();
+        QVERIFY(point->listening());
+        pushes(pushCount);
+        answers(answerCount);
+        TestDatabase::drainThreadPool();
 
-    point->pair(QStringLiteral("acme"), 7, point->config());
-    point->service.run();
-    QVERIFY(point->listening());
-    pushes(pushCount);
-    answers(answerCount);
-    TestDatabase::drainThreadPool();
-
-    QVERIFY(expected.size() == 4 && !expectedConfig.isEmpty() && !expectedTitles.isEmpty());
-    for (const QString &table : entityTables) {
-        QMap<QString, QJsonObject> stored;
-        QSqlQuery query(QStringLiteral("SELECT * FROM '%1' WHERE uuid LIKE 'v-%'").arg(table));
-        while (query.next()) {
-            withRecord(table, [&](auto record) {
-                record.fromRow(query);
-                stored.insert(record.uuid, record.toJson());
-            });
+        QVERIFY(expected.size() == 4 && !expectedConfig.isEmpty());
+        for (const QString &table : entityTables) {
+            QMap<QString, QJsonObject> stored;
+            QSqlQuery query(QStringLiteral("SELECT * FROM '%1' WHERE uuid LIKE 'v-%'").arg(table));
+            while (query.next()) {
+                withRecord(table, [&](auto record) {
+                    record.fromRow(query);
+                    stored.insert(record.uuid, record.toJson());
+                });
+            }
+            QVERIFY2(stored == expected[table], qPrintable(table));
         }
-        QVERIFY2(stored == expected[table], qPrintable(table));
+        // A valid reference row's key, value, title and name are one text, its id the value.
+        QMap<QString, QString> stored;
+        QSqlQuery query("SELECT key, (SELECT id FROM order_status WHERE name = key AND title = "
+                        "key) FROM config WHERE key = value AND key LIKE 'v-c%'");
+        while (query.next())
+            stored.insert(query.value(0).toString(), query.value(1).toString());
+        QCOMPARE(stored, expectedConfig);
+        QCOMPARE(TestDatabase::textColumn(knownRows), before);
+        QCOMPARE(TestDatabase::textColumn("SELECT COUNT(*) FROM order_status WHERE id IS NULL "
+                                          "UNION ALL SELECT * FROM pragma_integrity_check"),
+            QStringList({ "0", "ok" }));
+        // The board shows no order the database does not have.
+        const QStringList orders = TestDatabase::textColumn("SELECT uuid FROM 'order'");
+        for (int row = 0; row < point->env.orderModel.rowCount(); ++row)
+            QVERIFY(orders.contains(point->env.orderModel.at(row).uuid));
+        point.reset();
+        Logger::writeToDb = nullptr;
     }
-    QCOMPARE(pairs("SELECT key, value FROM config WHERE key LIKE 'v-c%'"), expectedConfig);
-    QCOMPARE(pairs("SELECT id, title FROM order_status WHERE name LIKE 'v-%'"), expectedTitles);
-    QCOMPARE(TestDatabase::textColumn(knownRows), before);
-    QCOMPARE(TestDatabase::textColumn("SELECT COUNT(*) FROM order_status WHERE id IS NULL UNION "
-                                      "ALL SELECT integrity_check FROM pragma_integrity_check"),
-        QStringList({ "0", "ok" }));
-    // The board shows no order the database does not have.
-    const QStringList orders = TestDatabase::textColumn("SELECT uuid FROM 'order'");
-    for (int row = 0; row < point->env.orderModel.rowCount(); ++row)
-        QVERIFY(orders.contains(point->env.orderModel.at(row).uuid));
-    Logger::writeToDb = nullptr;
-}
+};
 
 QTEST_GUILESS_MAIN(TestWriteFuzz)
 #include "tst_writefuzz.moc"
