@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUuid>
 
 // A board's push client over a fresh database, and a real broker of its own (start it before
 // pairing). TestEnvironment::init() must have run.
@@ -53,31 +54,29 @@ struct PushedPoint
         return env.domain.value() + "/point/" + QString::number(env.pointConfig.value().id);
     }
 
-    // A push as the server sends it; an undefined sender leaves "from" out.
-    static QByteArray push(const QJsonObject &body, const QJsonValue &from = QString("server"))
+    // A push as the server sends it.
+    static QByteArray push(const QJsonObject &body)
     {
-        QJsonObject payload { { "body", body } };
-        if (!from.isUndefined())
-            payload.insert("from", from);
+        const QJsonObject payload { { "from", "server" }, { "body", body } };
         return QJsonDocument(payload).toJson(QJsonDocument::Compact);
     }
 
     // Publishes receipt pushes below the topic (by default the paired point's) until the board
     // shows one: the subscription is in place and every push published before has been handled.
-    [[nodiscard]] bool listening(const QString &topic = {}, MosquittoBroker *at = nullptr)
+    [[nodiscard]] bool listening(QString topic = {}, MosquittoBroker *at = nullptr)
     {
-        const QString probe = QStringLiteral("probe-%1").arg(probes + 1);
-        const QString name = (topic.isEmpty() ? this->topic() : topic) + "/receipt";
+        const QString probe = QUuid::createUuid().toString();
+        const QByteArray payload
+            = push({ { "uuid", probe }, { "shift_uuid", "p" }, { "order_uuid", "p" } });
+        topic = (topic.isEmpty() ? this->topic() : topic) + "/receipt";
         for (int attempt = 0; attempt < 100; ++attempt) {
-            if (!(at ? at : &broker)
-                     ->publish(name,
-                         push({ { "uuid", probe }, { "shift_uuid", "p" }, { "order_uuid", "p" } })))
+            if (!(at ? at : &broker)->publish(topic, payload))
                 return false;
             // Not QTest::qWaitFor: its pause after every pass would hold each message for 10 ms.
             const QDeadlineTimer deadline(200);
             while (!deadline.hasExpired()) {
                 if (env.receiptModel.byUuid(probe).isValid())
-                    return ++probes > 0;
+                    return true;
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
             }
         }
@@ -88,6 +87,4 @@ struct PushedPoint
     TestDatabase database;
     AppEnv env;
     MqttSyncDBService service { &env };
-    // Probe receipts the board has been shown so far.
-    int probes = 0;
 };

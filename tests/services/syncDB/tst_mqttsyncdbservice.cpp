@@ -23,13 +23,10 @@ class TestMqttSyncDBService : public QObject
         point->service.run();
         QVERIFY(point->listening());
     }
-    [[nodiscard]] bool publish(const QString &topic, const QString &uuid, const char *type = "",
-        int number = 1, qint64 closedAt = 0)
+    [[nodiscard]] bool publish(const QString &topic, const QString &uuid)
     {
-        const QJsonObject row { { "uuid", uuid }, { "shift_uuid", "s" }, { "type", type },
-            { "number", number }, { "created_at", 1700000000 },
-            { "closed_at", closedAt ? QJsonValue(closedAt) : QJsonValue() } };
-        return point->broker.publish(topic, PushedPoint::push(row));
+        return point->broker.publish(
+            topic, PushedPoint::push({ { "uuid", uuid }, { "shift_uuid", "s" } }));
     }
 
 private Q_SLOTS:
@@ -40,29 +37,6 @@ private Q_SLOTS:
         QVERIFY2(point->broker.start(), qPrintable(point->broker.errorString()));
     }
     void cleanup() { point.reset(); }
-
-    // A general shift of at least the current one's number becomes the current shift.
-    void currentShiftRule()
-    {
-        start();
-        const struct
-        {
-            const char *uuid, *type;
-            int number;
-            qint64 closedAt;
-            const char *current;
-            bool open;
-        } steps[] { { "s-7", "general", 7, 0, "s-7", true },
-            { "s-6", "general", 6, 0, "s-7", true }, { "s-9", "cashier", 9, 0, "s-7", true },
-            { "s-9", "General", 9, 0, "s-7", true }, { "s-7", "general", 7, 1, "s-7", false },
-            { "s-8", "general", 8, 0, "s-8", true }, { "s-9", "general", 9, 1, "s-9", false } };
-        for (const auto &s : steps) {
-            QVERIFY(publish(point->topic() + "/shift", s.uuid, s.type, s.number, s.closedAt));
-            QVERIFY(point->listening());
-            QCOMPARE(point->env.shiftUuid.value() + QString::number(point->env.isShiftOpen.value()),
-                s.current + QString::number(s.open));
-        }
-    }
 
     void refusedSettingsWaitForBetterOnes_data()
     {
