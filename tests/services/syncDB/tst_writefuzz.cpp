@@ -26,23 +26,13 @@ int setting(const char *name, int fallback)
 // The lines of hundreds of thousands of hostile rows would only measure the console.
 void quiet(const QString &, const char *, const char *, int, int) { }
 
-const QStringList entityTables { "order", "shift", "receipt", "receipt_item" };
-
 // Calls f with an empty record of the table's entity.
 template <typename F> void withRecord(const QString &table, F f)
 {
-    if (table == "order")
-        f(Order());
-    else if (table == "shift")
-        f(Shift());
+    if (table == "order" || table == "shift")
+        table == "order" ? f(Order()) : f(Shift());
     else
         table == "receipt" ? f(Receipt()) : f(ReceiptItem());
-}
-
-// A generated text marks with "LONE~" where the JSON text gets a lone surrogate escape.
-QByteArray hostileJson(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).replace("LONE~", "\\ud800");
 }
 
 } // namespace
@@ -55,63 +45,58 @@ class TestWriteFuzz : public QObject
 {
     Q_OBJECT
 
+    const QStringList tables { "order", "shift", "receipt", "receipt_item" };
     QRandomGenerator random;
-    std::unique_ptr<PushedPoint> point;
     // Per entity table: uuid -> the record a valid row must be stored as, as JSON.
     QHash<QString, QMap<QString, QJsonObject>> expected;
-    QMap<QString, QString> expectedConfig;
+    // Key of a valid config row -> id of the status that has that text as name and title.
+    QMap<QString, QString> expectedReferences { { "v-c", "5" } };
 
     int below(int n) { return int(random.bounded(n)); }
     bool chance(int percent) { return below(100) < percent; }
 
-    // A text that is valid and must be stored exactly.
-    QString text()
+    // A text that is valid and must be stored exactly; "LONE~" marks where the JSON text gets a
+    // lone surrogate escape, which only a hostile value may hold.
+    QString text(bool lone = false)
     {
         static const QStringList pieces { "'", "''", "\"", "x'); DROP TABLE shift; --",
             "' OR 1=1 --", "%1 %2 ?", ":0 :1 @a $b ?1", "\\", QString(QChar(0)), "🍕",
             QString(QChar(0x202E)), "без лука", "new", "\n\t", ";" };
-        QString result;
+        QString result = chance(1) ? QString(1000 + below(70000), 'w') : QString();
         for (int parts = below(5); parts > 0; --parts)
-            result += pieces.at(below(int(pieces.size())));
-        return chance(1) ? result + QString(1000 + below(70000), 'w') : result;
+            result += pieces.at(below(int(pieces.size()))) + (lone && chance(20) ? "LONE~" : "");
+        return result;
     }
 
     // Anything a broken or hostile server may send in place of a value.
     QJsonValue hostileValue()
     {
-        const QJsonValue values[] { QJsonValue::Null, text() + "LONE~" + text(),
+        const QJsonValue values[] { QJsonValue::Null, text(true),
             double(random.generate64()) * (chance(50) ? 1e300 : -1.0), 0.5 + below(1000),
             chance(50), QJsonArray { text(), 1 }, QJsonObject { { "uuid", text() } },
             QString(chance(3) ? 200000 + below(100000) : 3, 'h'), text() };
         return values[below(9)];
     }
 
-    // A row of valid shape for every entity table; each takes the columns it has.
-    QJsonObject validRow(const QString &uuid)
+    // A row of valid shape for every entity table (each takes the columns it has), or with keys
+    // missing or of the wrong type and never a valid row's uuid; few distinct hostile uuids keep
+    // the models small over a long run.
+    QJsonObject row(const QString &uuid, bool hostile)
     {
-        QJsonObject row { { "id", 1 + below(1000000) }, { "uuid", uuid },
+        QJsonObject row { { "id", 1 + below(1000000) },
+            { "uuid", hostile ? QStringLiteral("h-%1").arg(below(50)) + text() : uuid },
             { "created_at", 1700000000 + below(100000000) }, { "number", below(1000) },
             { "menu_id", below(100) }, { "quantity", below(40) / 4.0 }, { "is_paid", chance(50) },
             { "in_work", chance(50) }, { "created_by", below(50) } };
         for (const char *column : { "shift_uuid", "order_uuid", "receipt_uuid", "status", "type",
                  "comment", "client_uuid", "created_comment", "closed_comment" })
             row.insert(QLatin1String(column), "v" + text());
-        return row;
-    }
-
-    // Keys missing or of the wrong type, never a known or valid row's uuid; few distinct uuids
-    // keep the models small over a long run.
-    QJsonObject hostileRow()
-    {
-        QJsonObject row = validRow(QStringLiteral("h-%1").arg(below(50)) + text());
         for (const QString &key : row.keys()) {
-            if (chance(15))
+            if (hostile && chance(15))
                 row.remove(key);
-            else if (chance(30) && key != "uuid")
+            else if (hostile && chance(30) && key != "uuid")
                 row.insert(key, hostileValue());
         }
-        if (chance(20))
-            row.insert("uuid", chance(50) ? QJsonValue(below(100)) : QJsonValue());
         return row;
     }
 
@@ -123,51 +108,67 @@ class TestWriteFuzz : public QObject
         });
     }
 
-    void pushes(int count)
+    static QByteArray json(const QJsonObject &object)
     {
-        for (int i = 0; i < count; ++i) {
-            const QString table = entityTables.at(below(4));
-            const QString prefix = chance(20) ? QStringLiteral("/x%1").arg(below(3)) : QString();
+        return QJsonDocument(object).toJson(QJsonDocument::Compact).replace("LONE~", "\\ud800");
+    }
+
+private Q_SLOTS:
+    void hostilePushesAndAnswers()
+    {
+        TestEnvironment::init();
+        random.seed(quint32(setting("KM4_FUZZ_SEED", 14)));
+        Logger::writeToDb = &quiet;
+        PushedPoint point;
+        QVERIFY2(point.broker.start(), qPrintable(point.broker.errorString()));
+        // Rows that no push and no answer may change; "true" as an id would be status 1.
+        for (const char *known : { "INSERT INTO 'order' (uuid, shift_uuid) VALUES ('known', 'k')",
+                 "INSERT INTO config (key, value) VALUES ('v-c', 'v-c')",
+                 "INSERT INTO order_status (id, name, title) VALUES (5, 'v-c', 'v-c')" })
+            QVERIFY(TestDatabase::exec(known));
+        point.env.uuid.set("fuzz");
+        point.pair("acme", 7, point.config());
+        point.service.run();
+        QVERIFY(point.listening());
+
+        const int pushes = setting("KM4_FUZZ_PUSHES", 3000);
+        for (int i = 0; i < pushes; ++i) {
+            const QString table = tables.at(below(4));
             const int kind = below(10);
             // uuids repeat: the last push of each that counts must be the one stored.
-            const QJsonObject row
-                = kind < 5 ? validRow(QStringLiteral("v-p%1").arg(below(300))) : hostileRow();
-            QString levels = prefix + "/" + table;
+            const QJsonObject body = row(QStringLiteral("v-p%1").arg(below(300)), kind > 4);
+            QString levels = (chance(20) ? QStringLiteral("/x%1").arg(below(3)) : "") + "/" + table;
             QString from = "server";
             if (kind < 4)
-                expect(table, row);
+                expect(table, body);
             else if (kind == 4 && chance(50))
                 from = "qu-fuzz"; // the board's own
             else if (kind == 4)
                 levels = QStringList { "/" + table + "/x", "/menu", "" }.at(below(3));
-            QByteArray payload = hostileJson({ { "from", from }, { "body", row } });
-            if (kind == 9)
-                payload.truncate(below(60));
-            QVERIFY(point->broker.publish(point->topic() + levels, payload, 0));
+            const QByteArray payload = json({ { "from", from }, { "body", body } });
+            QVERIFY(point.broker.publish(
+                point.topic() + levels, kind == 9 ? payload.left(below(60)) : payload, 0));
             // The broker queues a bounded number of messages per client: let the board catch up.
             if (i % 200 == 199)
-                QVERIFY(point->listening());
+                QVERIFY(point.listening());
             // Long runs say how far they got, past the test log's message limit.
             if (i % 50000 == 49999)
                 std::fprintf(stderr, "%d pushes\n", i + 1);
         }
-        QVERIFY(point->listening());
-    }
+        QVERIFY(point.listening());
 
-    void answers(int count)
-    {
         FakeServer server;
         KMAPI api;
         api.useHttps(false);
         api.setHost(server.host());
         QVERIFY(waitFor(api.requestToken(server.domain(), "fuzz")));
-        HttpSyncDBService service(&api, &point->env);
-        for (int i = 0; i < count; ++i) {
+        HttpSyncDBService sync(&api, &point.env);
+        const int answers = setting("KM4_FUZZ_ANSWERS", std::max(1, pushes / 15));
+        for (int i = 0; i < answers; ++i) {
             // A broken answer stores nothing, so only a whole one adds what is expected.
             const bool broken = chance(10);
-            QJsonObject tables;
+            QJsonObject answer;
             for (int r = 1 + below(8); r > 0; --r) {
-                // The key, value and title of a valid row are one text, which keeps it short.
                 const QString key = QStringLiteral("v-c%1-%2").arg(i).arg(r) + text();
                 const QJsonObject valid { { "key", key }, { "value", key }, { "title", key },
                     { "id", 1000 + i * 10 + r }, { "name", key } };
@@ -175,85 +176,56 @@ class TestWriteFuzz : public QObject
                     { "name", "h-" + text() }, { "title", hostileValue() },
                     { "id", chance(50) ? hostileValue() : QJsonValue() } };
                 for (const char *table : { "config", "order_status" })
-                    tables[table] = tables[table].toArray() + valid + hostile;
+                    answer[table] = answer[table].toArray() + valid + hostile;
                 if (!broken)
-                    expectedConfig.insert(key, QString::number(1000 + i * 10 + r));
+                    expectedReferences.insert(key, QString::number(1000 + i * 10 + r));
             }
-            for (const QString &table : entityTables) {
+            for (const QString &table : tables) {
                 QJsonArray rows;
                 for (int r = below(6); r > 0; --r) {
-                    const QString uuid = QStringLiteral("v-s%1-%2").arg(i).arg(r);
-                    rows.append(chance(50) ? validRow(uuid) : hostileRow());
-                    if (!broken && rows.last()["uuid"] == uuid)
+                    rows.append(row(QStringLiteral("v-s%1-%2").arg(i).arg(r), chance(50)));
+                    if (!broken && rows.last()["uuid"].toString().startsWith("v-"))
                         expect(table, rows.last().toObject());
                 }
-                tables.insert(table, rows);
+                answer.insert(table, rows);
             }
-            const QByteArray body = hostileJson(
-                { { "timestamp", QDateTime::currentSecsSinceEpoch() }, { "tables", tables } });
+            const QByteArray body = json(
+                { { "timestamp", QDateTime::currentSecsSinceEpoch() }, { "tables", answer } });
             server.enqueue(FakeServer::SyncPath,
                 FakeServer::raw(broken ? body.left(below(int(body.size()))) : body));
             // Every answer is a first synchronisation, so its entity tables are written too.
-            service.stop();
-            QVERIFY(waitFor(service.manualSync(), 30000));
+            sync.stop();
+            QVERIFY(waitFor(sync.manualSync(), 30000));
             if (i % 500 == 499)
                 std::fprintf(stderr, "%d answers\n", i + 1);
         }
-    }
-
-private Q_SLOTS:
-    void hostilePushesAndAnswers()
-    {
-        const int pushCount = setting("KM4_FUZZ_PUSHES", 3000);
-        const int answerCount = setting("KM4_FUZZ_ANSWERS", std::max(1, pushCount / 15));
-        random.seed(quint32(setting("KM4_FUZZ_SEED", 14)));
-        TestEnvironment::init();
-        Logger::writeToDb = &quiet;
-        point = std::make_unique<PushedPoint>();
-        QVERIFY2(point->broker.start(), qPrintable(point->broker.errorString()));
-        // Rows that no push and no answer may change; "true" as an id would be status 1.
-        for (const char *known : { "INSERT INTO 'order' (uuid, shift_uuid) VALUES ('known', 'k')",
-                 "INSERT INTO config (key, value) VALUES ('v-c', 'v-c')",
-                 "INSERT INTO order_status (id, name, title) VALUES (5, 'v-c', 'v-c')" })
-            QVERIFY(TestDatabase::exec(known));
-        expectedConfig.insert("v-c", "5");
-        point->env.uuid.set("fuzz");
-        point->pair("acme", 7, point->config());
-        point->service.run();
-        QVERIFY(point->listening());
-        pushes(pushCount);
-        answers(answerCount);
         TestDatabase::drainThreadPool();
 
-        QVERIFY(expected.size() == 4 && !expectedConfig.isEmpty());
-        for (const QString &table : entityTables) {
+        QVERIFY(expected.size() == 4 && expectedReferences.size() > 1);
+        for (const QString &table : tables) {
             QMap<QString, QJsonObject> stored;
             QSqlQuery query(QStringLiteral("SELECT * FROM '%1' WHERE uuid LIKE 'v-%'").arg(table));
-            while (query.next()) {
+            while (query.next())
                 withRecord(table, [&](auto record) {
                     record.fromRow(query);
                     stored.insert(record.uuid, record.toJson());
                 });
-            }
             QVERIFY2(stored == expected[table], qPrintable(table));
         }
-        // A valid reference row's key, value, title and name are one text, its id the value.
         QMap<QString, QString> stored;
         QSqlQuery query("SELECT key, (SELECT id FROM order_status WHERE name = key AND title = "
                         "key) FROM config WHERE key = value AND key LIKE 'v-c%'");
         while (query.next())
             stored.insert(query.value(0).toString(), query.value(1).toString());
-        QCOMPARE(stored, expectedConfig);
-        QCOMPARE(TestDatabase::textColumn("SELECT shift_uuid FROM 'order' WHERE uuid = 'known'"),
-            QStringList { "k" });
-        QCOMPARE(TestDatabase::textColumn("SELECT COUNT(*) FROM order_status WHERE id IS NULL "
-                                          "UNION ALL SELECT * FROM pragma_integrity_check"),
-            QStringList({ "0", "ok" }));
+        QCOMPARE(stored, expectedReferences);
+        QCOMPARE(TestDatabase::textColumn("SELECT shift_uuid FROM 'order' WHERE uuid = 'known' "
+                                          "UNION ALL SELECT COUNT(*) FROM order_status WHERE id IS "
+                                          "NULL UNION ALL SELECT * FROM pragma_integrity_check"),
+            QStringList({ "k", "0", "ok" }));
         // The board shows no order the database does not have.
         const QStringList orders = TestDatabase::textColumn("SELECT uuid FROM 'order'");
-        for (int row = 0; row < point->env.orderModel.rowCount(); ++row)
-            QVERIFY(orders.contains(point->env.orderModel.at(row).uuid));
-        point.reset();
+        for (int row = 0; row < point.env.orderModel.rowCount(); ++row)
+            QVERIFY(orders.contains(point.env.orderModel.at(row).uuid));
     }
 };
 
