@@ -39,8 +39,8 @@ template <typename F> void withRecord(const QString &table, F f)
 
 // Hostile pushes through the real broker and hostile synchronisation answers from the loopback
 // server, into a real database: valid rows are stored exactly (pushes by the last level of their
-// topic, never the board's own or those below another table's level), known rows never change,
-// the board shows no order the database lacks and the file stays sound.
+// topic, never the board's own or those below another table's level), known rows never change
+// and the file stays sound.
 class TestWriteFuzz : public QObject
 {
     Q_OBJECT
@@ -49,8 +49,9 @@ class TestWriteFuzz : public QObject
     QRandomGenerator random;
     // Per entity table: uuid -> the record a valid row must be stored as, as JSON.
     QHash<QString, QMap<QString, QJsonObject>> expected;
-    // Key of a valid config row -> id of the status that has that text as name and title.
-    QMap<QString, QString> expectedReferences { { "v-c", "5" } };
+    // Text of a valid config row's key and value, then the id of the status with it as its name
+    // and title.
+    QStringList expectedReferences { "v-c5" };
 
     int below(int n) { return int(random.bounded(n)); }
     bool chance(int percent) { return below(100) < percent; }
@@ -178,7 +179,7 @@ private Q_SLOTS:
                 for (const char *table : { "config", "order_status" })
                     answer[table] = answer[table].toArray() + valid + hostile;
                 if (!broken)
-                    expectedReferences.insert(key, QString::number(1000 + i * 10 + r));
+                    expectedReferences.append(key + QString::number(1000 + i * 10 + r));
             }
             for (const QString &table : tables) {
                 QJsonArray rows;
@@ -212,20 +213,16 @@ private Q_SLOTS:
                 });
             QVERIFY2(stored == expected[table], qPrintable(table));
         }
-        QMap<QString, QString> stored;
-        QSqlQuery query("SELECT key, (SELECT id FROM order_status WHERE name = key AND title = "
-                        "key) FROM config WHERE key = value AND key LIKE 'v-c%'");
-        while (query.next())
-            stored.insert(query.value(0).toString(), query.value(1).toString());
-        QCOMPARE(stored, expectedReferences);
+        QStringList references = TestDatabase::textColumn(
+            "SELECT key || (SELECT id FROM order_status WHERE name = key AND title = key) FROM "
+            "config WHERE key = value AND key LIKE 'v-c%'");
+        references.sort();
+        expectedReferences.sort();
+        QCOMPARE(references, expectedReferences);
         QCOMPARE(TestDatabase::textColumn("SELECT shift_uuid FROM 'order' WHERE uuid = 'known' "
                                           "UNION ALL SELECT COUNT(*) FROM order_status WHERE id IS "
                                           "NULL UNION ALL SELECT * FROM pragma_integrity_check"),
             QStringList({ "k", "0", "ok" }));
-        // The board shows no order the database does not have.
-        const QStringList orders = TestDatabase::textColumn("SELECT uuid FROM 'order'");
-        for (int row = 0; row < point.env.orderModel.rowCount(); ++row)
-            QVERIFY(orders.contains(point.env.orderModel.at(row).uuid));
     }
 };
 
