@@ -49,10 +49,6 @@ class TestWriteFuzz : public QObject
     QRandomGenerator random;
     // Per entity table: uuid -> the record a valid row must be stored as, as JSON.
     QHash<QString, QMap<QString, QJsonObject>> expected;
-    // Text of a valid config row's key and value, then the id of the status with it as its name
-    // and title.
-    QStringList expectedReferences { "v-c5" };
-
     int below(int n) { return int(random.bounded(n)); }
     bool chance(int percent) { return below(100) < percent; }
 
@@ -124,8 +120,8 @@ private Q_SLOTS:
         QVERIFY2(point.broker.start(), qPrintable(point.broker.errorString()));
         // Rows that no push and no answer may change; "true" as an id would be status 1.
         for (const char *known : { "INSERT INTO 'order' (uuid, shift_uuid) VALUES ('known', 'k')",
-                 "INSERT INTO config (key, value) VALUES ('v-c', 'v-c')",
-                 "INSERT INTO order_status (id, name, title) VALUES (5, 'v-c', 'v-c')" })
+                 "INSERT INTO config (key, value) VALUES ('known', 'v')",
+                 "INSERT INTO order_status (id, name, title) VALUES (5, 'known', 't')" })
             QVERIFY(TestDatabase::exec(known));
         point.env.uuid.set("fuzz");
         point.pair("acme", 7, point.config());
@@ -168,19 +164,12 @@ private Q_SLOTS:
         for (int i = 0; i < answers; ++i) {
             // A broken answer stores nothing, so only a whole one adds what is expected.
             const bool broken = chance(10);
+            // Reference rows without their key, of the wrong type or with hostile texts.
             QJsonObject answer;
-            for (int r = 1 + below(8); r > 0; --r) {
-                const QString key = QStringLiteral("v-c%1-%2").arg(i).arg(r) + text();
-                const QJsonObject valid { { "key", key }, { "value", key }, { "title", key },
-                    { "id", 1000 + i * 10 + r }, { "name", key } };
-                const QJsonObject hostile { { "key", hostileValue() }, { "value", hostileValue() },
-                    { "name", "h-" + text() }, { "title", hostileValue() },
-                    { "id", chance(50) ? hostileValue() : QJsonValue() } };
-                for (const char *table : { "config", "order_status" })
-                    answer[table] = answer[table].toArray() + valid + hostile;
-                if (!broken)
-                    expectedReferences.append(key + QString::number(1000 + i * 10 + r));
-            }
+            for (const char *table : { "config", "order_status" })
+                answer[table] = QJsonArray { QJsonObject { { "key", hostileValue() },
+                    { "value", hostileValue() }, { "name", "h-" + text() },
+                    { "title", hostileValue() }, { "id", hostileValue() } } };
             for (const QString &table : tables) {
                 QJsonArray rows;
                 for (int r = below(6); r > 0; --r) {
@@ -202,7 +191,7 @@ private Q_SLOTS:
         }
         TestDatabase::drainThreadPool();
 
-        QVERIFY(expected.size() == 4 && expectedReferences.size() > 1);
+        QCOMPARE(expected.size(), 4);
         for (const QString &table : tables) {
             QMap<QString, QJsonObject> stored;
             QSqlQuery query(QStringLiteral("SELECT * FROM '%1' WHERE uuid LIKE 'v-%'").arg(table));
@@ -213,16 +202,12 @@ private Q_SLOTS:
                 });
             QVERIFY2(stored == expected[table], qPrintable(table));
         }
-        QStringList references = TestDatabase::textColumn(
-            "SELECT key || (SELECT id FROM order_status WHERE name = key AND title = key) FROM "
-            "config WHERE key = value AND key LIKE 'v-c%'");
-        references.sort();
-        expectedReferences.sort();
-        QCOMPARE(references, expectedReferences);
-        QCOMPARE(TestDatabase::textColumn("SELECT shift_uuid FROM 'order' WHERE uuid = 'known' "
-                                          "UNION ALL SELECT COUNT(*) FROM order_status WHERE id IS "
-                                          "NULL UNION ALL SELECT * FROM pragma_integrity_check"),
-            QStringList({ "k", "0", "ok" }));
+        QCOMPARE(TestDatabase::textColumn(
+                     "SELECT shift_uuid FROM 'order' WHERE uuid = 'known' UNION ALL SELECT value "
+                     "FROM config WHERE key = 'known' UNION ALL SELECT title FROM order_status "
+                     "WHERE name = 'known' UNION ALL SELECT COUNT(*) FROM order_status WHERE id "
+                     "IS NULL UNION ALL SELECT * FROM pragma_integrity_check"),
+            QStringList({ "k", "v", "t", "0", "ok" }));
     }
 };
 
