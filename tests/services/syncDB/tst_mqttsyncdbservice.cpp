@@ -141,9 +141,14 @@ private Q_SLOTS:
         QFETCH(bool, otherBroker);
         start();
         const QString oldTopic = point->topic() + "/order";
-        // The board is wiped: no account, no subscription.
+        LogCapture log;
+        // The board is wiped: no account, no subscription, not even to the point's topic alone.
         point->env.domain.set(QString());
-        QVERIFY(publish(oldTopic, "o-wiped"));
+        QVERIFY(!QTest::qWaitFor(
+            [&] {
+                return !publish("/point/7/order", "o-wiped") || point->env.orderModel.rowCount();
+            },
+            500));
         // It is paired with point 9 of an account, whose broker may be another one.
         MosquittoBroker second(QStringLiteral("beta-board"), QStringLiteral("beta-pass"));
         MosquittoBroker *broker = otherBroker ? &second : &point->broker;
@@ -160,6 +165,9 @@ private Q_SLOTS:
         }
         QCOMPARE(point->env.orderModel.rowCount(), 0);
         QCOMPARE(TestDatabase::textColumn("SELECT uuid FROM 'order'"), QStringList());
+        // The old subscription is gone, not merely filtered.
+        for (const LogCapture::Entry &entry : log.atLevel(2))
+            QVERIFY2(!entry.message.contains("outside the point"), qPrintable(entry.message));
     }
 
     void stopKeepsTheServiceDisconnected()
