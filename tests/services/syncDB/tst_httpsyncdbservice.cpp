@@ -35,6 +35,7 @@ struct Stack
     FakeServer server;
     KMAPI api;
     AppEnv env;
+    std::unique_ptr<HttpSyncDBService> service = std::make_unique<HttpSyncDBService>(&api, &env);
 };
 
 } // namespace
@@ -44,7 +45,6 @@ class TestHttpSyncDBService : public QObject
     Q_OBJECT
 
     std::unique_ptr<Stack> s;
-    std::unique_ptr<HttpSyncDBService> service;
     // The service's announcements, on the thread where the program's receivers live.
     QStringList entries;
 
@@ -73,18 +73,14 @@ private Q_SLOTS:
         s->api.useHttps(false);
         s->api.setHost(s->server.host());
         QVERIFY(waitFor(s->api.requestToken(s->server.domain(), "device-1")));
-        service = std::make_unique<HttpSyncDBService>(&s->api, &s->env);
+        HttpSyncDBService *service = s->service.get();
         entries.clear();
-        connect(service.get(), &HttpSyncDBService::firstSyncFinished, this,
+        connect(service, &HttpSyncDBService::firstSyncFinished, this,
             [this] { entries.append("firstSyncFinished"); });
-        connect(service.get(), &HttpSyncDBService::syncFinished, this,
+        connect(service, &HttpSyncDBService::syncFinished, this,
             [this] { entries.append("syncFinished"); });
     }
-    void cleanup()
-    {
-        service.reset();
-        s.reset();
-    }
+    void cleanup() { s.reset(); }
 
     // A first synchronisation: a row the local tables refuse is skipped and named; every other row
     // of its chunk, its table and the synchronisation is stored, and the board is told the first
@@ -129,7 +125,7 @@ private Q_SLOTS:
         const QString stored
             = QString(hostile).replace("LONE", QString(QChar::ReplacementCharacter));
         LogCapture log;
-        service->run();
+        s->service->run();
         QVERIFY(waitForEntry("syncFinished"));
         QCOMPARE(lastAsked(), references + entities + "-30");
         QCOMPARE(entries, QStringList({ "firstSyncFinished", "syncFinished" }));
@@ -175,10 +171,10 @@ private Q_SLOTS:
         QFETCH(int, offset);
         QFETCH(bool, usable);
         QVERIFY(TestDatabase::exec("INSERT INTO config (key, value) VALUES ('last_update', '17')"));
-        QSignalSpy errors(service.get(), &IService::error);
+        QSignalSpy errors(s->service.get(), &IService::error);
         const QByteArray ts = QByteArray::number(QDateTime::currentSecsSinceEpoch() + offset);
         s->server.enqueue(FakeServer::SyncPath, FakeServer::raw(body.replace("NOW", ts)));
-        QVERIFY(waitFor(service->manualSync()));
+        QVERIFY(waitFor(s->service->manualSync()));
         QCoreApplication::processEvents(); // the announcements the chain made on its way
         QCOMPARE(
             entries, usable ? QStringList({ "firstSyncFinished", "syncFinished" }) : QStringList());
@@ -192,15 +188,15 @@ private Q_SLOTS:
     void gapIsCaughtUpThroughTheModels()
     {
         AppEnv &env = s->env;
-        service->run();
+        s->service->run();
         QVERIFY(waitForEntry("syncFinished"));
         QTRY_VERIFY(env.lastUpdate.value() > 0);
         const qint64 before = env.lastUpdate.value();
-        service->beginGap();
+        s->service->beginGap();
         // Synchronisations during a gap ask for the reference tables alone, write no entity rows.
         enqueue({ { "order", QJsonArray { QJsonObject { { "uuid", "o-9" } } } } }, 0, before + 100);
         entries.clear();
-        QVERIFY(waitFor(service->manualSync()));
+        QVERIFY(waitFor(s->service->manualSync()));
         QCOMPARE(lastAsked(), references + QString::number(before - 30));
         QTRY_COMPARE(env.lastUpdate.value(), before + 100);
 
@@ -211,7 +207,7 @@ private Q_SLOTS:
         enqueue({ { "order", QJsonArray { order } }, { "shift", QJsonArray { shift } },
             { "receipt", QJsonArray { QJsonObject { { "uuid", "r-1" } } } },
             { "receipt_item", QJsonArray { QJsonObject { { "uuid", "i-1" } } } } });
-        service->endGap();
+        s->service->endGap();
         QVERIFY(waitForEntry("syncFinished", 2));
         QCOMPARE(lastAsked(), references + entities + QString::number(before - 30));
         // The rows are in the models and stored once the synchronisation has finished.
@@ -222,7 +218,7 @@ private Q_SLOTS:
             QStringList { "o-1ready" });
         QCOMPARE(entries, QStringList({ "syncFinished", "syncFinished" }));
         // Caught up: the next synchronisation is an ordinary one again.
-        QVERIFY(waitFor(service->manualSync()));
+        QVERIFY(waitFor(s->service->manualSync()));
         QVERIFY(lastAsked().startsWith(references) && !lastAsked().contains(entities));
     }
 
@@ -234,11 +230,11 @@ private Q_SLOTS:
         for (const bool destroy : { false, true }) {
             QVERIFY(TestDatabase::exec("DELETE FROM order_status"));
             enqueue({ { "order_status", QJsonArray { status(1, "") } } }, 1000);
-            (void)service->manualSync();
+            (void)s->service->manualSync();
             QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, destroy ? 3 : 1));
             QElapsedTimer elapsed;
             elapsed.start();
-            destroy ? service.reset() : service->stop();
+            destroy ? s->service.reset() : s->service->stop();
             QVERIFY2(elapsed.elapsed() > 500, destroy ? "destructor" : "stop()");
             QCOMPARE(
                 TestDatabase::textColumn("SELECT COUNT(*) FROM order_status"), QStringList { "1" });
@@ -246,7 +242,7 @@ private Q_SLOTS:
             QCOMPARE(entries.filter("Finished"), QStringList());
             QCOMPARE(s->env.lastUpdate.value(), 0);
             if (!destroy) {
-                service->run();
+                s->service->run();
                 QVERIFY(waitForEntry("firstSyncFinished"));
                 QCOMPARE(lastAsked(), references + entities + "-30");
                 QTRY_VERIFY(s->env.lastUpdate.value() > 0);
@@ -260,11 +256,11 @@ private Q_SLOTS:
     void callersDuringAChainShareOneQueuedChain()
     {
         enqueue({}, 800);
-        service->run();
+        s->service->run();
         QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 1));
         enqueue({ { "order_status", QJsonArray { status(3, "q3") } } });
-        const VoidFuture first = service->manualSync();
-        const VoidFuture second = service->manualSync();
+        const VoidFuture first = s->service->manualSync();
+        const VoidFuture second = s->service->manualSync();
         for (const VoidFuture &manual : { first, second }) {
             QVERIFY(waitFor(manual) && !manual.isCanceled());
             QCOMPARE(s->server.count(FakeServer::SyncPath), 2);
@@ -278,13 +274,13 @@ private Q_SLOTS:
     {
         VoidFuture requested;
         bool asked = false;
-        connect(service.get(), &HttpSyncDBService::syncFinished, this, [&] {
+        connect(s->service.get(), &HttpSyncDBService::syncFinished, this, [&] {
             if (!std::exchange(asked, true))
-                requested = service->manualSync();
+                requested = s->service->manualSync();
         });
         for (int round = 1; round <= 20; ++round) {
             asked = false;
-            const VoidFuture first = service->manualSync();
+            const VoidFuture first = s->service->manualSync();
             QVERIFY(QTest::qWaitFor([&] { return asked; }, 10000));
             QVERIFY(waitFor(requested) && first.isFinished());
             QVERIFY(waitForEntry("syncFinished", 2 * round));
