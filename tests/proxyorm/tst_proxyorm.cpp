@@ -309,9 +309,7 @@ QVariant sumOf(const QList<Row> &rows, const QVariant &key, const Where &counts)
         if (r.value(Key) == key && r.value(Value).isValid() && counts.isAccepted(r.value(Value)))
             sum = sum.value_or(0) + r.value(Value).toInt();
     }
-    if (!sum)
-        return {};
-    return *sum == int(*sum) ? QVariant(int(*sum)) : QVariant(qlonglong(*sum));
+    return !sum ? QVariant() : *sum == int(*sum) ? QVariant(int(*sum)) : QVariant(qlonglong(*sum));
 }
 
 // What ProxyOrmValue computes: Values as doubles over the rows whose Key `where` accepts.
@@ -333,14 +331,14 @@ QVariant naiveTotal(const QList<Row> &rows, ProxyOrmValue::TypeAggregate kind, c
 // Numbers, then texts (by UTF-16 units), as the direction wants; values without an order last.
 bool before(const QVariant &a, const QVariant &b, bool ascending)
 {
-    const auto rank = [](const QVariant &v) {
-        const int type = v.typeId();
-        return type == QMetaType::Int || type == QMetaType::Double ? 0
-            : type == QMetaType::QString                           ? 1
-                                                                   : 2;
+    // Numbers 0, texts 1, anything else 2.
+    const auto rank = [](int type) {
+        if (type == QMetaType::QString)
+            return 1;
+        return type == QMetaType::Int || type == QMetaType::Double ? 0 : 2;
     };
-    const int ra = rank(a);
-    const int rb = rank(b);
+    const int ra = rank(a.typeId());
+    const int rb = rank(b.typeId());
     if (ra != rb || ra == 2)
         return ra == 2 || rb == 2 ? ra < rb : ascending == (ra < rb);
     const bool less = ra == 0 ? a.toDouble() < b.toDouble() : a.toString() < b.toString();
