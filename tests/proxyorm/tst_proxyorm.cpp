@@ -20,6 +20,10 @@
 
 using namespace ProxyOrm;
 
+// The randomized cross-check drives the proxy through random models and change sequences and
+// compares it after every step with a plain recomputation from the rows; KM4_PROXYORM_SEED=<n>
+// repeats one run. The other cases cover what it cannot see: the comparisons one by one, large
+// sorts, the reads a grouped aggregate takes, and the hand-overs of work done on the thread pool.
 class TestProxyOrm : public QObject
 {
     Q_OBJECT
@@ -69,6 +73,8 @@ QVariantList column(const QAbstractItemModel &model, int role)
     return values;
 }
 
+// A plain list model whose reads are counted and can be slowed down, so that work on pool threads
+// can be caught in the middle. It finds a key itself, as the first row holding it under Key.
 class TestListModel : public IndexedAbstractModel
 {
 public:
@@ -346,6 +352,7 @@ bool before(const QVariant &a, const QVariant &b, bool ascending)
     return ascending ? less : more;
 }
 
+// The proxy's columns recomputed plainly: filter, first row of each group, stable sort.
 struct Naive
 {
     const QList<Row> &rows;
@@ -408,6 +415,9 @@ void TestProxyOrm::matchesNaiveRecomputation_data()
     QTest::newRow("background") << true << 80;
 }
 
+// Filtering, grouping, sorting, row changes, a disabled proxy, a grouped sum, a sum over a joined
+// model, a joined value and a mapped label, and one aggregate value over the whole model; views of
+// every role must follow from the signals alone.
 void TestProxyOrm::matchesNaiveRecomputation()
 {
     QFETCH(bool, background);
