@@ -290,13 +290,14 @@ public:
     {
         QThreadPool::globalInstance()->waitForDone();
         const int rows = names.rowCount();
+        const int role = bounded(2) ? Key : Value;
         if (rows == 0 || bounded(4) == 0)
             names.insert(bounded(rows + 1), this->rows(1));
         else if (bounded(3) == 0)
             names.remove(bounded(rows), 1);
         else if (bounded(3) == 0)
             names.move(bounded(rows), bounded(rows));
-        else if (const int role = bounded(2) ? Key : Value; true)
+        else
             names.set(bounded(rows), role, values(role, 1));
     }
 
