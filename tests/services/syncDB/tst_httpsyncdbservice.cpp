@@ -9,10 +9,12 @@
 #include "testenvironment.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <memory>
 
@@ -250,6 +252,23 @@ private Q_SLOTS:
                 entries.clear();
             }
         }
+    }
+
+    // The news of a chain that ended just before stop() is dropped on its way to the GUI thread:
+    // after a wipe it would start the removed account's services again.
+    void newsOfAChainOvertakenOnItsWayIsDropped()
+    {
+        enqueue({});
+        (void)s->service->manualSync();
+        // The GUI thread's events must not run before stop(), as on a busy screen: the chain's
+        // last write is awaited by polling the database, then the moment it takes to end.
+        const QString stored = "SELECT COUNT(*) FROM config WHERE key = 'last_update'";
+        QDeadlineTimer deadline(10000);
+        while (TestDatabase::textColumn(stored) != QStringList { "1" } && !deadline.hasExpired())
+            QThread::msleep(5);
+        QThread::msleep(200);
+        s->service->stop();
+        QVERIFY(!QTest::qWaitFor([this] { return !entries.isEmpty(); }, 300));
     }
 
     // Callers that ask while a synchronisation runs share one chain after it, and hear of its end.

@@ -285,9 +285,7 @@ VoidFuture HttpSyncDBService::update()
 
     auto request = [this, tick]() -> APIFuture {
         if (!tick.online) {
-            finishFirstSync(tick.generation);
-            if (!overtaken(tick.generation))
-                Q_EMIT syncFinished();
+            announceFinish(tick.generation);
             throw AppException();
         }
         QList<QString> tables = referenceTables.keys();
@@ -475,8 +473,7 @@ void HttpSyncDBService::finish(const Tick &tick)
     failureCount = 0;
     if (overtaken(tick.generation))
         return;
-    finishFirstSync(tick.generation);
-    Q_EMIT syncFinished();
+    announceFinish(tick.generation);
     KM4_LOG(0, "sync finished");
 }
 
@@ -494,11 +491,28 @@ QString HttpSyncDBService::failureText(const QString &message, const QString &de
     return tr("Не удалось синхронизировать данные: %1 \n %2").arg(message, description);
 }
 
-void HttpSyncDBService::finishFirstSync(int generation)
+void HttpSyncDBService::announceFinish(int generation)
 {
-    const QMutexLocker locker(&announceMutex);
-    if (!overtaken(generation) && firstSync.exchange(false))
-        Q_EMIT firstSyncFinished();
+    bool first = false;
+    {
+        const QMutexLocker locker(&announceMutex);
+        if (overtaken(generation))
+            return;
+        first = firstSync.exchange(false);
+    }
+    // The listeners live on the GUI thread and would get a signal emitted here only later, maybe
+    // after a stop() has removed the account (its services would start again); so the news is
+    // told there, and only while the chain still belongs to the running service.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, first] {
+            if (overtaken(generation))
+                return;
+            if (first)
+                Q_EMIT firstSyncFinished();
+            Q_EMIT syncFinished();
+        },
+        Qt::QueuedConnection);
 }
 
 int HttpSyncDBService::syncPeriod() const

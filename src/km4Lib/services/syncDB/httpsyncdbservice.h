@@ -110,8 +110,9 @@ private:
     void countFailure(const QString &message, const QString &description);
     QString failureText(const QString &message, const QString &description) const;
 
-    // Clears the first-sync flag and announces it, unless stop() has overtaken the chain.
-    void finishFirstSync(int generation);
+    // Clears the first-sync flag and announces the end of the chain (and of the first
+    // synchronisation) on the GUI thread, unless stop() has overtaken the chain.
+    void announceFinish(int generation);
     bool overtaken(int generation) const { return generation != this->generation.load(); }
     int syncPeriod() const;
     void waitForChain();
