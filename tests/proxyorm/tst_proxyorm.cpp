@@ -36,6 +36,8 @@ private Q_SLOTS:
     void where();
     void sortsLargeInputsWithoutDeepRecursion();
     void memoComputesOncePerKey();
+    void aggregateKinds_data();
+    void aggregateKinds();
     void backgroundRecomputation();
     void cancelledRebuildLeavesNoStaleCache();
 };
@@ -649,6 +651,31 @@ void TestProxyOrm::memoComputesOncePerKey()
     QCOMPARE(first.data(8, Grouped), QVariant(0));
     model.move(8, 0);
     QCOMPARE(first.data(0, Grouped), QVariant(8));
+}
+
+void TestProxyOrm::aggregateKinds_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariantList>("expected"); // numbers, texts in row order, one row
+    QTest::newRow("count") << int(TypeAggregate::Count) << QVariantList { 3, 2, 1 };
+    QTest::newRow("sum") << int(TypeAggregate::Sum) << QVariantList { 6, "ba", 7 };
+    QTest::newRow("average") << int(TypeAggregate::Average) << QVariantList { 2.0, 0.0, 7.0 };
+    QTest::newRow("min") << int(TypeAggregate::Min) << QVariantList { 1, "a", 7 };
+    QTest::newRow("max") << int(TypeAggregate::Max) << QVariantList { 3, "b", 7 };
+    QTest::newRow("first") << int(TypeAggregate::First) << QVariantList { 3, "b", 7 };
+    QTest::newRow("last") << int(TypeAggregate::Last) << QVariantList { 2, "a", 7 };
+}
+
+void TestProxyOrm::aggregateKinds()
+{
+    QFETCH(int, kind);
+    QFETCH(QVariantList, expected);
+    TestListModel model({ row(0, 1, 3), row(1, 2, "b"), row(2, 1, 1), row(3, 3, 7), row(4, 2, "a"),
+        row(5, 1, 2) });
+    AggregateByRow aggregate(&model, Key, Value, TypeAggregate(kind), Grouped);
+    QCOMPARE((QVariantList { aggregate.data(0, Grouped), aggregate.data(1, Grouped),
+                 aggregate.data(3, Grouped) }),
+        expected);
 }
 
 void TestProxyOrm::backgroundRecomputation()
