@@ -254,6 +254,20 @@ private Q_SLOTS:
         }
     }
 
+    // A period of 0 leaves the timer its compiled default (it would fire on every pass of the
+    // event loop), while "updated after" still takes the configured period.
+    void periodOfZero()
+    {
+        SyncConfig config;
+        config.http_sync_ms = 0;
+        s->env.syncConfig.set(config);
+        s->env.lastUpdate.set(1700000000);
+        s->service->run();
+        QVERIFY(waitForEntry("syncFinished"));
+        QCOMPARE(lastAsked(), references + entities + "1700000000");
+        QVERIFY(!s->server.waitForRequests(FakeServer::SyncPath, 2, 200));
+    }
+
     // The news of a chain that ended just before stop() is dropped on its way to the GUI thread:
     // after a wipe it would start the removed account's services again.
     void newsOfAChainOvertakenOnItsWayIsDropped()
