@@ -112,6 +112,35 @@ private Q_SLOTS:
         QCOMPARE(logged.filter(m_broker.password()), QStringList()); // no password in the log
     }
 
+    // Deleted while it looks up the host, or by a handler of its own message inside its read
+    // loop, the client leaves nothing behind that could fire later.
+    void destroyedWhileBusyIsSafe()
+    {
+        for (const bool fromMessage : { false, true }) {
+            auto *client = new MqttClient;
+            const QPointer<MqttClient> guard(client);
+            client->setHostname(QStringLiteral("localhost"));
+            client->setPort(m_broker.port());
+            client->setUsername(m_broker.username());
+            client->setPassword(m_broker.password());
+            client->connectToHost();
+            if (!fromMessage) {
+                delete client;
+                QTest::qWait(100); // the lookup's answer, for a client that is gone
+                continue;
+            }
+            QTRY_COMPARE(client->state(), MqttClient::Connected);
+            MqttSubscription *subscription
+                = client->subscribe(MqttTopicFilter(QStringLiteral("destroy/#")), 1);
+            QTRY_COMPARE(subscription->state(), MqttSubscription::Subscribed);
+            connect(subscription, &MqttSubscription::messageReceived, this,
+                [client] { delete client; });
+            QVERIFY(m_broker.publish("destroy/a", "1") && m_broker.publish("destroy/b", "2"));
+            QTRY_VERIFY(guard.isNull());
+            QCoreApplication::processEvents();
+        }
+    }
+
     // What a broker sees: MQTT 3.1.1, user name and password, clean session, keep-alive 60 s, the
     // requested QoS, a QoS 1 message acknowledged. The client waits for each answer on the event
     // loop, so this peer on the same thread can give it.
