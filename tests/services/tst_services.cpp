@@ -250,7 +250,7 @@ private Q_SLOTS:
         QFuture<bool> failed = service.load();
         QVERIFY(waitFor(failed) && !failed.result());
         db.service().run();
-        ENVRepo::insertENV("domain", "o'cafe");
+        ENVRepo::insertENV("domain", "o'cafe %2 %3");
         ENVRepo::insertENV("last_update", "5000000000");
         QFuture<bool> stale = service.load();
         service.stop(); // the local data is being wiped
@@ -265,7 +265,7 @@ private Q_SLOTS:
         QVERIFY(waitFor(applied) && applied.result());
         QCOMPARE(appliedOn, QThread::currentThread());
         QCOMPARE(loaded.count(), 1);
-        QCOMPARE(env.domain.value(), "o'cafe");
+        QCOMPARE(env.domain.value(), "o'cafe %2 %3");
         QCOMPARE(env.lastUpdate.value(), 5000000000LL);
         QCOMPARE(env.uuid.value(), QString::fromUtf8(QSysInfo::machineUniqueId()));
     }
