@@ -309,6 +309,27 @@ private Q_SLOTS:
             QVERIFY(server->requests().isEmpty());
     }
 
+    // An unpaired board that the server does not know yet asks to be registered and says so, or
+    // that its request waits; neither logs in nor keeps the domain.
+    void registration_data()
+    {
+        QTest::addColumn<FakeServer::Answer>("answer");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("asked") << FakeServer::json({}) << "Запрос на регистрацию отправлен";
+        QTest::newRow("pending") << FakeServer::error(400, 1002, "x")
+                                 << "Запрос на регистрацию уже отправлен";
+    }
+
+    void registration()
+    {
+        QFETCH(FakeServer::Answer, answer);
+        QFETCH(QString, shown);
+        server->setAnswer(FakeServer::RegistrationPath, answer);
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), "127"), QVariantList { shown });
+        QCOMPARE(server->count(FakeServer::TokenPath), 0);
+        QCOMPARE(TestCore::setting("domain"), QString());
+    }
+
     // Trimmed, lower-cased and in the IDNA ASCII form.
     void normalisedForms()
     {
