@@ -309,6 +309,38 @@ private Q_SLOTS:
             QVERIFY(server->requests().isEmpty());
     }
 
+    // The board shows the last general shift, and only while it is open; without one, the empty
+    // shift. Every shift has an order, so a shift that is loaded shows one.
+    void currentShift_data()
+    {
+        QTest::addColumn<QString>("shifts"); // (id, uuid, type, closed_at), oldest first
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("no general one") << "(1, 'c', 'cash', 0)" << "" << 0;
+        QTest::newRow("the open general one")
+            << "(1, 'old', 'general', 5), (2, 's', 'general', 0), (3, 'c', 'cash', 0)" << "s" << 1;
+        QTest::newRow("closed") << "(1, 's', 'general', 1700000500)" << "s" << 0;
+    }
+
+    void currentShift()
+    {
+        QFETCH(QString, shifts);
+        QFETCH(QString, current);
+        QFETCH(int, shown);
+        QVERIFY(TestDatabase::exec("INSERT INTO shift (id, uuid, type, closed_at, number, "
+                                   "created_at) SELECT *, column1, 1 FROM (VALUES " + shifts + ")"));
+        QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, number) "
+                                   "SELECT 'o-' || uuid, uuid, id FROM shift"));
+        AppEnv *env = core->env();
+        QSignalSpy resets(&env->orderModel, &QAbstractItemModel::modelReset);
+        env->updateAllModels();
+        QTRY_COMPARE(env->shiftModel.rowCount(), int(shifts.count('(')));
+        QCOMPARE(env->shiftUuid.value(), current);
+        QCOMPARE(env->isShiftOpen.value(), shown > 0 || current.isEmpty());
+        QTRY_COMPARE(resets.count(), int(env->isShiftOpen.value()));
+        QCOMPARE(env->orderModel.rowCount(), shown);
+    }
+
     // An unpaired board that the server does not know yet asks to be registered and says so, or
     // that its request waits; neither logs in nor keeps the domain.
     void registration_data()
