@@ -37,6 +37,7 @@ private Q_SLOTS:
     void sortsLargeInputsWithoutDeepRecursion();
     void memoComputesOncePerKey();
     void aggregateKinds_data();
+    void missingRowsAndModels();
     void aggregateKinds();
     void backgroundRecomputation();
     void cancelledRebuildLeavesNoStaleCache();
@@ -676,6 +677,26 @@ void TestProxyOrm::aggregateKinds()
     QCOMPARE((QVariantList { aggregate.data(0, Grouped), aggregate.data(1, Grouped),
                  aggregate.data(3, Grouped) }),
         expected);
+}
+
+// Rows outside the model, and models that are gone, read as missing values (or the default).
+void TestProxyOrm::missingRowsAndModels()
+{
+    auto left = std::make_unique<TestListModel>(QList<Row> { row(0, 1) });
+    auto right = std::make_unique<TestListModel>(QList<Row> { row(0, 1, "apple") });
+    const FromSource from(left.get(), { { Label, Key } });
+    const Join join(left.get(), Key, right.get(), Key, { { Joined, Value } });
+    const Case mapped(left.get(), Key, { { 1, "one" } }, Label, "none");
+    QCOMPARE((QVariantList { join.data(0, Joined), join.data(1, Joined), join.data(-1, Joined),
+                 mapped.data(0, Label) }),
+        (QVariantList { "apple", QVariant(), QVariant(), "one" }));
+    right.reset();
+    join.invalidateCache(-1, -1);
+    QCOMPARE(join.data(0, Joined), QVariant());
+    left.reset();
+    mapped.invalidateCache(-1, -1);
+    QCOMPARE((QVariantList { from.data(0, Label), mapped.data(0, Label) }),
+        (QVariantList { QVariant(), "none" }));
 }
 
 void TestProxyOrm::backgroundRecomputation()
