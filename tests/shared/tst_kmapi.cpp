@@ -10,6 +10,7 @@
 #include <QMetaEnum>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtConcurrent>
 
 namespace {
 
@@ -176,6 +177,29 @@ private Q_SLOTS:
         QCOMPARE(errors.count(), errorRequests);
         if (seen != "-")
             QCOMPARE(received(server), seen);
+    }
+
+    // Logins and uploads from several pool threads at once each read one consistent set of
+    // tokens and addresses.
+    void parallelRequestsFromPoolThreads()
+    {
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.clearRequests();
+        QList<QFuture<APIFuture>> started;
+        for (int i = 0; i < 16; ++i) {
+            started << QtConcurrent::run([&api, i] {
+                return i % 4 == 0 ? api.requestToken(QStringLiteral("127"), QStringLiteral("dev"))
+                                  : api.requestSendLogs({ i });
+            });
+        }
+        for (const QFuture<APIFuture> &request : started)
+            QVERIFY(waitFor(request) && outcome(request.result()) == "success");
+        QCOMPARE(server.count(FakeServer::LogsPath), 12);
+        for (const RecordedRequest &r : server.requests(FakeServer::LogsPath))
+            QVERIFY2(r.header("Authorization").startsWith("Bearer "), r.header("Authorization"));
     }
 
 private:
