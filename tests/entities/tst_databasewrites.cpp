@@ -126,6 +126,15 @@ struct Fixture
             shown.sort();
             return shown.join(u' ');
         };
+        // The uuids in row order, each marked "!" where the uuid index does not lead to its row.
+        sequence = [typed] {
+            QString uuids;
+            for (int row = 0; row < typed->rowCount(); ++row) {
+                const QString &uuid = typed->entityAt(row)->uuid;
+                uuids += uuid + (typed->find(uuid) == typed->entityAt(row) ? " " : "! ");
+            }
+            return uuids;
+        };
     }
 
     bool reload() { return finishedCleanly(model->update(shiftOf)); }
@@ -148,6 +157,7 @@ struct Fixture
     QString table;
     std::function<VoidFuture(const QJsonObject &)> push;
     std::function<QString()> rows;
+    std::function<QString()> sequence;
     int resets = 0;
     QStringList changes;
 };
@@ -426,24 +436,29 @@ void TestDatabaseWrites::pushesDuringReloadAreKept()
 }
 
 // A failed reload keeps the rows; pushed rows the database does not take are logged and go back
-// to what was shown before (an update) or leave (an addition).
+// to what was shown before, in their places (an update or a deletion), or leave (an addition).
 void TestDatabaseWrites::failedReadAndWriteKeepRows()
 {
     QFETCH(QString, model);
     Fixture fx(model);
     QVERIFY(fx.seed());
     const QString shown = fx.rows();
+    const QString sequence = fx.sequence();
     QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE '%1'").arg(fx.table)));
     LogCapture log;
     QVERIFY(waitFor(fx.model->update(shiftOf)));
+    const QString first = fx.sequence().section(u' ', 0, 0);
+    QVERIFY(waitFor(fx.push(record(first, 77, true))));
     QVERIFY(waitFor(fx.push(record("a0", 77))));
     QVERIFY(waitFor(fx.push(record("n", 1))));
     QCOMPARE(fx.rows(), shown);
+    QCOMPARE(fx.sequence(), sequence);
     QCOMPARE(fx.resets, 1);
-    QCOMPARE(log.atLevel(3).size(), 3);
+    QCOMPARE(log.atLevel(3).size(), 4);
 }
 
-// A record of another kind, or none, is logged and changes nothing.
+// A record of another kind, or none, or one without a uuid (which nothing could ever find or
+// replace), is logged and changes nothing.
 void TestDatabaseWrites::otherEntityIsRefused()
 {
     QFETCH(QString, model);
@@ -454,11 +469,17 @@ void TestDatabaseWrites::otherEntityIsRefused()
     QVERIFY(finishedCleanly(
         fx.model->insert(model == "shift" ? static_cast<BaseEntity *>(&order) : &shift)));
     QVERIFY(finishedCleanly(fx.model->insert(nullptr)));
+    QJsonObject withoutUuid = record("x", 1);
+    withoutUuid.remove("uuid");
+    QVERIFY(finishedCleanly(fx.push(withoutUuid)));
+    withoutUuid.insert("uuid", "");
+    QVERIFY(finishedCleanly(fx.push(withoutUuid)));
     QCOMPARE(fx.rows() + fx.takeChanges() + fx.stored(), QString());
-    QCOMPARE(log.atLevel(3).size(), 2);
+    QCOMPARE(log.atLevel(3).size(), 4);
 }
 
-// The rows of a list the database refuses are not kept; the rest of the list is.
+// The rows of a list the database refuses are not kept; the rest of the list is. A refused
+// update shows the row as it was, in its place.
 void TestDatabaseWrites::refusedRowOfAListIsTakenBack()
 {
     Fixture fx("shift");
@@ -471,11 +492,15 @@ void TestDatabaseWrites::refusedRowOfAListIsTakenBack()
     LogCapture log;
     Shift invalid = entity<Shift>(record("c", 4));
     invalid.created_at = 0; // the table requires it
+    Shift invalidA = entity<Shift>(record("a", 6));
+    invalidA.created_at = 0;
     Shift valid = entity<Shift>(record("d", 5));
-    QVERIFY(finishedCleanly(shifts.insert(QList<Shift *> { &invalid, &valid })));
+    QVERIFY(finishedCleanly(shifts.insert(QList<Shift *> { &invalid, &invalidA, &valid })));
     QCOMPARE(fx.rows(), QStringLiteral("a=3 b=2 d=5"));
     QCOMPARE(fx.stored(), fx.rows());
-    QCOMPARE(log.atLevel(3).size(), 1);
+    QCOMPARE(log.atLevel(3).size(), 2);
+    QCOMPARE(shifts.entityAt(0)->uuid + shifts.entityAt(1)->uuid + shifts.entityAt(2)->uuid,
+        QStringLiteral("abd"));
 }
 
 // Of overlapping reloads every future finishes and the one started last stays, although the rows

@@ -4,9 +4,12 @@
 
 namespace {
 
-template <typename Entity> QFuture<QStringList> storeAll(const QList<Entity *> &list)
+template <typename Entity>
+QFuture<QStringList> storeAll(
+    const QList<Entity *> &list, EntityWriter::Replace replace = EntityWriter::Replace::Always)
 {
     EntityWriter::Rows rows;
+    rows.replace = replace;
     rows.values.reserve(list.size());
     rows.uuids.reserve(list.size());
     rows.ids.reserve(list.size());
@@ -56,22 +59,24 @@ VoidFuture EntitiesRepo::insertReceiptItem(QList<ReceiptItem *> list)
     return insertAll(list);
 }
 
-QFuture<QStringList> EntitiesRepo::store(const QList<Order *> &list)
+QFuture<QStringList> EntitiesRepo::store(const QList<Order *> &list, EntityWriter::Replace replace)
 {
-    return storeAll(list);
+    return storeAll(list, replace);
 }
 
-QFuture<QStringList> EntitiesRepo::store(const QList<Shift *> &list)
+QFuture<QStringList> EntitiesRepo::store(const QList<Shift *> &list, EntityWriter::Replace replace)
 {
-    return storeAll(list);
+    return storeAll(list, replace);
 }
 
-QFuture<QStringList> EntitiesRepo::store(const QList<Receipt *> &list)
+QFuture<QStringList> EntitiesRepo::store(
+    const QList<Receipt *> &list, EntityWriter::Replace replace)
 {
-    return storeAll(list);
+    return storeAll(list, replace);
 }
 
-QFuture<QStringList> EntitiesRepo::store(const QList<ReceiptItem *> &list)
+QFuture<QStringList> EntitiesRepo::store(
+    const QList<ReceiptItem *> &list, EntityWriter::Replace replace)
 {
-    return storeAll(list);
+    return storeAll(list, replace);
 }

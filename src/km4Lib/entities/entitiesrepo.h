@@ -1,5 +1,6 @@
 #pragma once
 
+#include "entitywriter.h"
 #include "order.h"
 #include "receipt.h"
 #include "receiptitem.h"
@@ -18,7 +19,7 @@
 //
 // A row the database refuses is skipped and named in a level-3 line; the rest of the list is
 // stored. The insert* futures fail (DBException) only when the write could not run at all; the
-// store* futures also tell which rows were refused, by uuid.
+// store* futures also tell which rows were not stored, by uuid.
 class EntitiesRepo : public QObject
 {
     Q_OBJECT
@@ -31,8 +32,12 @@ public:
     [[nodiscard]] static VoidFuture insertReceipt(QList<Receipt *> list);
     [[nodiscard]] static VoidFuture insertReceiptItem(QList<ReceiptItem *> list);
 
-    [[nodiscard]] static QFuture<QStringList> store(const QList<Order *> &list);
-    [[nodiscard]] static QFuture<QStringList> store(const QList<Shift *> &list);
-    [[nodiscard]] static QFuture<QStringList> store(const QList<Receipt *> &list);
-    [[nodiscard]] static QFuture<QStringList> store(const QList<ReceiptItem *> &list);
+    [[nodiscard]] static QFuture<QStringList> store(
+        const QList<Order *> &list, EntityWriter::Replace replace = EntityWriter::Replace::Always);
+    [[nodiscard]] static QFuture<QStringList> store(
+        const QList<Shift *> &list, EntityWriter::Replace replace = EntityWriter::Replace::Always);
+    [[nodiscard]] static QFuture<QStringList> store(const QList<Receipt *> &list,
+        EntityWriter::Replace replace = EntityWriter::Replace::Always);
+    [[nodiscard]] static QFuture<QStringList> store(const QList<ReceiptItem *> &list,
+        EntityWriter::Replace replace = EntityWriter::Replace::Always);
 };

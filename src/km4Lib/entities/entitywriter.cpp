@@ -45,6 +45,20 @@ QString quoted(const QString &identifier)
         + QLatin1Char('"');
 }
 
+// The row's position of the named column, or -1.
+qsizetype columnOf(const EntityWriter::Rows &rows, const char *name)
+{
+    return rows.columns.indexOf(QLatin1String(name));
+}
+
+// Whether the rows are written only over stored rows that are not newer: the table must have
+// both columns that compare them.
+bool keepsNewer(const EntityWriter::Rows &rows)
+{
+    return rows.replace == EntityWriter::Replace::UnlessStoredIsNewer && columnOf(rows, "uuid") >= 0
+        && columnOf(rows, "updated_at") >= 0;
+}
+
 QString insertStatement(const EntityWriter::Rows &rows)
 {
     QStringList columns;
@@ -53,8 +67,16 @@ QString insertStatement(const EntityWriter::Rows &rows)
         columns.append(quoted(column));
     QString marks = QStringLiteral("?, ").repeated(rows.columns.size());
     marks.chop(2);
-    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-        .arg(quoted(rows.table), columns.join(QLatin1String(", ")), marks);
+    const QString table = quoted(rows.table);
+    if (!keepsNewer(rows)) {
+        return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(table, columns.join(QLatin1String(", ")), marks);
+    }
+    // The last two values are the row's uuid and updated_at again. A NULL on either side compares
+    // as unknown, and the row is written.
+    return QStringLiteral("INSERT INTO %1 (%2) SELECT %3 WHERE NOT EXISTS (SELECT 1 FROM %1 WHERE "
+                          "\"uuid\" = ? AND \"updated_at\" > ?)")
+        .arg(table, columns.join(QLatin1String(", ")), marks);
 }
 
 bool run(QSqlDatabase &database, const QString &sql, QSqlError *error)
@@ -76,13 +98,15 @@ bool refusedForItsValues(const QSqlError &error)
     return primary == 18 || primary == 19 || primary == 20;
 }
 
-// Writes one request's rows with the table's statement; returns the uuids of refused rows, or
+// Writes one request's rows with the table's statement; returns the uuids of rows not stored, or
 // sets the error that failed the request.
 QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &statements,
     const EntityWriter::Rows &rows, std::optional<QSqlError> *failure)
 {
     QStringList refused;
-    auto found = statements.find(rows.table);
+    const bool keepNewer = keepsNewer(rows);
+    const QString statement = keepNewer ? rows.table + QLatin1String("/newer") : rows.table;
+    auto found = statements.find(statement);
     if (found == statements.end()) {
         QSqlQuery query(database);
         query.setForwardOnly(true);
@@ -92,17 +116,25 @@ QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &stateme
             *failure = query.lastError();
             return refused;
         }
-        found = statements.insert(rows.table, query);
+        found = statements.insert(statement, query);
     }
     QSqlQuery &query = found.value();
+    const qsizetype uuidColumn = columnOf(rows, "uuid");
+    const qsizetype updatedColumn = columnOf(rows, "updated_at");
     for (qsizetype i = 0; i < rows.values.size(); ++i) {
-        if (SqlValue::bind(query, rows.values.at(i)) > 0) {
+        QVariantList values = rows.values.at(i);
+        if (keepNewer)
+            values << values.at(uuidColumn) << values.at(updatedColumn);
+        if (SqlValue::bind(query, values) > 0) {
             KM4_LOG(2,
                 "a text with a lone surrogate is stored with U+FFFD in its place:", rows.table,
                 "uuid", rows.uuids.at(i), "id", rows.ids.at(i));
         }
-        if (query.exec())
+        if (query.exec()) {
+            if (keepNewer && query.numRowsAffected() == 0)
+                refused.append(rows.uuids.at(i));
             continue;
+        }
         if (!refusedForItsValues(query.lastError())) {
             qDebug() << "FAIL QUERY: " << query.lastQuery() << query.lastError().text();
             *failure = query.lastError();

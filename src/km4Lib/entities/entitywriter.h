@@ -19,6 +19,11 @@
 class EntityWriter
 {
 public:
+    // How a row replaces the stored row of its uuid: always, as a push does, or only when the
+    // stored row is not newer by updated_at. A row caught up after a gap in pushes may be older
+    // than a push that overtook it on the way.
+    enum class Replace { Always, UnlessStoredIsNewer };
+
     struct Rows
     {
         QString table;
@@ -28,8 +33,10 @@ public:
         // Each row's uuid and id, for naming it when it is refused.
         QStringList uuids;
         QList<qint64> ids;
+        Replace replace = Replace::Always;
     };
 
-    // The future holds the uuids of the rows the database refused.
+    // The future holds the uuids of the rows not stored: those the database refused, and those
+    // a newer stored row kept out (which is no error and writes no line).
     [[nodiscard]] static QFuture<QStringList> write(Rows rows);
 };

@@ -4,7 +4,9 @@
 #include "entitymodel.h"
 #include "entityrows.h"
 #include "reloadtracker.h"
+#include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
+#include "shared/logger.h"
 
 #include <QFuture>
 #include <QHash>
@@ -38,6 +40,19 @@ public:
         return row >= 0 && row < rows.size() ? &rows.at(row) : nullptr;
     }
 
+    // Whether the row shown for the record's uuid is newer by updated_at; a time of 0 is unknown
+    // and never newer, as the database compares it.
+    bool showsNewer(const Entity &entity) const
+    {
+        const Entity *shown = find(entity.uuid);
+        return shown && entity.updated_at != 0 && shown->updated_at > entity.updated_at;
+    }
+
+    VoidFuture insertCaughtUp(BaseEntity *entityPtr) override
+    {
+        return push(entityPtr, EntityWriter::Replace::UnlessStoredIsNewer);
+    }
+
 protected:
     explicit EntityListModel(QObject *parent)
         : EntityModel(parent)
@@ -48,6 +63,38 @@ protected:
     virtual bool leavesOnPush(const Entity &) const { return false; }
 
     int rowOf(const QString &uuid) const { return indexUuid.value(uuid, -1); }
+
+    // A row as it was shown before a push changed it, for taking the push back.
+    struct Shown
+    {
+        int row;
+        Entity entity;
+    };
+
+    // Takes one record pushed by the server, or caught up after a gap in pushes, into the rows
+    // and into the database. A record without a uuid could never be found or replaced: it is
+    // neither shown nor stored. A caught-up record older than the row shown is left out: the
+    // database has, or is about to have, that newer row.
+    [[nodiscard]] VoidFuture push(BaseEntity *entityPtr, EntityWriter::Replace replace)
+    {
+        auto *entity = dynamic_cast<Entity *>(entityPtr);
+        if (!entity) {
+            KM4_LOG(3, "not a row of", Entity().tableName(), ":",
+                entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+            return QtFuture::makeReadyFuture();
+        }
+        if (entity->uuid.isEmpty()) {
+            KM4_LOG(3, "a row without a uuid is neither stored nor shown:", entity->tableName());
+            return QtFuture::makeReadyFuture();
+        }
+        if (replace == EntityWriter::Replace::UnlessStoredIsNewer && showsNewer(*entity))
+            return QtFuture::makeReadyFuture();
+        const QList<Shown> before = shownBefore({ entity });
+        upsert(*entity);
+        return write({ entity }, before, replace).onFailed(this, [](const AppException &exception) {
+            KM4_LOG(3, exception.message(), exception.description());
+        });
+    }
 
     // Takes one record into the rows: it replaces the row with its uuid, or removes that row
     // when leavesOnPush says so, or is appended. Inside a
@@ -74,11 +121,21 @@ protected:
 
     void appendRow(const Entity &entity, bool announce = true)
     {
-        const int row = int(rows.size());
+        insertRowAt(int(rows.size()), entity, announce);
+    }
+
+    void insertRowAt(int row, const Entity &entity, bool announce = true)
+    {
         if (announce)
             beginInsertRows(QModelIndex(), row, row);
+        if (row < rows.size()) {
+            for (auto it = indexUuid.begin(); it != indexUuid.end(); ++it) {
+                if (it.value() >= row)
+                    ++it.value();
+            }
+        }
         indexUuid.insert(entity.uuid, row);
-        rows.append(entity);
+        rows.insert(row, entity);
         if (announce)
             endInsertRows();
     }
@@ -125,8 +182,8 @@ protected:
     }
 
     // The rows shown now for the uuids of a push, in row order; taken before the push changes
-    // them, so that a row the database refuses can be taken back.
-    QList<Entity> shownBefore(const QList<Entity *> &list) const
+    // them, so that a row the database does not take can be taken back.
+    QList<Shown> shownBefore(const QList<Entity *> &list) const
     {
         QList<int> shownRows;
         for (const Entity *entity : list) {
@@ -136,45 +193,58 @@ protected:
         }
         std::sort(shownRows.begin(), shownRows.end());
         shownRows.erase(std::unique(shownRows.begin(), shownRows.end()), shownRows.end());
-        QList<Entity> result;
+        QList<Shown> result;
         for (int row : std::as_const(shownRows))
-            result.append(rows.at(row));
+            result.append({ row, rows.at(row) });
         return result;
     }
 
     // Stores the pushed records, remembered until the write has ended so that a reload that
-    // misses them replays them. A row the database does not have (refused, or the whole write
-    // failed) is not shown either: it goes back to what `before` (from shownBefore) showed, or
-    // leaves. The future carries the write's failure.
-    [[nodiscard]] VoidFuture write(const QList<Entity *> &list, const QList<Entity> &before)
+    // misses them replays them. A row the database does not have (refused, kept out by a newer
+    // stored row, or the whole write failed) is not shown either: it goes back to what `before`
+    // (from shownBefore) showed, or leaves. The future carries the write's failure.
+    [[nodiscard]] VoidFuture write(const QList<Entity *> &list, const QList<Shown> &before,
+        EntityWriter::Replace replace = EntityWriter::Replace::Always)
     {
         QList<Entity> pushed;
         pushed.reserve(list.size());
         for (const Entity *entity : list)
             pushed.append(*entity);
         const quint64 push = reloads.recordPush(pushed);
-        return EntitiesRepo::store(list).then(
-            this, [this, push, pushed, before](QFuture<QStringList> write) {
-                reloads.settle(push);
+        return EntitiesRepo::store(list, replace)
+            .then(this, [this, push, pushed, before](QFuture<QStringList> write) {
                 const QStringList refused = EntityRows<Entity>::refused(write, pushed);
+                reloads.settle(push, refused);
                 if (!refused.isEmpty())
                     takeBack(refused, before);
                 write.waitForFinished(); // hands a failure on to the caller
             });
     }
 
-    // Takes refused rows out and shows again what they showed before their push, at the end.
-    void takeBack(const QStringList &refused, const QList<Entity> &before)
+    // Shows again what the rows the database did not take showed before their push, in the
+    // places they had; a row that was not shown before leaves.
+    void takeBack(const QStringList &refused, const QList<Shown> &before)
     {
-        for (const QString &uuid : refused) {
-            const int row = rowOf(uuid);
-            if (row >= 0)
-                removeRowAt(row);
-        }
         const QSet<QString> gone(refused.cbegin(), refused.cend());
-        for (const Entity &entity : before) {
-            if (gone.contains(entity.uuid) && rowOf(entity.uuid) < 0)
-                appendRow(entity);
+        QSet<QString> restored;
+        for (const QString &uuid : gone) {
+            const int row = rowOf(uuid);
+            if (row < 0)
+                continue;
+            const auto was = std::find_if(before.cbegin(), before.cend(),
+                [&uuid](const Shown &shown) { return shown.entity.uuid == uuid; });
+            if (was == before.cend()) {
+                removeRowAt(row);
+            } else {
+                replaceRow(row, was->entity);
+                restored.insert(uuid);
+            }
+        }
+        // Rows the push took out come back where they were, the earliest first, so each finds the
+        // rows before it in place.
+        for (const Shown &shown : before) {
+            if (gone.contains(shown.entity.uuid) && !restored.contains(shown.entity.uuid))
+                insertRowAt(std::min(shown.row, int(rows.size())), shown.entity);
         }
     }
 

@@ -24,6 +24,9 @@ public Q_SLOTS:
     virtual VoidFuture update(QString shiftUuid = QString()) = 0;
     virtual VoidFuture insert(BaseEntity *entityPtr) = 0;
     virtual VoidFuture removeOldEntity(int day) = 0;
+    // Takes one record caught up over HTTP after a gap in pushes, as insert() takes a pushed one,
+    // except that a newer row shown or stored for its uuid stays: a push may have overtaken it.
+    virtual VoidFuture insertCaughtUp(BaseEntity *entityPtr) = 0;
 
 protected:
     // Hands the rows of the reload `generation`, read on a pool thread, to this model's thread

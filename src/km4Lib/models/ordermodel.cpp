@@ -149,16 +149,7 @@ VoidFuture OrderModel::removeOldEntity(int day)
 VoidFuture OrderModel::insert(BaseEntity *entityPtr)
 {
     KM4_LOG_SCOPE();
-    auto *order = dynamic_cast<Order *>(entityPtr);
-    if (!order) {
-        KM4_LOG(3, "not an order:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
-        return QtFuture::makeReadyFuture();
-    }
-    const QList<Order> before = shownBefore({ order });
-    upsert(*order);
-    return write({ order }, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return push(entityPtr, EntityWriter::Replace::Always);
 }
 
 bool OrderModel::leavesOnPush(const Order &order) const

@@ -111,7 +111,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
 {
     KM4_LOG_SCOPE();
     list.removeAll(nullptr);
-    const QList<ReceiptItem> before = shownBefore(list);
+    const QList<Shown> before = shownBefore(list);
     // Unlike a single push, the row already held decides: one deleted before leaves.
     for (const ReceiptItem *item : std::as_const(list)) {
         const int row = rowOf(item->uuid);
@@ -122,7 +122,9 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
         else
             replaceRow(row, *item);
     }
-    return writeItems(list, before);
+    return write(list, before).onFailed(this, [](const AppException &exception) {
+        KM4_LOG(3, exception.message(), exception.description());
+    });
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
@@ -140,23 +142,7 @@ VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)
 VoidFuture ReceiptItemModel::insert(BaseEntity *entityPtr)
 {
     KM4_LOG_SCOPE();
-    auto *item = dynamic_cast<ReceiptItem *>(entityPtr);
-    if (!item) {
-        KM4_LOG(
-            3, "not a receipt item:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
-        return QtFuture::makeReadyFuture();
-    }
-    const QList<ReceiptItem> before = shownBefore({ item });
-    upsert(*item);
-    return writeItems({ item }, before);
-}
-
-VoidFuture ReceiptItemModel::writeItems(
-    const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before)
-{
-    return write(list, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return push(entityPtr, EntityWriter::Replace::Always);
 }
 
 bool ReceiptItemModel::leavesOnPush(const ReceiptItem &item) const

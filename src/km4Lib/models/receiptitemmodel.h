@@ -49,8 +49,4 @@ public Q_SLOTS:
 
 protected:
     bool leavesOnPush(const ReceiptItem &item) const override;
-
-private:
-    [[nodiscard]] VoidFuture writeItems(
-        const QList<ReceiptItem *> &list, const QList<ReceiptItem> &before);
 };

@@ -128,7 +128,7 @@ VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
 {
     KM4_LOG_SCOPE();
     itemlist.removeAll(nullptr);
-    const QList<Receipt> before = shownBefore(itemlist);
+    const QList<Shown> before = shownBefore(itemlist);
     for (const Receipt *receipt : std::as_const(itemlist))
         upsert(*receipt);
     return write(itemlist, before);
@@ -149,14 +149,5 @@ VoidFuture ReceiptModel::removeOldEntity(int dayOld)
 VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
 {
     KM4_LOG_SCOPE();
-    auto *receipt = dynamic_cast<Receipt *>(entityPtr);
-    if (!receipt) {
-        KM4_LOG(3, "not a receipt:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
-        return QtFuture::makeReadyFuture();
-    }
-    const QList<Receipt> before = shownBefore({ receipt });
-    upsert(*receipt);
-    return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return push(entityPtr, EntityWriter::Replace::Always);
 }

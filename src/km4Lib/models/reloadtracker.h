@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ public:
             m_applied = generation;
             missed->clear();
             for (const Push &push : std::as_const(m_pushes)) {
-                if (!push.settled || push.settledAt >= generation)
+                if (!push.settled || (push.stored && push.settledAt >= generation))
                     missed->append(push.entity);
             }
         }
@@ -44,12 +45,13 @@ public:
     {
         ++m_pushCount;
         for (const Entity &entity : entities)
-            m_pushes.append({ m_pushCount, false, 0, entity });
+            m_pushes.append({ m_pushCount, false, true, 0, entity });
         return m_pushCount;
     }
 
-    // The write of a push has ended (stored or failed); reloads started from now on see it.
-    void settle(quint64 pushId)
+    // The write of a push has ended; reloads started from now on see what it stored. The records
+    // it did not store (by uuid) are forgotten: no reload may show them.
+    void settle(quint64 pushId, const QStringList &notStored = {})
     {
         // Pushes are remembered in the order of their ids: find them without walking the rest.
         auto push = std::lower_bound(m_pushes.begin(), m_pushes.end(), pushId,
@@ -57,6 +59,7 @@ public:
         for (; push != m_pushes.end() && push->id == pushId; ++push) {
             push->settled = true;
             push->settledAt = m_started;
+            push->stored = !notStored.contains(push->entity.uuid);
         }
         prune();
     }
@@ -68,6 +71,7 @@ private:
     {
         quint64 id;
         bool settled;
+        bool stored;
         // The newest reload generation when the write ended; later reloads include the row.
         quint64 settledAt;
         Entity entity;
@@ -89,6 +93,8 @@ private:
         m_pushes.removeIf([this](const Push &push) {
             if (!push.settled)
                 return false;
+            if (!push.stored)
+                return true;
             for (quint64 generation : std::as_const(m_pending)) {
                 if (generation <= push.settledAt && generation > m_applied)
                     return false;

@@ -122,23 +122,14 @@ VoidFuture ShiftModel::removeOldEntity(int dayOld)
 VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
 {
     KM4_LOG_SCOPE();
-    auto *shift = dynamic_cast<Shift *>(entityPtr);
-    if (!shift) {
-        KM4_LOG(3, "not a shift:", entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
-        return QtFuture::makeReadyFuture();
-    }
-    const QList<Shift> before = shownBefore({ shift });
-    upsert(*shift);
-    return write({ shift }, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return push(entityPtr, EntityWriter::Replace::Always);
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
 {
     KM4_LOG_SCOPE();
     shiftList.removeAll(nullptr);
-    const QList<Shift> before = shownBefore(shiftList);
+    const QList<Shown> before = shownBefore(shiftList);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
     return write(shiftList, before).onFailed(this, [](const AppException &exception) {

@@ -1,4 +1,5 @@
 #include "core/appenv.h"
+#include "services/syncDB/entityrowhandler.h"
 #include "services/syncDB/httpsyncdbservice.h"
 #include "shared/kmapi.h"
 
@@ -12,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -222,6 +224,60 @@ private Q_SLOTS:
         // Caught up: the next synchronisation is an ordinary one again.
         QVERIFY(waitFor(s->service->manualSync()));
         QVERIFY(lastAsked().startsWith(references) && !lastAsked().contains(entities));
+    }
+
+    // A push that lands while the catch-up answer is on its way is newer than that answer's row
+    // of the same uuid: the older row changes neither the model nor the database, and an older
+    // open shift does not open the board's shift again. A caught-up row that is not older
+    // replaces; one older than a stored row the model does not show is not shown either.
+    void caughtUpRowsDoNotOverwriteNewerPushes()
+    {
+        AppEnv &env = s->env;
+        s->service->run();
+        QVERIFY(waitForEntry("syncFinished"));
+        QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, status, updated_at) "
+                                   "VALUES ('o-stored', 's-1', 'ready', 500)"));
+        const auto row = [](const char *uuid, const char *status, int updated) {
+            return QJsonObject { { "uuid", uuid }, { "shift_uuid", "s-1" }, { "status", status },
+                { "type", "general" }, { "number", 1 }, { "created_at", 1 },
+                { "updated_at", updated } };
+        };
+        auto released = std::make_shared<QSemaphore>();
+        s->server.setResponder(FakeServer::SyncPath, [released, row](const RecordedRequest &) {
+            released->acquire();
+            const QJsonObject shift = row("s-1", "", 200);
+            return FakeServer::sync(
+                { { "order",
+                      QJsonArray { row("o-pushed", "cooking", 200), row("o-same", "cooking", 300),
+                          row("o-new", "cooking", 200), row("o-stored", "cooking", 400) } },
+                    { "shift", QJsonArray { shift } } },
+                QDateTime::currentSecsSinceEpoch());
+        });
+        s->service->beginGap();
+        s->service->endGap();
+        QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 2));
+
+        EntityRowHandler pushes(&env);
+        QJsonObject closed = row("s-1", "", 300);
+        closed.insert("closed_at", 2);
+        for (const QJsonObject &pushed :
+            { row("o-pushed", "ready", 300), row("o-same", "ready", 300) })
+            QVERIFY(waitFor(pushes.apply("order", pushed)));
+        QVERIFY(waitFor(pushes.apply("shift", closed)));
+        QVERIFY(!env.isShiftOpen.value());
+        released->release();
+        QVERIFY(waitForEntry("syncFinished", 2));
+
+        QStringList shown;
+        for (const char *uuid : { "o-pushed", "o-same", "o-new", "o-stored" })
+            shown.append(uuid + (":" + env.orderModel.byUuid(uuid).status));
+        QCOMPARE(shown,
+            QStringList({ "o-pushed:ready", "o-same:cooking", "o-new:cooking", "o-stored:" }));
+        QCOMPARE(
+            TestDatabase::textColumn("SELECT uuid || ':' || status FROM 'order' ORDER BY uuid"),
+            QStringList({ "o-new:cooking", "o-pushed:ready", "o-same:cooking", "o-stored:ready" }));
+        QVERIFY(!env.isShiftOpen.value());
+        QCOMPARE(TestDatabase::textColumn("SELECT closed_at FROM shift"), QStringList { "2" });
     }
 
     // stop() and the destructor wait for a running chain; it ends its writes, but announces

@@ -9,6 +9,7 @@
 
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -202,6 +203,25 @@ private Q_SLOTS:
                 });
             QVERIFY2(stored == expected[table], qPrintable(table));
         }
+        // The board shows only what the database holds, and neither holds a row without a uuid.
+        QStringList strays;
+        const auto noteStrays = [&strays](const auto &model, const QString &table) {
+            const QStringList uuids
+                = TestDatabase::textColumn(QStringLiteral("SELECT uuid FROM '%1'").arg(table));
+            const QSet<QString> stored(uuids.cbegin(), uuids.cend());
+            if (stored.contains(QString("")))
+                strays.append(table + ": stored without a uuid");
+            for (int row = 0; row < model.rowCount(); ++row) {
+                const QString &uuid = model.entityAt(row)->uuid;
+                if (uuid.isEmpty() || !stored.contains(uuid))
+                    strays.append(table + ": shown, not stored: '" + uuid + "'");
+            }
+        };
+        noteStrays(point.env.orderModel, "order");
+        noteStrays(point.env.shiftModel, "shift");
+        noteStrays(point.env.receiptModel, "receipt");
+        noteStrays(point.env.receiptItemModel, "receipt_item");
+        QCOMPARE(strays, QStringList());
         QCOMPARE(TestDatabase::textColumn(
                      "SELECT shift_uuid FROM 'order' WHERE uuid = 'known' UNION ALL SELECT value "
                      "FROM config WHERE key = 'known' UNION ALL SELECT title FROM order_status "

@@ -27,26 +27,42 @@ EntityRowHandler::EntityRowHandler(AppEnv *env)
 
 VoidFuture EntityRowHandler::apply(const QString &table, const QJsonObject &row)
 {
+    return take(table, row, false);
+}
+
+VoidFuture EntityRowHandler::applyCaughtUp(const QString &table, const QJsonObject &row)
+{
+    return take(table, row, true);
+}
+
+VoidFuture EntityRowHandler::take(const QString &table, const QJsonObject &row, bool caughtUp)
+{
+    const auto insert = caughtUp ? &EntityModel::insertCaughtUp : &EntityModel::insert;
     if (table == OrderModel::tableName()) {
         Order order;
         order.fromJson(row);
-        return warnWhenNotStored(env->orderModel.insert(&order), "order not insert");
+        return warnWhenNotStored((env->orderModel.*insert)(&order), "order not insert");
     }
     if (table == ShiftModel::tableName()) {
         Shift shift;
         shift.fromJson(row);
-        applyCurrentShiftRule(shift);
-        return warnWhenNotStored(env->shiftModel.insert(&shift), "shift not insert");
+        // Only a shift the model takes may become the current one.
+        const bool taken
+            = !shift.uuid.isEmpty() && !(caughtUp && env->shiftModel.showsNewer(shift));
+        if (taken)
+            applyCurrentShiftRule(shift);
+        return warnWhenNotStored((env->shiftModel.*insert)(&shift), "shift not insert");
     }
     if (table == ReceiptModel::tableName()) {
         Receipt receipt;
         receipt.fromJson(row);
-        return warnWhenNotStored(env->receiptModel.insert(&receipt), "receipt not inserted");
+        return warnWhenNotStored((env->receiptModel.*insert)(&receipt), "receipt not inserted");
     }
     if (table == ReceiptItemModel::tableName()) {
         ReceiptItem item;
         item.fromJson(row);
-        return warnWhenNotStored(env->receiptItemModel.insert(&item), "receipt item not inserted");
+        return warnWhenNotStored(
+            (env->receiptItemModel.*insert)(&item), "receipt item not inserted");
     }
     return QtFuture::makeReadyFuture();
 }

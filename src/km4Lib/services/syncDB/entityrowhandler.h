@@ -19,8 +19,11 @@ public:
     // The model's write of the row, which has ended (stored or logged as failed) when the future
     // finishes; a finished future for any other table.
     [[nodiscard]] VoidFuture apply(const QString &table, const QJsonObject &row);
+    // The same for a row caught up after a gap in pushes, which does not replace a newer one.
+    [[nodiscard]] VoidFuture applyCaughtUp(const QString &table, const QJsonObject &row);
 
 private:
+    [[nodiscard]] VoidFuture take(const QString &table, const QJsonObject &row, bool caughtUp);
     void applyCurrentShiftRule(const Shift &shift);
 
     AppEnv *env;

@@ -56,16 +56,17 @@ bool readTimestamp(const QJsonValue &value, qint64 *ts)
     return true;
 }
 
-template <typename Record> bool storable(const Record &)
+// A row without a uuid could never be found or replaced, and would be shown as an order of its own.
+template <typename Record> bool storable(const Record &record)
 {
-    return true;
+    return !record.uuid.isEmpty();
 }
 
-// Table shift requires a creation time, which the record writes as NULL when it is 0: one such
-// row would fail its whole statement, and with it every first synchronisation.
+// Table shift also requires a creation time, which the record writes as NULL when it is 0: one
+// such row would fail its whole statement, and with it every first synchronisation.
 template <> bool storable(const Shift &shift)
 {
-    return shift.created_at != 0;
+    return !shift.uuid.isEmpty() && shift.created_at != 0;
 }
 
 // Writes rows of one entity table through its records, so their NULL and default rules hold, in
@@ -420,7 +421,7 @@ void HttpSyncDBService::applyCaughtUp(
         const QString name = QLatin1String(table);
         const QJsonArray tableRows = tables.value(name).toArray();
         for (const QJsonValue &row : tableRows)
-            writes.append(rows.apply(name, row.toObject()));
+            writes.append(rows.applyCaughtUp(name, row.toObject()));
     }
     // A gap that began after this chain's request is still to be caught up on.
     if (gapCount == tick.gap) {
