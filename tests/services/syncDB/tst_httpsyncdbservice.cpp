@@ -103,7 +103,7 @@ private Q_SLOTS:
         QJsonArray orders;
         QJsonArray config { QJsonObject { { "key", "flag" }, { "value", false } },
             QJsonObject { { "key", "nested" }, { "value", QJsonObject { { "a", "b" } } } } };
-        QJsonArray statuses { QJsonObject { { "name", "no id" } } };
+        QJsonArray statuses { QJsonObject { { "id", 9999 }, { "title", "no name" } } };
         for (int i = 0; i < 2500; ++i) {
             statuses.append(status(i + 1, QStringLiteral("t%1").arg(i + 1)));
             if (i >= 1500)
@@ -151,6 +151,100 @@ private Q_SLOTS:
         QVERIFY2(named.count("\n") == 3 && named.contains(R"("order" uuid "o-700")")
                 && named.contains(R"("config" "k1100")") && named.contains(R"("order_status")"),
             qPrintable(named));
+    }
+
+    void rowsWithoutWhatIdentifiesThemAreSkipped_data()
+    {
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QJsonArray>("rows");
+        QTest::addColumn<QString>("select"); // the table's rows, one text each
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QStringList>("logged"); // how the level-3 lines begin
+        const QString statuses = "SELECT id || ' ' || name || ' ' || title FROM order_status";
+        const QString skipped = R"(row without its key not stored: "%1" row %2 key "%3")";
+        QTest::newRow("status without id: stored by its name, numbered by SQLite")
+            << QStringList { "INSERT INTO order_status (id, name, title) VALUES (4, 'ready', 'a')" }
+            << "order_status"
+            << QJsonArray { QJsonObject { { "name", "ready" }, { "title", "b" } } } << statuses
+            << QStringList { "5 ready b" } << QStringList();
+        QTest::newRow("status without name: skipped, even with an id")
+            << QStringList() << "order_status"
+            << QJsonArray { QJsonObject { { "id", 7 }, { "title", "a" } },
+                   QJsonObject { { "name", "ready" }, { "title", "b" } } }
+            << statuses << QStringList { "1 ready b" }
+            << QStringList { skipped.arg("order_status").arg(0).arg("name") };
+        QTest::newRow("refused status: named by its name")
+            << QStringList { "CREATE TRIGGER refuse BEFORE INSERT ON order_status WHEN NEW.title "
+                             "= 'a' BEGIN SELECT RAISE(ABORT, 'no'); END" }
+            << "order_status"
+            << QJsonArray { QJsonObject { { "id", 3 }, { "name", "ready" }, { "title", "a" } } }
+            << statuses << QStringList()
+            << QStringList { R"(row not stored: "order_status" "ready")" };
+        QTest::newRow("config without key: its primary key, declared unique as well")
+            << QStringList() << "config"
+            << QJsonArray { QJsonObject { { "value", "a" } },
+                   QJsonObject { { "key", "k" }, { "value", "b" } } }
+            << "SELECT key || '=' || value FROM config WHERE key <> 'last_update'"
+            << QStringList { "k=b" } << QStringList { skipped.arg("config").arg(0).arg("key") };
+        QTest::newRow("composite primary key: every part, an INTEGER one too")
+            << QStringList { "CREATE TABLE hall (a TEXT, b INTEGER, c TEXT, PRIMARY KEY (b, a))" }
+            << "hall"
+            << QJsonArray { QJsonObject { { "a", "x" }, { "c", "no b" } },
+                   QJsonObject { { "b", 1 }, { "c", "no a" } },
+                   QJsonObject { { "a", "x" }, { "b", 1 }, { "c", "both" } } }
+            << "SELECT a || b || ' ' || c FROM hall" << QStringList { "x1 both" }
+            << QStringList { skipped.arg("hall").arg(0).arg("a,b"),
+                   skipped.arg("hall").arg(1).arg("a,b") };
+        QTest::newRow("INT primary key: not filled by SQLite")
+            << QStringList { "CREATE TABLE department (id INT PRIMARY KEY, title TEXT)" }
+            << "department"
+            << QJsonArray { QJsonObject { { "title", "a" } },
+                   QJsonObject { { "id", 2 }, { "title", "b" } } }
+            << "SELECT id || ' ' || title FROM department" << QStringList { "2 b" }
+            << QStringList { skipped.arg("department").arg(0).arg("id") };
+        QTest::newRow("INTEGER primary key alone: filled by SQLite")
+            << QStringList { R"(CREATE TABLE "table" (id INTEGER PRIMARY KEY, title TEXT))" }
+            << "table"
+            << QJsonArray { QJsonObject { { "id", 5 }, { "title", "a" } },
+                   QJsonObject { { "title", "b" } } }
+            << R"(SELECT id || ' ' || title FROM "table" ORDER BY id)"
+            << QStringList { "5 a", "6 b" } << QStringList();
+        QTest::newRow("several unique constraints: the columns of all of them")
+            << QStringList { "CREATE TABLE menu (id INTEGER PRIMARY KEY, code TEXT UNIQUE, name "
+                             "TEXT, hall TEXT, UNIQUE (hall, name))" }
+            << "menu"
+            << QJsonArray { QJsonObject { { "id", 1 }, { "code", "c1" }, { "name", "tea" } },
+                   QJsonObject { { "id", 2 }, { "name", "tea" }, { "hall", "h" } },
+                   QJsonObject { { "code", "c3" }, { "name", "tea" }, { "hall", "h" } } }
+            << "SELECT id || ' ' || code || name || hall FROM menu" << QStringList { "1 c3teah" }
+            << QStringList { skipped.arg("menu").arg(0).arg("code,name,hall"),
+                   skipped.arg("menu").arg(1).arg("code,name,hall") };
+    }
+
+    // A row is stored when it has what identifies it in its table: the columns of the table's
+    // UNIQUE constraints, else its primary key unless SQLite fills it. Otherwise it is skipped, and
+    // the lines about a table's rows name them by those columns.
+    void rowsWithoutWhatIdentifiesThemAreSkipped()
+    {
+        QFETCH(QStringList, setup);
+        QFETCH(QString, table);
+        QFETCH(QJsonArray, rows);
+        QFETCH(QString, select);
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, logged);
+        for (const QString &statement : setup)
+            QVERIFY(TestDatabase::exec(statement));
+        enqueue({ { table, rows } });
+        LogCapture log;
+        QVERIFY(waitFor(s->service->manualSync()));
+        QCOMPARE(TestDatabase::textColumn(select), stored);
+        QStringList lines;
+        for (const LogCapture::Entry &entry : log.atLevel(3)) {
+            const QString &start = logged.value(lines.size());
+            lines.append(entry.message.startsWith(start) ? start : entry.message);
+        }
+        QCOMPARE(lines, logged);
     }
 
     void answerTimestamp_data()

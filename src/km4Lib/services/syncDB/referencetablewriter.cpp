@@ -12,30 +12,60 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <algorithm>
+
 namespace {
 
 struct Columns
 {
     QStringList names;
-    // Positions of the primary key's columns within names.
+    // Positions within names of the columns that identify a row, in table order.
     QList<qsizetype> key;
 };
+
+// The columns that identify a row of the table, as its declaration makes them: those of its UNIQUE
+// constraints when it has any, else those of its primary key. A table with several UNIQUE
+// constraints is keyed by the columns of all of them, since nothing says which one the server
+// means. A primary key that is the rowid itself has no index of its own and is left out: SQLite
+// fills it in a row that comes without it.
+QList<qsizetype> keyOf(QSqlDatabase &database, const QString &table, const QStringList &names)
+{
+    QSqlQuery query(database);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral(
+            "SELECT list.origin, info.name FROM pragma_index_list(?) AS list JOIN "
+            "pragma_index_info(list.name) AS info WHERE list.origin IN ('u', 'pk')")))
+        throw DBException(query.lastError());
+    query.addBindValue(table);
+    if (!query.exec())
+        throw DBException(query.lastError());
+    QList<qsizetype> unique;
+    QList<qsizetype> primary;
+    while (query.next()) {
+        QList<qsizetype> &key = query.value(0).toString() == QLatin1String("u") ? unique : primary;
+        const qsizetype column = names.indexOf(query.value(1).toString());
+        if (column >= 0 && !key.contains(column))
+            key.append(column);
+    }
+    QList<qsizetype> &key = unique.isEmpty() ? primary : unique;
+    std::sort(key.begin(), key.end());
+    return key;
+}
 
 Columns columnsOf(QSqlDatabase &database, const QString &table)
 {
     QSqlQuery query(database);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("SELECT name, pk FROM pragma_table_info(?)")))
+    if (!query.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)")))
         throw DBException(query.lastError());
     query.addBindValue(table);
     if (!query.exec())
         throw DBException(query.lastError());
     Columns columns;
-    while (query.next()) {
-        if (query.value(1).toInt() > 0)
-            columns.key.append(columns.names.size());
+    while (query.next())
         columns.names.append(query.value(0).toString());
-    }
+    query.finish();
+    columns.key = keyOf(database, table, columns.names);
     return columns;
 }
 
@@ -64,7 +94,8 @@ QVariant bindable(const QJsonValue &value)
     }
 }
 
-// The key of a row for the log line: its key columns' values, or its position when it has none.
+// The key of a row for the log line: its identifying columns' values, or its position when the
+// table has none.
 QString keyText(const Columns &columns, const QVariantList &values, qsizetype index)
 {
     QStringList parts;
@@ -72,6 +103,14 @@ QString keyText(const Columns &columns, const QVariantList &values, qsizetype in
         parts.append(values.at(column).toString());
     return columns.key.isEmpty() ? QStringLiteral("row %1").arg(index)
                                  : parts.join(QLatin1Char(','));
+}
+
+QString keyNames(const Columns &columns)
+{
+    QStringList names;
+    for (qsizetype column : columns.key)
+        names.append(columns.names.at(column));
+    return names.join(QLatin1Char(','));
 }
 
 void run(QSqlDatabase &database, const QString &sql)
@@ -115,7 +154,8 @@ void ReferenceTableWriter::write(const QString &table, const QJsonArray &rows)
                 keyed = keyed && !values.at(column).isNull();
             if (!keyed) {
                 // A missing key would store a row nothing can ever replace or find.
-                KM4_LOG(3, "row without its key not stored:", table, "row", i);
+                KM4_LOG(3, "row without its key not stored:", table, "row", i, "key",
+                    keyNames(columns));
                 continue;
             }
             if (SqlValue::bind(query, values) > 0) {
