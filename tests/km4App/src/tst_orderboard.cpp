@@ -1,4 +1,6 @@
 #include "cachingnetworkaccessmanagerfactory.h"
+#include "config/commonconfig.h"
+#include "config/logconfig.h"
 #include "config/queueconfig.h"
 #include "futurewait.h"
 #include "screensfixture.h"
@@ -28,7 +30,11 @@ bool allDone(const QList<QFuture<void>> &writes)
     return std::all_of(writes.cbegin(), writes.cend(), [](const auto &w) { return waitFor(w); });
 }
 
+using EnvChange = std::function<void(AppEnv &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(EnvChange)
 
 // The board's models and the objects the screens bind to, over a real database file.
 class tst_OrderBoard : public QObject
@@ -44,6 +50,8 @@ private Q_SLOTS:
     void incrementalMatchesFullRebuild();
     void ordersPageShowsNonPaidOrdersOnceSwitchedOn();
     void poolThreadChangesReachTheScreensOnTheGuiThread();
+    void eachFactOfTheLoginPageIsAnnounced_data();
+    void eachFactOfTheLoginPageIsAnnounced();
     void eachNetworkManagerHasItsOwnCache();
 
 private:
@@ -200,6 +208,46 @@ void tst_OrderBoard::poolThreadChangesReachTheScreensOnTheGuiThread()
     QTRY_COMPARE(changedOn, QList<QThread *>(4, QThread::currentThread()));
     QCOMPARE(page.loadingStatus(), QStringLiteral("Обновление позиций заказов"));
     QCOMPARE(mirror.domain(), QStringLiteral("far"));
+}
+
+void tst_OrderBoard::eachFactOfTheLoginPageIsAnnounced_data()
+{
+    QTest::addColumn<QByteArray>("fact");
+    QTest::addColumn<EnvChange>("change");
+    const auto row = [](const char *name, const char *fact, const EnvChange &change) {
+        QTest::newRow(name) << QByteArray(fact) << change;
+    };
+    row("client id", "clientId", [](AppEnv &env) {
+        env.commonConfig.set(CommonConfig({ { "client_id", 41 } }));
+    });
+    row("queue id", "queueId", [](AppEnv &env) {
+        env.queueConfig.set(QueueConfig({ { "user_id", 17 } }));
+    });
+    row("domain", "domain", [](AppEnv &env) { env.domain.set(QStringLiteral("cafe")); });
+    row("push level", "lvlPushLog", [](AppEnv &env) {
+        env.logConfig.set(LogConfig({ { "push_lvl", 1 } }));
+    });
+    row("plain http", "useHttps", [](AppEnv &env) { env.useHttps.set(false); });
+    row("ignored certificate errors", "ignoreSslErrors",
+        [](AppEnv &env) { env.ignoreSslErrors.set(true); });
+}
+
+// A binding to a fact of the login page reads it again when its own setting changes, not only
+// with the next change of the common record.
+void tst_OrderBoard::eachFactOfTheLoginPageIsAnnounced()
+{
+    QFETCH(QByteArray, fact);
+    QFETCH(EnvChange, change);
+    AppEnv env(nullptr);
+    KMAPI api(nullptr);
+    HttpSyncDBService sync(&api, &env, nullptr);
+    AuthPage page(&env, &sync, nullptr);
+    const QVariant before = page.property(fact);
+    QVariantList announced;
+    connect(&page, &AuthPage::infoChanged, &page, [&] { announced.append(page.property(fact)); });
+    change(env);
+    QCOMPARE(announced.size(), 1);
+    QVERIFY(announced.first() != before);
 }
 
 // A disk cache serves one manager only: the engine's managers (one per loader thread) must not

@@ -50,6 +50,7 @@ ScreenTestCase {
         const window = startWindow({ "domain": "127" });
         waitForPage(window, "ordersPage");
         const widget = openPanel(window);
+        compare(part(window, "supportDialog").domain, "127");
         const confirm = findChild(widget, "confirmDialog");
         const accept = findChild(confirm.contentItem, "acceptButton");
         for (const cancel of [true, false]) {
@@ -72,6 +73,7 @@ ScreenTestCase {
         tryVerify(() => !dialog.visible);
         const input = findChild(part(window, "domainWidget"), "domainInput");
         compare([input.text, fixture.setting("domain")], ["", ""]);
+        compare(dialog.domain, "", "the panel forgets the wiped account");
 
         verify(!findChild(openPanel(window), "removeButton").visible);
         const networks = appCore.authPage.networkInfo.map(n => `${n.name}: ${n.ip}, ${n.mask}\n`);
