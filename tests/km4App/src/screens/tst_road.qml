@@ -86,6 +86,43 @@ ScreenTestCase {
         verify(!dialog.visible);
     }
 
+    // Each "*" turns the support panel the other way, also one that comes while the panel still
+    // slides in or out, however it began to move.
+    function test_starWhileThePanelSlides_data() {
+        return [
+            { tag: "twice", opened: false, turns: ["*", "*"], ends: false },
+            { tag: "twice, from open", opened: true, turns: ["*", "*"], ends: true },
+            { tag: "three times, from open", opened: true, turns: ["*", "*", "*"], ends: false },
+            { tag: "after the logo's clicks", opened: false, turns: ["logo", "*"], ends: false },
+            { tag: "after its own back button", opened: true, turns: ["back", "*"], ends: true },
+        ];
+    }
+
+    function test_starWhileThePanelSlides(data) {
+        const window = startWindow({});
+        const dialog = part(window, "supportDialog");
+        if (data.opened)
+            openPanel(window);
+        data.turns.forEach((turn, i) => {
+            // No event is processed between the turns, so each one after the first lands in the
+            // middle of the slide the one before started.
+            if (i > 0)
+                verify(dialog.visible && !dialog.opened, `turn ${i + 1} while the panel slides`);
+            if (turn === "logo") {
+                for (let click = 0; click < 5; ++click)
+                    mouseClick(part(window, "productLogo"));
+            } else if (turn === "back") {
+                mouseClick(findChild(dialog.contentItem, "supportBackButton"));
+            } else {
+                keyClick(turn);
+            }
+        });
+        if (data.ends)
+            tryVerify(() => dialog.opened);
+        else
+            tryVerify(() => !dialog.visible);
+    }
+
     // A synchronisation that ends while the sign-in's answer is still on its way is not waited
     // for again.
     function test_syncEndedBeforeTheLoadingPage() {
