@@ -10,8 +10,9 @@ import "KMUI/Widgets"
 ApplicationWindow {
     id: _app
 
+    // Each press turns the panel the other way, also while it slides.
     function toggleSupport(): void {
-        if (_supportDialog.opened)
+        if (_supportDialog.openedOrOpening)
             _supportDialog.close();
         else
             _supportDialog.open();

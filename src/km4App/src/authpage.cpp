@@ -28,7 +28,13 @@ AuthPage::AuthPage(const AppEnv *env, const HttpSyncDBService *syncDBService,
 
     m_networkInfo = NetworkUtils::selectNetworkParams();
 
-    connect(&env->commonConfig, &PrivateEnvVariable::changed, this, &AuthPage::infoChanged);
+    // The facts are read live, and a binding reads one again only on infoChanged: each setting
+    // behind them must announce itself, since any of them can change alone (a wipe may empty
+    // just the domain).
+    const PrivateEnvVariable *facts[] { &env->commonConfig, &env->queueConfig, &env->domain,
+        &env->logConfig, &env->useHttps, &env->ignoreSslErrors };
+    for (const PrivateEnvVariable *fact : facts)
+        connect(fact, &PrivateEnvVariable::changed, this, &AuthPage::infoChanged);
 
     const QString version = env->version.value();
     const QString channel = env->channel.value();

@@ -60,6 +60,12 @@ void AppEnv::reset()
     lastUpdate.set(0);
     domain.set(QString());
     isOnline.set(true);
+    // The account's own records go with it, or the support panel would show the wiped account
+    // until another one is paired. The synchronisation record stays, as it may carry the
+    // command line's broker, and so do the point and log records that the push client and the
+    // log upload, which keep running, follow.
+    commonConfig.set(CommonConfig());
+    queueConfig.set(QueueConfig());
 }
 
 void AppEnv::updateModel(QString table)

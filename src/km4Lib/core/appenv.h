@@ -39,7 +39,8 @@ public:
     // Reloads the shift model, takes its newest general shift as the current one and, when that
     // shift is open, reloads the other three models for it. Asks for the settings at once.
     void updateAllModels();
-    // Forgets the pairing: no last update, no domain, online.
+    // Forgets the pairing: no last update, no domain, online, and the account's common and
+    // queue records back to their defaults.
     void reset();
 
     // Written by the settings loader, which then emits networkInfoChanged().

@@ -1,4 +1,6 @@
 #include "cachingnetworkaccessmanagerfactory.h"
+#include "config/commonconfig.h"
+#include "config/logconfig.h"
 #include "config/queueconfig.h"
 #include "futurewait.h"
 #include "screensfixture.h"
@@ -9,6 +11,7 @@
 #include <QAbstractItemModelTester>
 #include <QNetworkDiskCache>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QtConcurrent>
 
 namespace {
@@ -28,7 +31,18 @@ bool allDone(const QList<QFuture<void>> &writes)
     return std::all_of(writes.cbegin(), writes.cend(), [](const auto &w) { return waitFor(w); });
 }
 
+// The account as the support panel and the login page show it.
+QStringList shownAccount(const AuthPage &page)
+{
+    return { QString::number(page.clientId()), QString::number(page.queueId()), page.domain(),
+        page.partner(), page.email(), page.supportPhone(), page.logo() };
+}
+
+using EnvChange = std::function<void(AppEnv &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(EnvChange)
 
 // The board's models and the objects the screens bind to, over a real database file.
 class tst_OrderBoard : public QObject
@@ -44,6 +58,10 @@ private Q_SLOTS:
     void incrementalMatchesFullRebuild();
     void ordersPageShowsNonPaidOrdersOnceSwitchedOn();
     void poolThreadChangesReachTheScreensOnTheGuiThread();
+    void eachFactOfTheLoginPageIsAnnounced_data();
+    void eachFactOfTheLoginPageIsAnnounced();
+    void wipedAccountLeavesTheScreens_data();
+    void wipedAccountLeavesTheScreens();
     void eachNetworkManagerHasItsOwnCache();
 
 private:
@@ -200,6 +218,108 @@ void tst_OrderBoard::poolThreadChangesReachTheScreensOnTheGuiThread()
     QTRY_COMPARE(changedOn, QList<QThread *>(4, QThread::currentThread()));
     QCOMPARE(page.loadingStatus(), QStringLiteral("Обновление позиций заказов"));
     QCOMPARE(mirror.domain(), QStringLiteral("far"));
+}
+
+void tst_OrderBoard::eachFactOfTheLoginPageIsAnnounced_data()
+{
+    QTest::addColumn<QByteArray>("fact");
+    QTest::addColumn<EnvChange>("change");
+    const auto row = [](const char *name, const char *fact, const EnvChange &change) {
+        QTest::newRow(name) << QByteArray(fact) << change;
+    };
+    row("client id", "clientId", [](AppEnv &env) {
+        env.commonConfig.set(CommonConfig({ { "client_id", 41 } }));
+    });
+    row("queue id", "queueId", [](AppEnv &env) {
+        env.queueConfig.set(QueueConfig({ { "user_id", 17 } }));
+    });
+    row("domain", "domain", [](AppEnv &env) { env.domain.set(QStringLiteral("cafe")); });
+    row("push level", "lvlPushLog", [](AppEnv &env) {
+        env.logConfig.set(LogConfig({ { "push_lvl", 1 } }));
+    });
+    row("plain http", "useHttps", [](AppEnv &env) { env.useHttps.set(false); });
+    row("ignored certificate errors", "ignoreSslErrors",
+        [](AppEnv &env) { env.ignoreSslErrors.set(true); });
+}
+
+// A binding to a fact of the login page reads it again when its own setting changes, not only
+// with the next change of the common record.
+void tst_OrderBoard::eachFactOfTheLoginPageIsAnnounced()
+{
+    QFETCH(QByteArray, fact);
+    QFETCH(EnvChange, change);
+    AppEnv env(nullptr);
+    KMAPI api(nullptr);
+    HttpSyncDBService sync(&api, &env, nullptr);
+    AuthPage page(&env, &sync, nullptr);
+    const QVariant before = page.property(fact);
+    QVariantList announced;
+    connect(&page, &AuthPage::infoChanged, &page, [&] { announced.append(page.property(fact)); });
+    change(env);
+    QCOMPARE(announced.size(), 1);
+    QVERIFY(announced.first() != before);
+}
+
+void tst_OrderBoard::wipedAccountLeavesTheScreens_data()
+{
+    QTest::addColumn<QJsonArray>("settings");
+    const QJsonObject common { { "client_id", 41 }, { "partner_name", "Кофейня" },
+        { "partner_email", "cafe@example.org" }, { "support_phone", "+7 000 000-00-00" },
+        { "logo", "http://127.0.0.1/logo.png" } };
+    const QJsonObject terminal { { "user_id", 17 } };
+    QTest::newRow("account with its own settings")
+        << QJsonArray { QJsonObject { { "key", "common" }, { "value", common } },
+               QJsonObject { { "key", "terminal" }, { "value", terminal } } };
+    // Only the domain goes then.
+    QTest::newRow("account on the defaults") << QJsonArray {};
+}
+
+// After a wipe the support panel and the board show no account, as on a board never paired:
+// the wiped account's facts are gone from the core, and each page announces the change.
+void tst_OrderBoard::wipedAccountLeavesTheScreens()
+{
+    QFETCH(QJsonArray, settings);
+    database.reset(); // the core opens the database itself
+    AppEnv never(nullptr);
+    KMAPI api(nullptr);
+    HttpSyncDBService neverSync(&api, &never, nullptr);
+    const QStringList noAccount = shownAccount(AuthPage(&never, &neverSync, nullptr));
+    const QString noLogo = OrdersPage(&never).logo();
+
+    FakeServer server;
+    BasicTestCore<QmlAppCore> core(server);
+    SyncConfig noBroker = core.env()->syncConfig.value();
+    noBroker.mqtt_enabled = false;
+    core.env()->syncConfig.set(noBroker);
+    const AuthPage &auth = *core->authPage();
+    const OrdersPage &orders = *core->ordersPage();
+    QTRY_VERIFY(core->qmlEnv()->settingsLoaded());
+    QSignalSpy loaded(core->appServices().envService, &ENVService::loaded);
+    QVERIFY(loaded.isValid());
+    server.enqueue(FakeServer::SyncPath,
+        FakeServer::sync({ { "config", settings } }, QDateTime::currentSecsSinceEpoch()));
+    // A paired board signs in.
+    core.env()->domain.set(server.domain());
+    core->dispatch(QStringLiteral("auth_domain"), { { "domain", server.domain() } });
+    // The settings that the first synchronisation stored are shown.
+    QTRY_VERIFY_WITH_TIMEOUT(loaded.count() > 0, 10000);
+    QCOMPARE(auth.domain(), server.domain());
+    QCOMPARE(auth.partner().isEmpty(), settings.isEmpty());
+
+    // What a binding reads when a page announces a change.
+    QList<QStringList> authRead;
+    QStringList ordersRead;
+    connect(&auth, &AuthPage::infoChanged, &server, [&] { authRead.append(shownAccount(auth)); });
+    connect(&orders, &OrdersPage::infoChanged, &server, [&] { ordersRead.append(orders.logo()); });
+    const qsizetype loads = loaded.count();
+    core->dispatch(QStringLiteral("remove_db"));
+    QTRY_VERIFY(loaded.count() > loads); // the emptied settings table, read again
+    QCOMPARE(shownAccount(auth), noAccount);
+    QVERIFY(!authRead.isEmpty());
+    QCOMPARE(authRead.last(), noAccount);
+    // The board's logo changes only where the account had one.
+    QCOMPARE(orders.logo(), noLogo);
+    QCOMPARE(ordersRead, settings.isEmpty() ? QStringList() : QStringList { noLogo });
 }
 
 // A disk cache serves one manager only: the engine's managers (one per loader thread) must not

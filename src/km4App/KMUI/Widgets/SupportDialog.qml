@@ -20,6 +20,9 @@ Dialog {
     property string supportPhone: ""
     property bool visibleRemoveButton: false
     property bool visibleExitButton: false
+    // Where the panel is heading: true from the start of its slide in until the start of its
+    // slide out. `opened` is false during both slides, so it cannot tell which way to turn.
+    property bool openedOrOpening: false
 
     signal openRemoveDialogClicked
     signal allStopAndRemove
@@ -35,6 +38,9 @@ Dialog {
     dim: true
     padding: 0
     background: null
+
+    onAboutToShow: _root.openedOrOpening = true
+    onAboutToHide: _root.openedOrOpening = false
 
     // qmllint disable unqualified
     Overlay.modal: Rectangle {

@@ -50,6 +50,7 @@ ScreenTestCase {
         const window = startWindow({ "domain": "127" });
         waitForPage(window, "ordersPage");
         const widget = openPanel(window);
+        compare(part(window, "supportDialog").domain, "127");
         const confirm = findChild(widget, "confirmDialog");
         const accept = findChild(confirm.contentItem, "acceptButton");
         for (const cancel of [true, false]) {
@@ -72,6 +73,7 @@ ScreenTestCase {
         tryVerify(() => !dialog.visible);
         const input = findChild(part(window, "domainWidget"), "domainInput");
         compare([input.text, fixture.setting("domain")], ["", ""]);
+        compare(dialog.domain, "", "the panel forgets the wiped account");
 
         verify(!findChild(openPanel(window), "removeButton").visible);
         const networks = appCore.authPage.networkInfo.map(n => `${n.name}: ${n.ip}, ${n.mask}\n`);
@@ -82,6 +84,43 @@ ScreenTestCase {
         keyClick("*");
         compare(input.text, "*");
         verify(!dialog.visible);
+    }
+
+    // Each "*" turns the support panel the other way, also one that comes while the panel still
+    // slides in or out, however it began to move.
+    function test_starWhileThePanelSlides_data() {
+        return [
+            { tag: "twice", opened: false, turns: ["*", "*"], ends: false },
+            { tag: "twice, from open", opened: true, turns: ["*", "*"], ends: true },
+            { tag: "three times, from open", opened: true, turns: ["*", "*", "*"], ends: false },
+            { tag: "after the logo's clicks", opened: false, turns: ["logo", "*"], ends: false },
+            { tag: "after its own back button", opened: true, turns: ["back", "*"], ends: true },
+        ];
+    }
+
+    function test_starWhileThePanelSlides(data) {
+        const window = startWindow({});
+        const dialog = part(window, "supportDialog");
+        if (data.opened)
+            openPanel(window);
+        data.turns.forEach((turn, i) => {
+            // No event is processed between the turns, so each one after the first lands in the
+            // middle of the slide the one before started.
+            if (i > 0)
+                verify(dialog.visible && !dialog.opened, `turn ${i + 1} while the panel slides`);
+            if (turn === "logo") {
+                for (let click = 0; click < 5; ++click)
+                    mouseClick(part(window, "productLogo"));
+            } else if (turn === "back") {
+                mouseClick(findChild(dialog.contentItem, "supportBackButton"));
+            } else {
+                keyClick(turn);
+            }
+        });
+        if (data.ends)
+            tryVerify(() => dialog.opened);
+        else
+            tryVerify(() => !dialog.visible);
     }
 
     // A synchronisation that ends while the sign-in's answer is still on its way is not waited
