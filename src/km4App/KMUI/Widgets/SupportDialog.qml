@@ -23,6 +23,8 @@ Dialog {
     // Where the panel is heading: true from the start of its slide in until the start of its
     // slide out. `opened` is false during both slides, so it cannot tell which way to turn.
     property bool openedOrOpening: false
+    // How long the panel takes to slide in or out, in milliseconds.
+    property int slideDuration: 200
 
     signal openRemoveDialogClicked
     signal allStopAndRemove
@@ -60,7 +62,7 @@ Dialog {
             property: "x"
             from: _root.parent ? _root.parent.width : 0
             to: (_root.parent ? _root.parent.width : 0) - _root.width - DpiSettings.scaling(8)
-            duration: 200
+            duration: _root.slideDuration
         }
     }
 
@@ -69,7 +71,7 @@ Dialog {
             property: "x"
             from: (_root.parent ? _root.parent.width : 0) - _root.width - DpiSettings.scaling(8)
             to: _root.parent ? _root.parent.width : 0
-            duration: 200
+            duration: _root.slideDuration
         }
     }
 
