@@ -128,6 +128,27 @@ private Q_SLOTS:
             [] { return QThreadPool::globalInstance()->activeThreadCount() > 0; }, 700));
     }
 
+    // An environment of its own, as the push and synchronisation tests build one, destroyed
+    // while its shift model is being read, without the pool drained first: the read still ends,
+    // what it would hand to the model and the environment is dropped with them, and a board
+    // started afterwards over the same database shows the shift.
+    void environmentGoneWhileItsShiftsAreRead()
+    {
+        QVERIFY(TestDatabase::exec("INSERT INTO shift (uuid, type, number, created_at) "
+                                   "VALUES ('s-1', 'general', 1, 1)"));
+        auto env = std::make_unique<AppEnv>();
+        // Holding the database keeps the read from ending before the environment is gone.
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        env->updateAllModels();
+        env.reset();
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+        TestDatabase::drainThreadPool();
+        AppEnv again;
+        again.updateAllModels();
+        QTRY_COMPARE(again.shiftUuid.value(), QStringLiteral("s-1"));
+        QVERIFY(again.isShiftOpen.value());
+    }
+
     void gapInPushesIsCaughtUp_data()
     {
         QTest::addColumn<QString>("gap");

@@ -153,8 +153,8 @@ protected:
         for (const Entity *entity : list)
             pushed.append(*entity);
         const quint64 push = reloads.recordPush(pushed);
-        return EntitiesRepo::store(list).then(
-            this, [this, push, pushed, before](QFuture<QStringList> write) {
+        return ModelHandOver::run(EntitiesRepo::store(list), this,
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 reloads.settle(push);
                 const QStringList refused = EntityRows<Entity>::refused(write, pushed);
                 if (!refused.isEmpty())

@@ -119,9 +119,7 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Receipt>::read(query);
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    }).then(logFailure);
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)
@@ -156,7 +154,5 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
     }
     const QList<Receipt> before = shownBefore({ receipt });
     upsert(*receipt);
-    return write({ receipt }, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write({ receipt }, before).then(logFailure);
 }

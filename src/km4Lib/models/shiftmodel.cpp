@@ -100,9 +100,7 @@ VoidFuture ShiftModel::update(QString shiftUuid)
             KM4_LOG_SCOPE();
             return EntityRows<Shift>::read(query);
         })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        .then(logFailure);
 }
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
@@ -129,9 +127,7 @@ VoidFuture ShiftModel::insert(BaseEntity *entityPtr)
     }
     const QList<Shift> before = shownBefore({ shift });
     upsert(*shift);
-    return write({ shift }, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write({ shift }, before).then(logFailure);
 }
 
 VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
@@ -141,7 +137,5 @@ VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
     const QList<Shift> before = shownBefore(shiftList);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    return write(shiftList, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write(shiftList, before).then(logFailure);
 }
