@@ -1,8 +1,10 @@
 #include "config/envrepo.h"
 #include "flows/flowrunner.h"
 #include "flows/iflow.h"
+#include "futurewait.h"
 #include "jscallback.h"
 #include "mosquittobroker.h"
+#include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
 #include "shared/domainname.h"
 #include "testcore.h"
@@ -11,10 +13,13 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QTcpServer>
 #include <QTest>
+#include <QThreadPool>
 #include <QtConcurrent>
 
 #include <stdexcept>
@@ -126,6 +131,84 @@ private Q_SLOTS:
         // Where such work would run (and fail under the address sanitizer).
         QVERIFY(!QTest::qWaitFor(
             [] { return QThreadPool::globalInstance()->activeThreadCount() > 0; }, 700));
+    }
+
+    void shutdownDropsWhatIsOnItsWay_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::newRow("settings being read") << "settings";
+        QTest::newRow("sign-in answer on its way") << "sign-in";
+        QTest::newRow("pushed order being written") << "order";
+    }
+
+    // The core destroyed while work is on its way to one of its objects, before the event loop
+    // has run again: the work ends first (a pushed order is stored), and what it would hand to
+    // an object that is gone is dropped with it, its future cancelled.
+    void shutdownDropsWhatIsOnItsWay()
+    {
+        QFETCH(QString, work);
+        ENVService *envService = (*core)->appServices().envService;
+        if (work != QLatin1String("settings")) {
+            // The settings read that the core starts with is over and applied.
+            TestDatabase::drainThreadPool();
+            QCoreApplication::processEvents();
+        }
+        // The pool is held while the work is asked for: work that ended before its continuation
+        // was attached would have that continuation run at once, inside the call.
+        QThreadPool *pool = QThreadPool::globalInstance();
+        QSemaphore gate;
+        const auto restore = qScopeGuard([&gate, pool, threads = pool->maxThreadCount()] {
+            gate.release();
+            pool->waitForDone();
+            pool->setMaxThreadCount(threads);
+        });
+        pool->setMaxThreadCount(1);
+        pool->start([&gate] { gate.acquire(); });
+        Order order;
+        order.fromJson(orderRow("o-1", "new"));
+        QFuture<void> pending;
+        if (work == QLatin1String("settings")) {
+            pending = QFuture<void>(envService->load());
+        } else if (work == QLatin1String("sign-in")) {
+            server.reset(); // refused at once, without the event loop
+            pending = QFuture<void>(core->kmApiService()->requestToken(QStringLiteral("127")));
+        } else {
+            pending = core->env()->orderModel.insert(&order);
+        }
+        gate.release();
+        core.reset();
+        QVERIFY(pending.isFinished() && pending.isCanceled());
+        const QFuture<QStringList> stored
+            = AsyncSQLQuery::read(QStringLiteral("SELECT uuid FROM 'order'"), [](QSqlQuery &query) {
+                  QStringList uuids;
+                  while (query.next())
+                      uuids.append(query.value(0).toString());
+                  return uuids;
+              });
+        QVERIFY(waitFor(stored));
+        QCOMPARE(stored.result(),
+            work == QLatin1String("order") ? QStringList { "o-1" } : QStringList());
+    }
+
+    // An environment of its own, as the push and synchronisation tests build one, destroyed
+    // while its shift model is being read, without the pool drained first: the read still ends,
+    // what it would hand to the model and the environment is dropped with them, and a board
+    // started afterwards over the same database shows the shift.
+    void environmentGoneWhileItsShiftsAreRead()
+    {
+        QVERIFY(TestDatabase::exec("INSERT INTO shift (uuid, type, number, created_at) "
+                                   "VALUES ('s-1', 'general', 1, 1)"));
+        auto env = std::make_unique<AppEnv>();
+        // Holding the database keeps the read from ending before the environment is gone.
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        env->updateAllModels();
+        env.reset();
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+        TestDatabase::drainThreadPool();
+        AppEnv again;
+        again.updateAllModels();
+        QTRY_COMPARE(again.shiftUuid.value(), QStringLiteral("s-1"));
+        QVERIFY(again.isShiftOpen.value());
     }
 
     void gapInPushesIsCaughtUp_data()

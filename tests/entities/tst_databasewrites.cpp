@@ -194,6 +194,8 @@ private Q_SLOTS:
     void refusedRowOfAListIsTakenBack();
     void staleReloadDoesNotOverwriteNewer();
     void rowsChangeOnTheModelsThread();
+    void modelGoneBeforeItsWorkEnds_data();
+    void modelGoneBeforeItsWorkEnds();
 
 private:
     static void models(const QStringList &expected = {});
@@ -549,6 +551,42 @@ void TestDatabaseWrites::rowsChangeOnTheModelsThread()
     context.reset();
     QVERIFY(waitFor(gone) && gone.isCanceled());
     QCOMPARE(applied.size(), 2);
+}
+
+void TestDatabaseWrites::modelGoneBeforeItsWorkEnds_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("reload");
+    QTest::addColumn<bool>("handedOver");
+    for (const char *name : { "order", "shift", "receipt", "receipt item" }) {
+        for (const bool reload : { false, true }) {
+            const QByteArray work = QByteArray(name) + (reload ? " reload" : " write");
+            QTest::newRow(work + " under way") << QString(name) << reload << false;
+            QTest::newRow(work + " handed over") << QString(name) << reload << true;
+        }
+    }
+}
+
+// A model destroyed while its write or reload is under way, or while the result waits in its
+// event queue: the work ends all the same (a pushed row is stored), nothing reaches the model
+// that is gone, and the future is cancelled.
+void TestDatabaseWrites::modelGoneBeforeItsWorkEnds()
+{
+    QFETCH(QString, model);
+    QFETCH(bool, reload);
+    QFETCH(bool, handedOver);
+    Fixture fx(model);
+    // Holding the database keeps the work from ending before the model is gone.
+    QVERIFY(handedOver || TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    const VoidFuture work = reload ? fx.model->update(shiftOf) : fx.push(record("w", 1));
+    if (handedOver)
+        TestDatabase::drainThreadPool();
+    fx.tester.reset();
+    fx.model.reset();
+    QVERIFY(handedOver || TestDatabase::exec(QStringLiteral("COMMIT")));
+    QVERIFY(waitFor(work));
+    QVERIFY(work.isCanceled());
+    QCOMPARE(fx.stored(), reload ? QString() : QStringLiteral("w=1"));
 }
 
 QTEST_GUILESS_MAIN(TestDatabaseWrites)

@@ -252,8 +252,12 @@ private Q_SLOTS:
         db.service().run();
         ENVRepo::insertENV("domain", "o'cafe %2 %3");
         ENVRepo::insertENV("last_update", "5000000000");
+        // Holding the database keeps the read from ending before stop(): the rows of a read that
+        // had already ended would be applied at once, inside load().
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
         QFuture<bool> stale = service.load();
         service.stop(); // the local data is being wiped
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
         QVERIFY(waitFor(stale) && !stale.result());
         QVERIFY(env.domain.value().isEmpty() && !env.uuid.isSet() && loaded.isEmpty());
 

@@ -43,7 +43,9 @@ void AppEnv::updateAllModels()
 {
     KM4_LOG_SCOPE();
     // A failed shift reload keeps the rows it had, and the current shift is taken from those.
-    shiftModel.update().then(this, [this] {
+    // Not bound to this object: the model finishes the future on this thread, or cancels it when
+    // it goes first, possibly after this object, and then nothing runs.
+    shiftModel.update().then([this] {
         const Shift current = shiftModel.lastGeneralShift();
         isShiftOpen.set(current.closed_at == 0);
         shiftUuid.set(current.uuid);

@@ -4,7 +4,6 @@
 #include "entitymodel.h"
 #include "entityrows.h"
 #include "reloadtracker.h"
-#include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
 
@@ -91,9 +90,7 @@ protected:
             return QtFuture::makeReadyFuture();
         const QList<Shown> before = shownBefore({ entity });
         upsert(*entity);
-        return write({ entity }, before, replace).onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        return write({ entity }, before, replace).then(logFailure);
     }
 
     // Takes one record into the rows: it replaces the row with its uuid, or removes that row
@@ -211,8 +208,8 @@ protected:
         for (const Entity *entity : list)
             pushed.append(*entity);
         const quint64 push = reloads.recordPush(pushed);
-        return EntitiesRepo::store(list, replace)
-            .then(this, [this, push, pushed, before](QFuture<QStringList> write) {
+        return ModelHandOver::run(EntitiesRepo::store(list, replace), this,
+            [this, push, pushed, before](QFuture<QStringList> write) {
                 const QStringList refused = EntityRows<Entity>::refused(write, pushed);
                 reloads.settle(push, refused);
                 if (!refused.isEmpty())

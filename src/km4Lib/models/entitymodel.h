@@ -29,6 +29,12 @@ public Q_SLOTS:
     virtual VoidFuture insertCaughtUp(BaseEntity *entityPtr) = 0;
 
 protected:
+    // Logs the failure that a finished reload or write carries. Chained with then(), not with
+    // onFailed(this, ...): a link bound to a model that is gone asserts in a debug build, and on
+    // Qt 6.4 onFailed() finishes a cancelled future as if it had succeeded, so the caller's next
+    // link would run for a model that is gone. Here a cancelled future stays cancelled.
+    static void logFailure(VoidFuture finished);
+
     // Hands the rows of the reload `generation`, read on a pool thread, to this model's thread
     // and installs them there in one reset, unless the read failed or a reload that started later
     // has been applied already. install(fresh, missed) takes the fresh rows and replays the

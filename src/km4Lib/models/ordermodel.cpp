@@ -126,9 +126,7 @@ VoidFuture OrderModel::update(QString shiftUuid)
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Order>::read(query);
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    }).then(logFailure);
 }
 
 VoidFuture OrderModel::removeOldEntity(int day)

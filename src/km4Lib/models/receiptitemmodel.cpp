@@ -102,9 +102,7 @@ VoidFuture ReceiptItemModel::update(QString shiftUuid)
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<ReceiptItem>::read(query);
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    }).then(logFailure);
 }
 
 VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
@@ -122,9 +120,7 @@ VoidFuture ReceiptItemModel::insert(QList<ReceiptItem *> list)
         else
             replaceRow(row, *item);
     }
-    return write(list, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write(list, before).then(logFailure);
 }
 
 VoidFuture ReceiptItemModel::removeOldEntity(int dayOld)

@@ -119,9 +119,7 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Receipt>::read(query);
-    }).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    }).then(logFailure);
 }
 
 VoidFuture ReceiptModel::insert(QList<Receipt *> itemlist)

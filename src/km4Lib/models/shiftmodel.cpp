@@ -100,9 +100,7 @@ VoidFuture ShiftModel::update(QString shiftUuid)
             KM4_LOG_SCOPE();
             return EntityRows<Shift>::read(query);
         })
-        .onFailed(this, [](const AppException &exception) {
-            KM4_LOG(3, exception.message(), exception.description());
-        });
+        .then(logFailure);
 }
 
 VoidFuture ShiftModel::removeOldEntity(int dayOld)
@@ -132,7 +130,5 @@ VoidFuture ShiftModel::insert(QList<Shift *> shiftList)
     const QList<Shown> before = shownBefore(shiftList);
     for (const Shift *shift : std::as_const(shiftList))
         upsert(*shift);
-    return write(shiftList, before).onFailed(this, [](const AppException &exception) {
-        KM4_LOG(3, exception.message(), exception.description());
-    });
+    return write(shiftList, before).then(logFailure);
 }

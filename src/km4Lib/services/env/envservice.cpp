@@ -64,9 +64,17 @@ QFuture<bool> ENVService::load()
                 Q_EMIT loaded();
                 return true;
             })
-        .onFailed(this, [](const AppException &failure) {
-            KM4_LOG(3, failure.message(), failure.description());
-            return false;
+        // Runs where the step before finished, on this object's thread. Neither bound to this
+        // object again nor onFailed(): when this object goes with that step still queued, the
+        // step is cancelled, a link bound to a destroyed object asserts in a debug build, and on
+        // Qt 6.4 onFailed() waits for ever for the result of a cancelled future.
+        .then([](QFuture<bool> loaded) {
+            try {
+                return loaded.result();
+            } catch (const AppException &failure) {
+                KM4_LOG(3, failure.message(), failure.description());
+                return false;
+            }
         });
 }
 

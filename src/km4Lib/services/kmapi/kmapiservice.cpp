@@ -44,20 +44,27 @@ APIFuture KMApiService::requestToken(QString domain)
                 Q_EMIT logged();
                 return answer;
             })
-        .onFailed(this, [this](const AppException &failure) -> QJsonObject {
-            KM4_LOG(2, failure.message(), failure.description());
-            if (!canOffline()) {
+        // On this object's thread, where the step before finished; not bound to this object
+        // again, nor onFailed(), for the reasons given in ENVService::load().
+        .then([this](APIFuture answered) -> QJsonObject {
+            try {
+                return answered.result();
+            } catch (const AppException &failure) {
+                KM4_LOG(2, failure.message(), failure.description());
+                if (!canOffline()) {
+                    Q_EMIT error(tr("Не удалось подключиться к серверу"),
+                        tr("Синхронизация долго не проводилась. Работа в режиме офлайн "
+                           "невозможна"));
+                    failure.raise();
+                }
+                env->isOnline.set(false);
+                loggedIn = true;
+                Q_EMIT logged();
                 Q_EMIT error(tr("Не удалось подключиться к серверу"),
-                    tr("Синхронизация долго не проводилась. Работа в режиме офлайн невозможна"));
-                failure.raise();
+                    tr("Работа в режиме онлайн невозможна"));
+                checkTimer.start(checkInterval());
+                return QJsonObject();
             }
-            env->isOnline.set(false);
-            loggedIn = true;
-            Q_EMIT logged();
-            Q_EMIT error(
-                tr("Не удалось подключиться к серверу"), tr("Работа в режиме онлайн невозможна"));
-            checkTimer.start(checkInterval());
-            return QJsonObject();
         });
 }
 
