@@ -18,10 +18,13 @@
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTest>
 #include <QThread>
+#include <QtConcurrent>
 
 #include <algorithm>
 #include <atomic>
@@ -284,9 +287,18 @@ private Q_SLOTS:
         db.service().run();
         ENVRepo::insertENV("domain", "o'cafe %2 %3");
         ENVRepo::insertENV("last_update", "5000000000");
+        // The read waits behind a task that holds the pool's only thread: had it ended before
+        // load() returned, the rows would be applied inside load(), before any stop().
+        QThreadPool *pool = QThreadPool::globalInstance();
+        const auto restore = qScopeGuard(
+            [pool, threads = pool->maxThreadCount()] { pool->setMaxThreadCount(threads); });
+        pool->setMaxThreadCount(1);
+        QSemaphore busy;
+        const QFuture<void> holder = QtConcurrent::run([&busy] { busy.acquire(); });
         QFuture<bool> stale = service.load();
         service.stop(); // the local data is being wiped
-        QVERIFY(waitFor(stale) && !stale.result());
+        busy.release();
+        QVERIFY(waitFor(holder) && waitFor(stale) && !stale.result());
         QVERIFY(env.domain.value().isEmpty() && !env.uuid.isSet() && loaded.isEmpty());
 
         QThread *appliedOn = nullptr;
