@@ -222,6 +222,21 @@ bool shiftLoaded(AppEnv &env)
         60000);
 }
 
+// Publishes a receipt push after the warm-up's order pushes and waits until the board shows it:
+// one client's messages arrive in order, so the board has then handled every warm-up push too.
+bool warmUpHandled(BareClient &publisher, const AppEnv &env)
+{
+    const QString probe = QStringLiteral("warm-up-done");
+    const QJsonObject body { { QStringLiteral("uuid"), probe },
+        { QStringLiteral("shift_uuid"), shiftUuid }, { QStringLiteral("order_uuid"), probe } };
+    return publisher.publish(QStringLiteral("%1/point/%2/receipt").arg(domain).arg(pointId),
+               QJsonDocument(QJsonObject { { QStringLiteral("from"), QStringLiteral("server") },
+                                 { QStringLiteral("body"), body } })
+                   .toJson(QJsonDocument::Compact))
+        && QTest::qWaitFor(
+            [&] { return env.receiptModel.byUuid(probe).isValid(); }, TestEnvironment::patienceMs);
+}
+
 // The environment of a board paired with the bench's point, its pushes coming from `broker`.
 void pairWith(AppEnv &env, const MosquittoBroker &broker)
 {
@@ -335,9 +350,11 @@ void BenchMqttPush::pushToModelChange()
     const QString topic = QStringLiteral("%1/point/%2/order").arg(domain).arg(pointId);
     BareClient publisher(broker);
     BareClient floor(broker);
-    QVERIFY(QTest::qWaitFor([&] { return publisher.ready() && floor.ready(); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return publisher.ready() && floor.ready(); }, TestEnvironment::patienceMs));
     QVERIFY(floor.subscribe(topic));
-    QVERIFY(QTest::qWaitFor([&] { return floor.subscribed() && service.isConnected(); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return floor.subscribed() && service.isConnected(); }, TestEnvironment::patienceMs));
 
     Clock::time_point resetAt;
     int resets = 0;
@@ -353,14 +370,17 @@ void BenchMqttPush::pushToModelChange()
 
     // Until the service's subscription is in place, pushes get lost: warm up until one arrives.
     bool warm = false;
+    int published = 0;
     for (int attempt = 0; attempt < 50 && !warm; ++attempt) {
         QVERIFY(publisher.publish(topic, orderPush(0, 1)));
+        ++published;
         guard.start(200);
         warm = loop.exec() == 0;
     }
     QVERIFY(warm);
-    QVERIFY(QTest::qWaitFor([&] { return floor.received() >= 1; }, 2000));
-    QTest::qWait(200);
+    QVERIFY(warmUpHandled(publisher, env));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return floor.received() >= published; }, TestEnvironment::patienceMs));
     floor.reset();
     resets = 0;
 
@@ -372,14 +392,15 @@ void BenchMqttPush::pushToModelChange()
         for (int i = 0; i < pushes; ++i) {
             sent[size_t(i)] = Clock::now();
             QVERIFY(publisher.publish(topic, orderPush(i % orderCount, i)));
-            guard.start(5000);
+            guard.start(TestEnvironment::patienceMs);
             QCOMPARE(loop.exec(), 0);
             model.push_back(
                 std::chrono::duration<double, std::micro>(resetAt - sent[size_t(i)]).count());
         }
     }
     QCOMPARE(resets, pushes);
-    QVERIFY(QTest::qWaitFor([&] { return floor.received() >= pushes; }, 5000));
+    QVERIFY(
+        QTest::qWaitFor([&] { return floor.received() >= pushes; }, TestEnvironment::patienceMs));
     QCOMPARE(floor.received(), pushes);
     for (int i = 0; i < pushes; ++i)
         bare.push_back(
@@ -428,18 +449,24 @@ void BenchMqttPush::flood()
     const QString prefix = QStringLiteral("%1/point/%2/").arg(domain).arg(pointId);
     BareClient publisher(broker);
     BareClient floor(broker);
-    QVERIFY(QTest::qWaitFor([&] { return publisher.ready() && floor.ready(); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return publisher.ready() && floor.ready(); }, TestEnvironment::patienceMs));
     QVERIFY(floor.subscribe(prefix + QStringLiteral("#")));
-    QVERIFY(QTest::qWaitFor([&] { return floor.subscribed() && service.isConnected(); }, 5000));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return floor.subscribed() && service.isConnected(); }, TestEnvironment::patienceMs));
     // Until the service's subscription is in place, pushes get lost: warm up until one arrives.
     QSignalSpy warm(&env.orderModel, &QAbstractItemModel::dataChanged);
+    int published = 0;
     for (int attempt = 0; attempt < 50 && warm.isEmpty(); ++attempt) {
         QVERIFY(publisher.publish(prefix + QStringLiteral("order"), orderPush(0, 1)));
+        ++published;
         QTest::qWait(100);
     }
     QVERIFY(!warm.isEmpty());
-    QVERIFY(QTest::qWaitFor([&] { return floor.received() >= warm.size(); }, 2000));
-    QTest::qWait(200);
+    QVERIFY(warmUpHandled(publisher, env));
+    // The bare subscriber takes the receipt push as well.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return floor.received() >= published + 1; }, TestEnvironment::patienceMs));
     floor.reset();
     const int ackedBefore = publisher.acked();
 

@@ -122,8 +122,8 @@ void BenchBrokerRestart::killAndRestart()
             QDateTime::currentSecsSinceEpoch()));
     env->domain.set(server.domain());
     (void)core.kmApiService()->requestToken(server.domain());
-    QTRY_VERIFY_WITH_TIMEOUT(core.mqttSyncDBService()->isConnected(), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(wrongOrders(env), 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(core.mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+    QTRY_COMPARE_WITH_TIMEOUT(wrongOrders(env), 0, TestEnvironment::patienceMs);
 
     std::vector<double> reconnectMs;
     std::vector<double> consistentMs;
@@ -133,7 +133,8 @@ void BenchBrokerRestart::killAndRestart()
     auto *random = QRandomGenerator::global();
     for (int round = 0; round < rounds; ++round) {
         broker.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!core.mqttSyncDBService()->isConnected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !core.mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
 
         // The server moves on: statuses change, an order is deleted, new ones come in.
         QJsonArray changed;
@@ -176,9 +177,10 @@ void BenchBrokerRestart::killAndRestart()
         QVERIFY2(broker.start(), qPrintable(broker.errorString()));
         QElapsedTimer back;
         back.start();
-        QTRY_VERIFY_WITH_TIMEOUT(core.mqttSyncDBService()->isConnected(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            core.mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
         reconnectMs.push_back(double(back.elapsed()));
-        (void)QTest::qWaitFor([&] { return wrongOrders(env) == 0; }, 10000);
+        (void)QTest::qWaitFor([&] { return wrongOrders(env) == 0; }, TestEnvironment::patienceMs);
         consistentMs.push_back(double(back.elapsed()));
         wrongAfterCatchUp += wrongOrders(env);
     }

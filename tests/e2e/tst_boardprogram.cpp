@@ -1,4 +1,5 @@
 #include "fakeserver.h"
+#include "testenvironment.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -24,7 +25,7 @@ bool xdotool(const QString &command)
 {
     QProcess tool;
     tool.start(QStringLiteral("xdotool"), command.split(QLatin1Char(' ')));
-    const bool done = tool.waitForFinished(20000) && tool.exitCode() == 0;
+    const bool done = tool.waitForFinished(TestEnvironment::patienceMs) && tool.exitCode() == 0;
     tool.kill();
     return done;
 }
@@ -76,10 +77,11 @@ class TestBoardProgram : public QObject
     void startSimulator()
     {
         simulator.start(QStringLiteral(KM4_SIMULATOR), simulatorArguments);
+        QVERIFY2(simulator.waitForStarted(), qPrintable(simulator.errorString()));
         QByteArray banner;
         QTRY_VERIFY_WITH_TIMEOUT((banner += simulator.readAll()).contains("Stop with Ctrl-C")
                 || simulator.state() == QProcess::NotRunning,
-            15000);
+            TestEnvironment::patienceMs);
         const auto match = QRegularExpression(QStringLiteral("pid (\\d+).* km4App ([^\n]*)"),
             QRegularExpression::DotMatchesEverythingOption)
                                .match(QString::fromUtf8(banner));
@@ -92,6 +94,9 @@ class TestBoardProgram : public QObject
     void startBoard()
     {
         board.start(QStringLiteral(KM4APP_EXECUTABLE), boardArguments);
+        // The process counts as started only once an event loop has run or this is called; the
+        // blocking calls below run none.
+        QVERIFY2(board.waitForStarted(), qPrintable(board.errorString()));
         QVERIFY2(xdotool(findWindow.arg(QStringLiteral(" --sync"))), "no board window");
     }
 
@@ -155,19 +160,21 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixel(1058, 202)
                 != qRgb(0, 0, 0),
-            20000);
+            TestEnvironment::patienceMs);
         QVERIFY(
             xdotool(findWindow.arg(QString()) + QStringLiteral(" mousemove --window %1 1058 122")));
         for (const char *command : { "click 1", "type --delay 50 127", "key Return" })
             QVERIFY(xdotool(QLatin1String(command)));
-        QTRY_VERIFY_WITH_TIMEOUT(showsBoard(QStringLiteral("1-board")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            showsBoard(QStringLiteral("1-board")), TestEnvironment::patienceMs);
         QVERIFY(stored(orders).toInt() > 0);
         QVERIFY(clock.waitForRequests(QString::fromLatin1(FakeServer::TimeZonePath), 1));
 
         // Started again, it signs in by itself and shows the board.
         stop(board);
         startBoard();
-        QTRY_VERIFY_WITH_TIMEOUT(showsBoard(QStringLiteral("2-board-after-restart")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            showsBoard(QStringLiteral("2-board-after-restart")), TestEnvironment::patienceMs);
 
         // Without its server it keeps showing the board, and it picks up again when the server is
         // back: new synchronisations and new pushes reach the database.
@@ -175,12 +182,14 @@ private slots:
         QVERIFY2(::kill(pid_t(brokerPids.constLast()), 0) != 0, "the simulator left its broker");
         const qint64 updated = stored(lastUpdate).toLongLong();
         const int count = stored(orders).toInt();
-        // Three synchronisation periods of the fast pace.
-        QVERIFY(!QTest::qWaitFor([this] { return board.state() != QProcess::Running; }, 3000));
+        // Three synchronisation periods of the fast pace. Only the event loop, which runs here,
+        // notices that a process has ended.
+        QVERIFY(!QTest::qWaitFor([this] { return board.state() == QProcess::NotRunning; }, 3000));
         QVERIFY(showsBoard(QStringLiteral("3-board-offline")));
         startSimulator();
-        QTRY_VERIFY_WITH_TIMEOUT(stored(lastUpdate).toLongLong() > updated, 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(stored(orders).toInt() > count + 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stored(lastUpdate).toLongLong() > updated, TestEnvironment::patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(stored(orders).toInt() > count + 2, TestEnvironment::patienceMs);
         QVERIFY(showsBoard(QStringLiteral("4-board-back-online")));
     }
 };

@@ -42,7 +42,8 @@ class TestBoardRoad : public QObject
 
     void click(QQuickItem *target)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(target->isVisible() && target->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            target->isVisible() && target->isEnabled(), TestEnvironment::patienceMs);
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
             target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
     }
@@ -82,18 +83,21 @@ class TestBoardRoad : public QObject
     {
         QCOMPARE(page(), QStringLiteral("authPage"));
         // A page stack that is still moving takes no clicks.
-        QTRY_VERIFY(!part<QObject>("pageStack")->property("busy").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !part<QObject>("pageStack")->property("busy").toBool(), TestEnvironment::patienceMs);
         auto *field = part("domainInput")->property("textField").value<QQuickItem *>();
         click(field);
-        QTRY_VERIFY(field->hasActiveFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(field->hasActiveFocus(), TestEnvironment::patienceMs);
         for (const QChar c : simulator->domain())
             QTest::keyClick(window, c.toLatin1());
         QSignalSpy loading(part("loadingPage"), &QQuickItem::visibleChanged);
         QTest::keyClick(window, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("ordersPage"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            page(), QStringLiteral("ordersPage"), TestEnvironment::patienceMs);
         QVERIFY(!loading.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(core->mqttSyncDBService()->isConnected(), 10000);
-        QTRY_COMPARE(board(), kitchen());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+        QTRY_COMPARE_WITH_TIMEOUT(board(), kitchen(), TestEnvironment::patienceMs);
     }
 
 private slots:
@@ -116,7 +120,7 @@ private slots:
         window = qobject_cast<QQuickWindow *>(engine->rootObjects().constFirst());
         QVERIFY(window);
         window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(window));
+        QVERIFY(QTest::qWaitForWindowActive(window, TestEnvironment::patienceMs));
     }
 
     void signInFollowPushesWipeAndSignInAgain()
@@ -125,7 +129,7 @@ private slots:
         // The kitchen works on: orders come, get ready and are picked up.
         for (int i = 0; i < 8; ++i) {
             QVERIFY2(simulator->step(), qPrintable(broker.errorString()));
-            QTRY_COMPARE(board(), kitchen());
+            QTRY_COMPARE_WITH_TIMEOUT(board(), kitchen(), TestEnvironment::patienceMs);
         }
         const QList<QQuickItem *> ready = numbers("readyPanel");
         QVERIFY(ready.size() >= 2);
@@ -134,7 +138,7 @@ private slots:
         // Support: "*" opens the panel with the board's identifiers, domain and networks.
         QTest::keyClick(window, '*');
         QObject *panel = part<QObject>("supportDialog");
-        QTRY_VERIFY(panel->property("opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(panel->property("opened").toBool(), TestEnvironment::patienceMs);
         QCOMPARE((QStringList { panel->property("idc").toString(),
                      panel->property("idq").toString(), panel->property("domain").toString() }),
             (QStringList { QString::number(PointSimulator::clientId),
@@ -146,11 +150,13 @@ private slots:
         // The wipe is offered only after its countdown, and leads back to an empty login page.
         click(part("removeButton"));
         QObject *confirm = part<QObject>("confirmDialog");
-        QTRY_VERIFY(confirm->property("opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(confirm->property("opened").toBool(), TestEnvironment::patienceMs);
         QVERIFY(!part("acceptButton")->isEnabled());
         click(part("acceptButton")); // waits for the countdown
-        QTRY_COMPARE(page(), QStringLiteral("authPage"));
-        QTRY_VERIFY(!panel->property("visible").toBool() && !confirm->property("visible").toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(page(), QStringLiteral("authPage"), TestEnvironment::patienceMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !panel->property("visible").toBool() && !confirm->property("visible").toBool(),
+            TestEnvironment::patienceMs);
         QCOMPARE(part("domainInput")->property("text").toString(), QString());
         // Receipts and their items stay: the wipe leaves them by design.
         QCOMPARE((QVariantList { TestCore::count("order"), TestCore::count("shift"),
@@ -160,7 +166,7 @@ private slots:
         // Paired again, the board follows the same kitchen.
         signIn();
         QVERIFY(simulator->step());
-        QTRY_COMPARE(board(), kitchen());
+        QTRY_COMPARE_WITH_TIMEOUT(board(), kitchen(), TestEnvironment::patienceMs);
     }
 };
 

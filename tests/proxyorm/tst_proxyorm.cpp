@@ -5,8 +5,10 @@
 #include "proxyorm/proxyormmodel.h"
 #include "proxyorm/proxyormvalue.h"
 
+#include "testenvironment.h"
+
 #include <QAbstractItemModelTester>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -83,6 +85,8 @@ class TestListModel : public IndexedAbstractModel
 public:
     QList<Row> rows;
     mutable std::atomic<int> reads { 0 };
+    mutable std::atomic<int> readsHere { 0 }; // on the model's own thread
+    mutable std::atomic<int> readsElsewhere { 0 };
     std::atomic<int> delayUs { 0 };
 
     explicit TestListModel(const QList<Row> &rows = {})
@@ -96,6 +100,7 @@ public:
     QVariant data(const QModelIndex &index, int role) const override
     {
         ++reads;
+        ++(QThread::currentThread() == thread() ? readsHere : readsElsewhere);
         if (delayUs)
             QThread::usleep(delayUs);
         return index.isValid() && index.row() < rows.size() ? rows.at(index.row()).value(role)
@@ -159,6 +164,19 @@ public:
         Q_EMIT layoutChanged();
     }
 };
+
+// Waits until work on another thread has begun reading the model, without running the event
+// loop, which would hand that work's results over.
+bool waitForReadsElsewhere(const TestListModel &model)
+{
+    const int before = model.readsElsewhere;
+    for (const QDeadlineTimer patience(TestEnvironment::patienceMs); !patience.hasExpired();) {
+        if (model.readsElsewhere != before)
+            return true;
+        QTest::qSleep(1);
+    }
+    return false;
+}
 
 // Keeps one role of a model the way a view would, only from what the model's signals say, and
 // writes the row signals down ("remove 0-1", "data 0-2").
@@ -527,7 +545,8 @@ void TestProxyOrm::matchesNaiveRecomputation()
             }
             const QList<QVariantList> expected = naive(source->rows);
             if (background)
-                (void)QTest::qWaitFor([&] { return state() == expected; });
+                (void)QTest::qWaitFor(
+                    [&] { return state() == expected; }, TestEnvironment::patienceMs);
             QVERIFY2(state() == expected, qPrintable(where));
         }
 
@@ -535,7 +554,7 @@ void TestProxyOrm::matchesNaiveRecomputation()
         QThreadPool::globalInstance()->waitForDone();
         source.reset();
         QMetaObject::invokeMethod(&total, "invalidate");
-        QTRY_VERIFY(state() == naive({}));
+        QTRY_VERIFY_WITH_TIMEOUT(state() == naive({}), TestEnvironment::patienceMs);
     }
 }
 
@@ -717,13 +736,11 @@ void TestProxyOrm::backgroundRecomputation()
     keys.enabledAsync(true);
     proxy.andWhere(Key, Where(Where::Equal, 3));
     keys.where(Key, Where::Equal, 3);
-    QElapsedTimer timer;
-    timer.start();
+    const int readHere = source.readsHere;
     proxy.invalidate();
     QMetaObject::invokeMethod(&keys, "invalidate");
-    // 2000 reads of 0.1 ms each would take 200 ms on this thread; views keep the old rows
-    // meanwhile.
-    QVERIFY(timer.elapsed() < 100);
+    // Neither reads a row on this thread; views keep the old rows meanwhile.
+    QCOMPARE(source.readsHere - readHere, 0);
     QCOMPARE(proxy.rowCount(), 2000);
 
     // A newer request drops the results of the former, also once they are on their way here.
@@ -732,7 +749,7 @@ void TestProxyOrm::backgroundRecomputation()
     keys.where(Key, Where::Less, 2);
     proxy.invalidate();
     QMetaObject::invokeMethod(&keys, "invalidate");
-    QTRY_COMPARE(proxy.rowCount(), 400);
+    QTRY_COMPARE_WITH_TIMEOUT(proxy.rowCount(), 400, TestEnvironment::patienceMs);
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     // Only the newest results arrive, on this thread, where the custom aggregate runs as well.
@@ -746,16 +763,17 @@ void TestProxyOrm::backgroundRecomputation()
     proxy.sort(Id, Qt::DescendingOrder);
     proxy.invalidate();
     QMetaObject::invokeMethod(&keys, "invalidate");
-    QTest::qSleep(5);
+    QVERIFY(waitForReadsElsewhere(source));
     const int readsBefore = source.reads;
     source.insert(0, { row(5000, 1) });
     QVERIFY(source.reads - readsBefore < 2000);
     source.remove(100, 50);
     source.move(3, 300);
-    QTRY_COMPARE((QVariantList { proxy.rowCount(), proxy.data(proxy.index(0, 0), Id) }),
-        (QVariantList { 400 + 1 - 10, 5000 }));
-    QTRY_VERIFY(view.matches());
-    QTRY_COMPARE(keys.value(), QVariant(391LL));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        (QVariantList { proxy.rowCount(), proxy.data(proxy.index(0, 0), Id) }),
+        (QVariantList { 400 + 1 - 10, 5000 }), TestEnvironment::patienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(view.matches(), TestEnvironment::patienceMs);
+    QTRY_COMPARE_WITH_TIMEOUT(keys.value(), QVariant(391LL), TestEnvironment::patienceMs);
 
     // Destroyed mid-run, or with the results already posted: nothing may reach them any more.
     for (int round = 0; round < 5; ++round) {
@@ -789,9 +807,9 @@ void TestProxyOrm::cancelledRebuildLeavesNoStaleCache()
     proxy.andWhere(Grouped, Where(Where::Equal, "7"));
     proxy.invalidate();
     // Row 0's old key is the last of the names, so the rebuild is still scanning for it.
-    QTest::qSleep(10);
+    QVERIFY(waitForReadsElsewhere(names));
     source.set(0, Key, { 7 });
-    QTRY_COMPARE(column(proxy, Id), QVariantList { 0 });
+    QTRY_COMPARE_WITH_TIMEOUT(column(proxy, Id), QVariantList { 0 }, TestEnvironment::patienceMs);
 }
 
 QTEST_MAIN(TestProxyOrm)

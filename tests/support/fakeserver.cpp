@@ -171,6 +171,7 @@ void FakeServer::accept()
             const Parse parsed = parse(socket->peek(socket->bytesAvailable()), request);
             if (parsed == Parse::Incomplete)
                 return;
+            request.arrived.start();
             // One request per connection: the answer closes it.
             disconnect(socket, &QTcpSocket::readyRead, socket, nullptr);
             if (parsed == Parse::Bad)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recordedrequest.h"
+#include "testenvironment.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -100,7 +101,8 @@ public:
     QList<RecordedRequest> requests(const QString &path = {}) const;
     int count(const QString &path) const { return int(requests(path).size()); }
     // Spins the calling thread's event loop until `n` requests to `path` have arrived in total.
-    [[nodiscard]] bool waitForRequests(const QString &path, int n, int timeoutMs = 5000) const;
+    [[nodiscard]] bool waitForRequests(
+        const QString &path, int n, int timeoutMs = TestEnvironment::patienceMs) const;
     void clearRequests();
 
     static Answer raw(const QByteArray &body, int status = 200,

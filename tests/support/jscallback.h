@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testenvironment.h"
+
 #include <QJSEngine>
 #include <QTest>
 #include <QThread>
@@ -24,7 +26,7 @@ public:
     // The arguments of the call, or an empty list when there was none.
     QVariantList arguments(int call = 0) const { return calls.value(call); }
     QThread *thread(int call = 0) const { return threads.value(call); }
-    [[nodiscard]] bool waitForCalls(int n, int timeoutMs = 10000) const
+    [[nodiscard]] bool waitForCalls(int n, int timeoutMs = TestEnvironment::patienceMs) const
     {
         return QTest::qWaitFor([this, n] { return calls.size() >= n; }, timeoutMs);
     }

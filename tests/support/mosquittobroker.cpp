@@ -1,6 +1,7 @@
 #include "mosquittobroker.h"
 
 #include "fakeserver.h"
+#include "testenvironment.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -52,8 +53,8 @@ QString MosquittoBroker::launch()
     config.close();
     m_process.start(
         QStringLiteral("/usr/sbin/mosquitto"), { QStringLiteral("-c"), config.fileName() });
-    const QDeadlineTimer deadline(10000);
-    while (m_process.waitForStarted(10000) && !deadline.hasExpired()) {
+    const QDeadlineTimer deadline(TestEnvironment::patienceMs);
+    while (m_process.waitForStarted(TestEnvironment::patienceMs) && !deadline.hasExpired()) {
         QTcpSocket probe;
         probe.connectToHost(host(), m_port);
         if (probe.waitForConnected(200))
@@ -95,7 +96,7 @@ bool MosquittoBroker::publish(const QString &topic, const QByteArray &payload, i
         rc = mosquitto_publish(m_publisher, &id, topic.toUtf8().constData(), int(payload.size()),
             payload.constData(), qos, false);
     // The first loop call finishes the CONNACK exchange as well; QoS 0 has no PUBACK.
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(TestEnvironment::patienceMs);
     while (rc == MOSQ_ERR_SUCCESS && m_acknowledged != id && !deadline.hasExpired())
         rc = mosquitto_loop(m_publisher, 50, 1);
     if (m_acknowledged == id)

@@ -27,7 +27,7 @@ public:
     ~MosquittoBroker() { stop(); }
 
     // Returns once the broker accepts connections (false, with errorString(), when it does not
-    // within a few seconds). A restart keeps the port of the first start.
+    // within TestEnvironment::patienceMs). A restart keeps the port of the first start.
     bool start();
     // Kills the broker and waits for it to end; connected clients lose their connection.
     void stop();

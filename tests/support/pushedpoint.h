@@ -2,6 +2,7 @@
 
 #include "mosquittobroker.h"
 #include "testdatabase.h"
+#include "testenvironment.h"
 
 #include "core/appenv.h"
 #include "services/syncDB/mqttsyncdbservice.h"
@@ -69,7 +70,7 @@ struct PushedPoint
         const QByteArray payload
             = push({ { "uuid", probe }, { "shift_uuid", "p" }, { "order_uuid", "p" } });
         topic = (topic.isEmpty() ? this->topic() : topic) + "/receipt";
-        for (int attempt = 0; attempt < 100; ++attempt) {
+        for (const QDeadlineTimer patience(TestEnvironment::patienceMs); !patience.hasExpired();) {
             if (!(at ? at : &broker)->publish(topic, payload))
                 return false;
             // Not QTest::qWaitFor: its pause after every pass would hold each message for 10 ms.

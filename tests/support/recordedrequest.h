@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QList>
 #include <QPair>
@@ -15,6 +16,9 @@ struct RecordedRequest
     QByteArray query; // the raw query string after "?", order and encoding as sent
     QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
     QByteArray body;
+    // Started once the whole request was in; a delayed answer leaves no earlier than its delay
+    // after that.
+    QElapsedTimer arrived;
 
     // Value of the first header with that name (compared case-insensitively); empty if absent.
     QByteArray header(const QByteArray &name) const;

@@ -9,6 +9,11 @@
 // initTestCase() (or main) before anything touches QStandardPaths.
 namespace TestEnvironment {
 
+// How long a test waits for something that does happen: a busy machine (two cores, tests in
+// parallel, a build beside them) may take many times what an idle one takes, and every wait ends
+// as soon as its condition holds.
+constexpr int patienceMs = 30000;
+
 inline void init()
 {
     if (QCoreApplication::organizationName().isEmpty())

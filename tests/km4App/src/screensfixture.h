@@ -5,6 +5,8 @@
 #include "entities/receipt.h"
 #include "entities/receiptitem.h"
 #include "fakeserver.h"
+#include "futurewait.h"
+#include "heldanswer.h"
 #include "qmlappcore.h"
 #include "testcore.h"
 #include "testdatabase.h"
@@ -42,6 +44,7 @@ public:
     // (key to value) when there are any, else over an empty database. The old core goes first.
     Q_INVOKABLE void start(const QVariantMap &stored = {})
     {
+        release();
         m_engine->rootContext()->setContextProperty(QStringLiteral("appCore"), nullptr);
         m_core.reset();
         if (!m_server)
@@ -66,17 +69,24 @@ public:
     Q_INVOKABLE int requests(const QString &path) const { return m_server->count(path); }
     Q_INVOKABLE QString setting(const QString &key) const { return TestCore::setting(key); }
 
-    // Every later request to the path is answered with this status: success after the delay, or
-    // an error.
-    Q_INVOKABLE void answer(const QString &path, int status, int delayMs = 0) const
+    // Every later request to the path is answered with this status: success, or an error.
+    Q_INVOKABLE void answer(const QString &path, int status) const
     {
-        const FakeServer::Answer success = path == FakeServer::TokenPath
-            ? FakeServer::token(QStringLiteral("access"), QStringLiteral("refresh"))
-            : FakeServer::json({ { "message", "ok" } });
         m_server->setAnswer(path,
-            status == 200 ? success.withDelay(delayMs)
+            status == 200 ? success(path)
                           : FakeServer::error(status, status, QStringLiteral("down")));
     }
+
+    // Every later request to the path is answered with success only after release(); meanwhile
+    // the server double answers nothing else either.
+    Q_INVOKABLE void hold(const QString &path)
+    {
+        m_held = std::make_unique<HeldAnswer>(*m_server, path, success(path));
+    }
+    Q_INVOKABLE void release() { m_held.reset(); }
+
+    // Lets the pool work the core has set going end and hand its results over (no timer fires).
+    Q_INVOKABLE void settle() const { ::settle(); }
 
     // The synchronisation service's news that a cycle has ended, at a moment the test picks.
     Q_INVOKABLE void announceSyncFinished() { Q_EMIT(*m_core)->httpSyncDBService()->syncFinished(); }
@@ -97,7 +107,15 @@ public:
 private:
     using Core = BasicTestCore<QmlAppCore>;
 
+    static FakeServer::Answer success(const QString &path)
+    {
+        return path == FakeServer::TokenPath
+            ? FakeServer::token(QStringLiteral("access"), QStringLiteral("refresh"))
+            : FakeServer::json({ { "message", "ok" } });
+    }
+
     QQmlEngine *m_engine = nullptr;
     std::unique_ptr<FakeServer> m_server;
     std::unique_ptr<Core> m_core;
+    std::unique_ptr<HeldAnswer> m_held; // goes first: the core waits for its exchanges
 };

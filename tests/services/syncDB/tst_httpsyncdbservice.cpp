@@ -5,19 +5,19 @@
 
 #include "fakeserver.h"
 #include "futurewait.h"
+#include "heldanswer.h"
 #include "logcapture.h"
 #include "testdatabase.h"
 #include "testenvironment.h"
 
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -54,7 +54,8 @@ class TestHttpSyncDBService : public QObject
 
     [[nodiscard]] bool waitForEntry(const QString &entry, int count = 1)
     {
-        return QTest::qWaitFor([&] { return entries.count(entry) >= count; }, 15000);
+        return QTest::qWaitFor(
+            [&] { return entries.count(entry) >= count; }, TestEnvironment::patienceMs);
     }
     void enqueue(const QJsonObject &tables, int delayMs = 0, qint64 ts = 0)
     {
@@ -144,7 +145,7 @@ private Q_SLOTS:
                      "group_concat(uuid) FROM shift"),
             QStringList({ "1499", "0", stored, stored, "1499", "0", QString::number(now),
                 R"({"a":"b"})", "2500", "t1", "t2500", "s-1" }));
-        QTRY_COMPARE(s->env.lastUpdate.value(), now);
+        QTRY_COMPARE_WITH_TIMEOUT(s->env.lastUpdate.value(), now, TestEnvironment::patienceMs);
         QString named;
         for (const LogCapture::Entry &entry : log.atLevel(3))
             named += entry.message + "\n";
@@ -288,7 +289,7 @@ private Q_SLOTS:
         AppEnv &env = s->env;
         s->service->run();
         QVERIFY(waitForEntry("syncFinished"));
-        QTRY_VERIFY(env.lastUpdate.value() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(env.lastUpdate.value() > 0, TestEnvironment::patienceMs);
         const qint64 before = env.lastUpdate.value();
         s->service->beginGap();
         // Synchronisations during a gap ask for the reference tables alone, write no entity rows.
@@ -296,7 +297,8 @@ private Q_SLOTS:
         entries.clear();
         QVERIFY(waitFor(s->service->manualSync()));
         QCOMPARE(lastAsked(), references + QString::number(before - 30));
-        QTRY_COMPARE(env.lastUpdate.value(), before + 100);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            env.lastUpdate.value(), before + 100, TestEnvironment::patienceMs);
 
         const QJsonObject shift { { "id", 2 }, { "uuid", "s-2" }, { "type", "general" },
             { "created_at", before } };
@@ -384,10 +386,10 @@ private Q_SLOTS:
             enqueue({ { "order_status", QJsonArray { status(1, "") } } }, 1000);
             (void)s->service->manualSync();
             QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, destroy ? 3 : 1));
-            QElapsedTimer elapsed;
-            elapsed.start();
+            const QElapsedTimer arrived = s->server.requests(FakeServer::SyncPath).last().arrived;
             destroy ? s->service.reset() : s->service->stop();
-            QVERIFY2(elapsed.elapsed() > 500, destroy ? "destructor" : "stop()");
+            // The answer left a second after the request had come in, and the chain needed it.
+            QVERIFY2(arrived.elapsed() >= 990, destroy ? "destructor" : "stop()");
             QCOMPARE(
                 TestDatabase::textColumn("SELECT COUNT(*) FROM order_status"), QStringList { "1" });
             QCoreApplication::processEvents();
@@ -397,7 +399,8 @@ private Q_SLOTS:
                 s->service->run();
                 QVERIFY(waitForEntry("firstSyncFinished"));
                 QCOMPARE(lastAsked(), references + entities + "-30");
-                QTRY_VERIFY(s->env.lastUpdate.value() > 0);
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    s->env.lastUpdate.value() > 0, TestEnvironment::patienceMs);
                 s->env.lastUpdate.set(0);
                 entries.clear();
             }
@@ -412,10 +415,14 @@ private Q_SLOTS:
         config.http_sync_ms = 0;
         s->env.syncConfig.set(config);
         s->env.lastUpdate.set(1700000000);
+        QElapsedTimer took;
+        took.start();
         s->service->run();
         QVERIFY(waitForEntry("syncFinished"));
         QCOMPARE(lastAsked(), references + entities + "1700000000");
-        QVERIFY(!s->server.waitForRequests(FakeServer::SyncPath, 2, 200));
+        // Twice as long as a synchronisation took on this machine, for the next one to come.
+        QVERIFY(!s->server.waitForRequests(
+            FakeServer::SyncPath, 2, int(std::max<qint64>(200, 2 * took.elapsed()))));
     }
 
     // The news of a chain that ended just before stop() is dropped on its way to the GUI thread:
@@ -424,13 +431,11 @@ private Q_SLOTS:
     {
         enqueue({});
         (void)s->service->manualSync();
-        // The GUI thread's events must not run before stop(), as on a busy screen: the chain's
-        // last write is awaited by polling the database, then the moment it takes to end.
-        const QString stored = "SELECT COUNT(*) FROM config WHERE key = 'last_update'";
-        QDeadlineTimer deadline(10000);
-        while (TestDatabase::textColumn(stored) != QStringList { "1" } && !deadline.hasExpired())
-            QThread::msleep(5);
-        QThread::msleep(200);
+        // The GUI thread's events must not run before stop(), as on a busy screen: the chain,
+        // which runs on the pool alone, is awaited there.
+        TestDatabase::drainThreadPool();
+        QCOMPARE(TestDatabase::textColumn("SELECT COUNT(*) FROM config WHERE key = 'last_update'"),
+            QStringList { "1" });
         s->service->stop();
         QVERIFY(!QTest::qWaitFor([this] { return !entries.isEmpty(); }, 300));
     }
@@ -438,12 +443,14 @@ private Q_SLOTS:
     // Callers that ask while a synchronisation runs share one chain after it, and hear of its end.
     void callersDuringAChainShareOneQueuedChain()
     {
-        enqueue({}, 800);
+        HeldAnswer held(s->server, FakeServer::SyncPath,
+            FakeServer::sync({}, QDateTime::currentSecsSinceEpoch()));
         s->service->run();
         QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 1));
         enqueue({ { "order_status", QJsonArray { status(3, "q3") } } });
         const VoidFuture first = s->service->manualSync();
         const VoidFuture second = s->service->manualSync();
+        held.release();
         for (const VoidFuture &manual : { first, second }) {
             QVERIFY(waitFor(manual) && !manual.isCanceled());
             QCOMPARE(s->server.count(FakeServer::SyncPath), 2);
@@ -464,7 +471,7 @@ private Q_SLOTS:
         for (int round = 1; round <= 20; ++round) {
             asked = false;
             const VoidFuture first = s->service->manualSync();
-            QVERIFY(QTest::qWaitFor([&] { return asked; }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return asked; }, TestEnvironment::patienceMs));
             QVERIFY(waitFor(requested) && first.isFinished());
             QVERIFY(waitForEntry("syncFinished", 2 * round));
             QCOMPARE(s->server.count(FakeServer::SyncPath), 2 * round);

@@ -6,6 +6,7 @@
 #include "shared/mqtt/mqttsubscription.h"
 #include "shared/mqtt/mqtttopicname.h"
 
+#include <QHostInfo>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QSignalSpy>
@@ -85,30 +86,33 @@ private Q_SLOTS:
         QCOMPARE(states, States { MqttClient::Connecting });
         client.setPort(1);
         client.connectToHost();
-        QTRY_COMPARE(states, States({ MqttClient::Connecting, MqttClient::Connected }));
+        QTRY_COMPARE_WITH_TIMEOUT(states, States({ MqttClient::Connecting, MqttClient::Connected }),
+            TestEnvironment::patienceMs);
         const QPointer<MqttSubscription> subscription
             = client.subscribe(MqttTopicFilter(QStringLiteral("acme/point/7/#")), 1);
         QVERIFY(subscription);
         QSignalSpy received(subscription, &MqttSubscription::messageReceived);
-        QTRY_COMPARE(subscription->state(), MqttSubscription::Subscribed);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            subscription->state(), MqttSubscription::Subscribed, TestEnvironment::patienceMs);
         // Binary payload, NUL bytes and UTF-8 arrive byte for byte; one publisher's messages
         // arrive in order, so the other point's message had its chance first.
         const QByteArray payload
             = QByteArray("{\"body\":{}}\0\xff", 13) + QStringLiteral("Готов").toUtf8();
         QVERIFY(m_broker.publish("acme/point/70/order", "other")
             && m_broker.publish("acme/point/7/a/b", payload));
-        QTRY_COMPARE(received.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, TestEnvironment::patienceMs);
         const MqttMessage message = received.first().first().value<MqttMessage>();
         QCOMPARE(message.topic().name() + ' ' + message.payload(), "acme/point/7/a/b " + payload);
 
         // Disconnecting ends the subscription; new settings count from then on.
         client.disconnectFromHost();
-        QTRY_VERIFY(subscription.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(subscription.isNull(), TestEnvironment::patienceMs);
         client.setHostname(QString());
         client.connectToHost();
         QCOMPARE(states.size(), 4); // even this failure comes from the event loop
-        QTRY_COMPARE(states.mid(2),
-            States({ MqttClient::Disconnected, MqttClient::Connecting, MqttClient::Disconnected }));
+        QTRY_COMPARE_WITH_TIMEOUT(states.mid(2),
+            States({ MqttClient::Disconnected, MqttClient::Connecting, MqttClient::Disconnected }),
+            TestEnvironment::patienceMs);
         QCOMPARE(logged.filter(m_broker.password()), QStringList()); // no password in the log
     }
 
@@ -126,17 +130,24 @@ private Q_SLOTS:
             client->connectToHost();
             if (!fromMessage) {
                 delete client;
-                QTest::qWait(100); // the lookup's answer, for a client that is gone
+                // The lookup's answer, for a client that is gone: one asked for the same name
+                // later is answered after it.
+                bool answered = false;
+                QHostInfo::lookupHost(QStringLiteral("localhost"), this,
+                    [&answered](const QHostInfo &) { answered = true; });
+                QTRY_VERIFY_WITH_TIMEOUT(answered, TestEnvironment::patienceMs);
                 continue;
             }
-            QTRY_COMPARE(client->state(), MqttClient::Connected);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                client->state(), MqttClient::Connected, TestEnvironment::patienceMs);
             MqttSubscription *subscription
                 = client->subscribe(MqttTopicFilter(QStringLiteral("destroy/#")), 1);
-            QTRY_COMPARE(subscription->state(), MqttSubscription::Subscribed);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                subscription->state(), MqttSubscription::Subscribed, TestEnvironment::patienceMs);
             connect(subscription, &MqttSubscription::messageReceived, this,
                 [client] { delete client; });
             QVERIFY(m_broker.publish("destroy/a", "1") && m_broker.publish("destroy/b", "2"));
-            QTRY_VERIFY(guard.isNull());
+            QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), TestEnvironment::patienceMs);
             QCoreApplication::processEvents();
         }
     }
@@ -154,32 +165,35 @@ private Q_SLOTS:
         client.setUsername(QStringLiteral("u"));
         client.setPassword(QStringLiteral("p"));
         client.connectToHost();
-        QTRY_VERIFY(broker.hasPendingConnections());
+        QTRY_VERIFY_WITH_TIMEOUT(broker.hasPendingConnections(), TestEnvironment::patienceMs);
         QTcpSocket &peer = *broker.nextPendingConnection();
-        QTRY_COMPARE(peer.bytesAvailable(), 43);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.bytesAvailable(), 43, TestEnvironment::patienceMs);
         QCOMPARE(peer.readAll().replace(14, 23, "<id>"),
             QByteArray("\x10\x29\0\x04MQTT\x04\xc2\0\x3c\0\x17<id>\0\x01u\0\x01p", 24));
         QCOMPARE(client.state(), MqttClient::Connecting);
         peer.write(QByteArray("\x20\x02\0\0", 4)); // CONNACK, accepted
-        QTRY_COMPARE(client.state(), MqttClient::Connected);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            client.state(), MqttClient::Connected, TestEnvironment::patienceMs);
 
         MqttSubscription *subscription
             = client.subscribe(MqttTopicFilter(QStringLiteral("acme/point/7/#")), 1);
         QVERIFY(subscription);
-        QTRY_COMPARE(peer.bytesAvailable(), 21);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.bytesAvailable(), 21, TestEnvironment::patienceMs);
         const QByteArray subscribe = peer.readAll();
         QCOMPARE(subscribe.left(2) + subscribe.mid(4),
             QByteArray("\x82\x13\0\x0e"
                        "acme/point/7/#\x01",
                 19));
         peer.write("\x90\x03" + subscribe.mid(2, 2) + "\x01"); // SUBACK, QoS 1 granted
-        QTRY_COMPARE(subscription->state(), MqttSubscription::Subscribed);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            subscription->state(), MqttSubscription::Subscribed, TestEnvironment::patienceMs);
         QSignalSpy received(subscription, &MqttSubscription::messageReceived);
         peer.write(QByteArray("\x32\x13\0\x0e"
                               "acme/point/7/a\0\x07p",
             21)); // PUBLISH, QoS 1, id 7
-        QTRY_COMPARE(peer.peek(4), QByteArray("\x40\x02\0\x07", 4)); // PUBACK
-        QTRY_COMPARE(received.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            peer.peek(4), QByteArray("\x40\x02\0\x07", 4), TestEnvironment::patienceMs); // PUBACK
+        QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, TestEnvironment::patienceMs);
     }
 
 private:

@@ -10,18 +10,21 @@ TestCase {
     readonly property string tokenPath: "/terminal/v1/oauth/token"
     readonly property string registrationPath: "/terminal/v1/registration"
     readonly property string syncPath: "/terminal/v1/sync-db"
+    // How long to wait for what does happen: a busy machine may take many times what an idle one
+    // takes, and every wait ends as soon as its condition holds.
+    readonly property int patience: 30000
 
-    // Starts the core over the stored settings given, with the answers to refuse (and the sign-in
-    // answered that late), then opens the window on top of it.
-    function startWindow(stored, refused, tokenDelayMs) {
+    // Starts the core over the stored settings given, with the answers to refuse (and the one
+    // path whose answers wait for fixture.release()), then opens the window on top of it.
+    function startWindow(stored, refused, held) {
         fixture.start(stored);
         for (const path of refused || [])
             fixture.answer(path, 500);
-        if (tokenDelayMs)
-            fixture.answer(tokenPath, 200, tokenDelayMs);
+        if (held)
+            fixture.hold(held);
         const window = createTemporaryObject(_main, _test);
         window.requestActivate();
-        tryVerify(() => window.active);
+        tryVerify(() => window.active, patience);
         return window;
     }
 
@@ -36,7 +39,7 @@ TestCase {
     }
 
     function waitForPage(window, name) {
-        tryVerify(() => page(window) === name && !part(window, "pageStack").busy, 10000, name);
+        tryVerify(() => page(window) === name && !part(window, "pageStack").busy, patience, name);
     }
 
     function spy(target, signalName) {
@@ -47,7 +50,7 @@ TestCase {
     function openPanel(window) {
         const dialog = part(window, "supportDialog");
         keyClick("*");
-        tryVerify(() => dialog.opened);
+        tryVerify(() => dialog.opened, patience);
         return dialog.contentItem.children[0];
     }
 

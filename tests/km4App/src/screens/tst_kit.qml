@@ -77,7 +77,7 @@ Item {
             verify(!spin.running, "hidden parent");
             _scene.visible = true;
             verify(spin.running);
-            tryVerify(() => waiter.angle > 30);
+            tryVerify(() => waiter.angle > 30, patience);
             waiter.visible = false;
             verify(!spin.running);
             waiter.visible = true;
@@ -109,7 +109,7 @@ Item {
         function test_dialogStaysOpen() {
             const dialog = make(_dialog);
             dialog.open();
-            tryVerify(() => dialog.opened);
+            tryVerify(() => dialog.opened, patience);
             const accepted = spy(dialog, "accepted");
             const rejected = spy(dialog, "rejected");
             for (const enabled of [false, true]) {

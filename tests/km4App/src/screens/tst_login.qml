@@ -16,19 +16,18 @@ ScreenTestCase {
 
     function test_signInByHand(data) {
         const window = startWindow({});
-        tryVerify(() => appCore.qmlEnv.settingsLoaded);
+        tryVerify(() => appCore.qmlEnv.settingsLoaded, patience);
         part(window, "domainInput").text = data.typed;
         mouseClick(part(window, "signInButton"));
         compare(part(window, "domainInput").isError, data.marked);
-        tryVerify(() => !part(window, "domainWidget").isLoading, 12000);
+        tryVerify(() => !part(window, "domainWidget").isLoading, patience);
         compare(fixture.requests(registrationPath), data.asked);
         compare(part(window, "domainWidget").statusText, data.status);
     }
 
     // Return pressed again while a sign-in waits starts nothing.
     function test_oneSignInAtATime() {
-        const window = startWindow({});
-        fixture.answer(registrationPath, 200, 400);
+        const window = startWindow({}, [], registrationPath);
         part(window, "domainInput").text = "127";
         part(window, "domainInput").textField.forceActiveFocus();
         keyClick(Qt.Key_Return);
@@ -36,7 +35,8 @@ ScreenTestCase {
         part(window, "authPage").forceActiveFocus();
         keyClick(Qt.Key_Return);
         keyClick(Qt.Key_Enter);
-        tryVerify(() => !part(window, "domainWidget").isLoading, 5000);
+        fixture.release();
+        tryVerify(() => !part(window, "domainWidget").isLoading, patience);
         compare(fixture.requests(registrationPath), 1);
     }
 
@@ -46,6 +46,6 @@ ScreenTestCase {
         const logo = part(window, "productLogo");
         for (let i = 0; i < 5; ++i)
             mouseClick(logo);
-        tryVerify(() => part(window, "supportDialog").opened);
+        tryVerify(() => part(window, "supportDialog").opened, patience);
     }
 }

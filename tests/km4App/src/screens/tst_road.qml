@@ -20,9 +20,11 @@ ScreenTestCase {
 
     function test_signInAfterTheSettingsLoad(data) {
         const window = startWindow(data.stored, data.refused);
-        tryVerify(() => appCore.qmlEnv.settingsLoaded);
-        if (!data.signsIn)
+        tryVerify(() => appCore.qmlEnv.settingsLoaded, patience);
+        if (!data.signsIn) {
             wait(200);
+            fixture.settle(); // a sign-in started meanwhile has reached the server
+        }
         waitForPage(window, data.page);
         compare(fixture.requests(tokenPath) > 0, data.signsIn);
     }
@@ -32,7 +34,7 @@ ScreenTestCase {
     function test_boardIsPushedOnce() {
         const window = startWindow({ "domain": "127" }, [syncPath]);
         waitForPage(window, "loadingPage");
-        tryVerify(() => fixture.requests(syncPath) > 0);
+        tryVerify(() => fixture.requests(syncPath) > 0, patience);
         const synced = spy(part(window, "loadingPage"), "dbSynced");
         fixture.announceSyncFinished();
         fixture.announceSyncFinished();
@@ -55,22 +57,23 @@ ScreenTestCase {
         const accept = findChild(confirm.contentItem, "acceptButton");
         for (const cancel of [true, false]) {
             mouseClick(findChild(widget, "removeButton"));
-            tryVerify(() => confirm.opened);
+            // The countdown starts once the dialog has opened.
             compare(accept.text, "Продолжить (5)");
+            tryVerify(() => confirm.opened, patience);
             mouseClick(accept);
             verify(confirm.opened, "not before the countdown ends");
             if (cancel) {
-                tryCompare(accept, "text", "Продолжить (4)", 1500);
+                tryCompare(accept, "text", "Продолжить (4)", patience);
                 mouseClick(findChild(confirm.contentItem, "rejectButton"));
-                tryVerify(() => !confirm.visible);
+                tryVerify(() => !confirm.visible, patience);
             }
         }
         widget.timerCount = 0;
-        tryCompare(accept, "text", "Продолжить");
+        tryCompare(accept, "text", "Продолжить", patience);
         mouseClick(accept);
         waitForPage(window, "authPage");
         const dialog = part(window, "supportDialog");
-        tryVerify(() => !dialog.visible);
+        tryVerify(() => !dialog.visible, patience);
         const input = findChild(part(window, "domainWidget"), "domainInput");
         compare([input.text, fixture.setting("domain")], ["", ""]);
         compare(dialog.domain, "", "the panel forgets the wiped account");
@@ -79,7 +82,7 @@ ScreenTestCase {
         const networks = appCore.authPage.networkInfo.map(n => `${n.name}: ${n.ip}, ${n.mask}\n`);
         compare(findChild(dialog.contentItem, "networksFact").value, networks.join(""));
         keyClick("*");
-        tryVerify(() => !dialog.visible);
+        tryVerify(() => !dialog.visible, patience);
         input.textField.forceActiveFocus();
         keyClick("*");
         compare(input.text, "*");
@@ -128,9 +131,10 @@ ScreenTestCase {
     // A synchronisation that ends while the sign-in's answer is still on its way is not waited
     // for again.
     function test_syncEndedBeforeTheLoadingPage() {
-        const window = startWindow({ "domain": "127" }, [syncPath], 400);
-        tryVerify(() => part(window, "authPage").signingIn);
+        const window = startWindow({ "domain": "127" }, [syncPath], tokenPath);
+        tryVerify(() => part(window, "authPage").signingIn, patience);
         fixture.announceSyncFinished();
+        fixture.release();
         waitForPage(window, "ordersPage");
     }
 
@@ -141,14 +145,14 @@ ScreenTestCase {
         const widget = openPanel(window);
         part(window, "supportDialog").openAnswerDialog();
         const confirm = findChild(widget, "confirmDialog");
-        tryVerify(() => confirm.opened);
+        tryVerify(() => confirm.opened, patience);
         widget.timerCount = 0;
         fixture.announceSyncFinished();
         verify(part(window, "pageStack").busy);
         mouseClick(findChild(confirm.contentItem, "acceptButton"));
         waitForPage(window, "authPage");
         compare(part(window, "pageStack").depth, 1);
-        tryVerify(() => !part(window, "supportDialog").visible);
+        tryVerify(() => !part(window, "supportDialog").visible, patience);
     }
 
     // An action the core does not know is answered with a text, not dropped.
@@ -156,7 +160,7 @@ ScreenTestCase {
         startWindow({});
         let answer = [];
         appCore.dispatch("Remove_db", {}, function() { answer = Array.from(arguments); });
-        tryVerify(() => answer.length === 1);
+        tryVerify(() => answer.length === 1, patience);
         compare(answer[0], "Неизвестное действие");
     }
 }
