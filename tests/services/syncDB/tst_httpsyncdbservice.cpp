@@ -13,7 +13,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -338,17 +337,13 @@ private Q_SLOTS:
                 { "type", "general" }, { "number", 1 }, { "created_at", 1 },
                 { "updated_at", updated } };
         };
-        auto released = std::make_shared<QSemaphore>();
-        s->server.setResponder(FakeServer::SyncPath, [released, row](const RecordedRequest &) {
-            released->acquire();
-            const QJsonObject shift = row("s-1", "", 200);
-            return FakeServer::sync(
+        HeldAnswer held(s->server, FakeServer::SyncPath,
+            FakeServer::sync(
                 { { "order",
                       QJsonArray { row("o-pushed", "cooking", 200), row("o-same", "cooking", 300),
                           row("o-new", "cooking", 200), row("o-stored", "cooking", 400) } },
-                    { "shift", QJsonArray { shift } } },
-                QDateTime::currentSecsSinceEpoch());
-        });
+                    { "shift", QJsonArray { row("s-1", "", 200) } } },
+                QDateTime::currentSecsSinceEpoch()));
         s->service->beginGap();
         s->service->endGap();
         QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 2));
@@ -361,7 +356,7 @@ private Q_SLOTS:
             QVERIFY(waitFor(pushes.apply("order", pushed)));
         QVERIFY(waitFor(pushes.apply("shift", closed)));
         QVERIFY(!env.isShiftOpen.value());
-        released->release();
+        held.release();
         QVERIFY(waitForEntry("syncFinished", 2));
 
         QStringList shown;
