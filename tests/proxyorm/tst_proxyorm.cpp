@@ -9,6 +9,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QDeadlineTimer>
+#include <QMutex>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,11 +80,14 @@ QVariantList column(const QAbstractItemModel &model, int role)
 }
 
 // A plain list model whose reads are counted and can be slowed down, so that work on pool threads
-// can be caught in the middle. It finds a key itself, as the first row holding it under Key.
+// can be caught in the middle. It finds a key itself, as the first row holding it under Key. A
+// change of values is announced only after it is made, when work on a pool thread may be reading
+// the rows: values are read and set under a lock, as a model read in the background must do.
 class TestListModel : public IndexedAbstractModel
 {
 public:
     QList<Row> rows;
+    mutable QMutex valuesLock;
     mutable std::atomic<int> reads { 0 };
     mutable std::atomic<int> readsHere { 0 }; // on the model's own thread
     mutable std::atomic<int> readsElsewhere { 0 };
@@ -103,11 +107,13 @@ public:
         ++(QThread::currentThread() == thread() ? readsHere : readsElsewhere);
         if (delayUs)
             QThread::usleep(delayUs);
+        const QMutexLocker locker(&valuesLock);
         return index.isValid() && index.row() < rows.size() ? rows.at(index.row()).value(role)
                                                             : QVariant();
     }
     QModelIndex indexOfKey(QVariant key) const override
     {
+        const QMutexLocker locker(&valuesLock);
         const auto it = std::find_if(
             rows.begin(), rows.end(), [&](const Row &r) { return r.value(Key) == key; });
         return it == rows.end() ? QModelIndex() : index(int(it - rows.begin()), 0);
@@ -146,8 +152,11 @@ public:
     // One value per row from `first` on, announced as one dataChanged.
     void set(int first, int role, const QVariantList &values, bool announceRole = true)
     {
-        for (qsizetype i = 0; i < values.size(); ++i)
-            rows[first + i].insert(role, values.at(i));
+        {
+            const QMutexLocker locker(&valuesLock);
+            for (qsizetype i = 0; i < values.size(); ++i)
+                rows[first + i].insert(role, values.at(i));
+        }
         Q_EMIT dataChanged(index(first, 0), index(first + int(values.size()) - 1, 0),
             announceRole ? QList<int> { role } : QList<int> {});
     }
