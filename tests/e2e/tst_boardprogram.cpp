@@ -26,6 +26,8 @@ bool xdotool(const QString &command)
     QProcess tool;
     tool.start(QStringLiteral("xdotool"), command.split(QLatin1Char(' ')));
     const bool done = tool.waitForFinished(TestEnvironment::patienceMs) && tool.exitCode() == 0;
+    if (!done)
+        qWarning().noquote() << "xdotool" << command << ":" << tool.readAllStandardError();
     tool.kill();
     return done;
 }
@@ -97,7 +99,10 @@ class TestBoardProgram : public QObject
         // The process counts as started only once an event loop has run or this is called; the
         // blocking calls below run none.
         QVERIFY2(board.waitForStarted(), qPrintable(board.errorString()));
-        QVERIFY2(xdotool(findWindow.arg(QStringLiteral(" --sync"))), "no board window");
+        // A search once failed at once on a busy machine, right after a restart, while the board's
+        // previous window was going away: it is asked again until the window shows.
+        QTRY_VERIFY2_WITH_TIMEOUT(xdotool(findWindow.arg(QStringLiteral(" --sync"))),
+            "no board window", TestEnvironment::patienceMs);
     }
 
     void stop(QProcess &process)
