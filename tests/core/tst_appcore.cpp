@@ -320,6 +320,112 @@ private Q_SLOTS:
         QVERIFY(!compiledBroker.hasPendingConnections());
     }
 
+    // Signs in over a first synchronisation that brings the orders and points the push client at
+    // the test's broker, running or not, with a first retry a second after a failed connection.
+    // Returns that synchronisation's time stamp once it has finished.
+    qint64 pairOverTheBroker(const QJsonArray &orders)
+    {
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
+        if (!broker->port() && broker->start())
+            broker->stop(); // its port is known from now on
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        const QJsonObject settings { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
+            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
+            { "mqtt_password", broker->password() }, { "mqtt_offline_check_timeout", 1000 } };
+        server->enqueue(FakeServer::SyncPath,
+            synchronisation(orders,
+                { QJsonObject { { "key", "point" }, { "value", QJsonObject { { "id", 7 } } } },
+                    QJsonObject { { "key", "sync-config" }, { "value", settings } } }));
+        core->env()->domain.set(server->domain());
+        (void)core->kmApiService()->requestToken(server->domain());
+        if (!QTest::qWaitFor([&] { return first.count() == 1; }, TestEnvironment::patienceMs))
+            return 0;
+        return now;
+    }
+
+    // The order's status in the model and in the database, once both have it.
+    [[nodiscard]] bool showsAndStores(const QString &uuid, const QString &status)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                return core->env()->orderModel.byUuid(uuid).status == status
+                    && TestCore::scalar("SELECT status FROM 'order' WHERE uuid = '" + uuid + "'")
+                           .toString()
+                    == status;
+            },
+            TestEnvironment::patienceMs);
+    }
+
+    // The push client subscribes only after the first synchronisation: what the server pushes in
+    // between reaches nobody. Once subscribed, the board asks for the entity tables changed since
+    // that synchronisation's time stamp, as after an outage.
+    void pushesBeforeTheFirstSubscriptionAreCaughtUp()
+    {
+        if (broker)
+            broker->stop();
+        const qint64 synchronised = pairOverTheBroker({ orderRow("o-1", "cooking") });
+        QVERIFY(synchronised);
+        QVERIFY(showsAndStores("o-1", "cooking"));
+        // The order is given out while the board cannot subscribe yet; its push is lost. A later
+        // synchronisation moves the time stamp on, but brings no orders.
+        server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, now + 100));
+        QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            core->env()->lastUpdate.value(), now + 100, TestEnvironment::patienceMs);
+        server->setAnswer(FakeServer::SyncPath, synchronisation({ orderRow("o-1", "ready") }));
+        QVERIFY(!core->mqttSyncDBService()->isConnected());
+        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(showsAndStores("o-1", "ready"));
+        // With the synchronisation period (600 s here) as margin, as every request has it.
+        const RecordedRequest caughtUp = server->requests(FakeServer::SyncPath).constLast();
+        QCOMPARE(caughtUp.queryItems().constLast().second, QString::number(synchronised - 600));
+        QVERIFY(QString::fromLatin1(caughtUp.query).contains("return_only[]=order"));
+        QVERIFY(pushesArrive());
+    }
+
+    void pushWhoseWriteFailsIsCaughtUp_data()
+    {
+        QTest::addColumn<bool>("nextPush"); // else the next synchronisation
+        QTest::newRow("once a push is stored again") << true;
+        QTest::newRow("at the next synchronisation") << false;
+    }
+
+    // A push that the database does not take (here it is locked by another connection; a full
+    // disk or a read-only file fail the same way) is shown, taken back, and caught up over HTTP
+    // once writes succeed again or at the next synchronisation.
+    void pushWhoseWriteFailsIsCaughtUp()
+    {
+        QFETCH(bool, nextPush);
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(pairOverTheBroker({ orderRow("o-1", "cooking") }));
+        QVERIFY(pushesArrive());
+        // The catch-up that follows the first subscription is over.
+        QVERIFY(server->waitForRequests(FakeServer::SyncPath, 2));
+        settle();
+        server->setAnswer(FakeServer::SyncPath, synchronisation({ orderRow("o-1", "ready") }));
+
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        const QJsonObject ready { { "from", "server" }, { "body", orderRow("o-1", "ready") } };
+        QVERIFY(broker->publish(QStringLiteral("127/point/7/order"),
+            QJsonDocument(ready).toJson(QJsonDocument::Compact)));
+        const OrderModel &orders = core->env()->orderModel;
+        QTRY_COMPARE_WITH_TIMEOUT(
+            orders.byUuid("o-1").status, QStringLiteral("ready"), TestEnvironment::patienceMs);
+        // Taken back once the write has given up on the lock.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            orders.byUuid("o-1").status, QStringLiteral("cooking"), TestEnvironment::patienceMs);
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+
+        if (nextPush)
+            QVERIFY(pushesArrive());
+        else
+            QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        QVERIFY(showsAndStores("o-1", "ready"));
+    }
+
     void flowRunnerAnswersOnceAndDeletesTheFlowOnce_data()
     {
         QTest::addColumn<FlowRun>("ending");

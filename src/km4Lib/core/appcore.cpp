@@ -32,11 +32,14 @@ AppCore::AppCore(QObject *parent)
     connect(&pointService, &KMApiService::logged, this, &AppCore::sync);
     connect(&syncDBService, &HttpSyncDBService::firstSyncFinished, this, &AppCore::run);
     connect(&syncDBService, &HttpSyncDBService::tableSynced, &env, &AppEnv::updateModel);
-    // Pushes missed while the broker was away are caught up over HTTP.
+    // Pushes missed while the broker was away, before the first subscription or because their
+    // write failed are caught up over HTTP.
     connect(&mqttService, &MqttSyncDBService::pushesInterrupted, &syncDBService,
         &HttpSyncDBService::beginGap);
     connect(&mqttService, &MqttSyncDBService::pushesResumed, &syncDBService,
         &HttpSyncDBService::endGap);
+    connect(&mqttService, &MqttSyncDBService::pushNotStored, &syncDBService,
+        &HttpSyncDBService::missedSince);
 }
 
 AppCore::~AppCore()

@@ -4,6 +4,7 @@
 #include "entitymodel.h"
 #include "entityrows.h"
 #include "reloadtracker.h"
+#include "shared/appexception.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/logger.h"
 
@@ -52,6 +53,29 @@ public:
         return push(entityPtr, EntityWriter::Replace::UnlessStoredIsNewer);
     }
 
+    // Takes one record pushed by the server, or caught up after a gap in pushes, into the rows
+    // and into the database. A record without a uuid could never be found or replaced: it is
+    // neither shown nor stored. A caught-up record older than the row shown is left out: the
+    // database has, or is about to have, that newer row.
+    VoidFuture takeRow(BaseEntity *entityPtr, EntityWriter::Replace replace) override
+    {
+        auto *entity = dynamic_cast<Entity *>(entityPtr);
+        if (!entity) {
+            KM4_LOG(3, "not a row of", Entity().tableName(), ":",
+                entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
+            return QtFuture::makeReadyFuture();
+        }
+        if (entity->uuid.isEmpty()) {
+            KM4_LOG(3, "a row without a uuid is neither stored nor shown:", entity->tableName());
+            return QtFuture::makeReadyFuture();
+        }
+        if (replace == EntityWriter::Replace::UnlessStoredIsNewer && showsNewer(*entity))
+            return QtFuture::makeReadyFuture();
+        const QList<Shown> before = shownBefore({ entity });
+        upsert(*entity);
+        return write({ entity }, before, replace).then(logAndHandOnFailure);
+    }
+
 protected:
     explicit EntityListModel(QObject *parent)
         : EntityModel(parent)
@@ -70,27 +94,16 @@ protected:
         Entity entity;
     };
 
-    // Takes one record pushed by the server, or caught up after a gap in pushes, into the rows
-    // and into the database. A record without a uuid could never be found or replaced: it is
-    // neither shown nor stored. A caught-up record older than the row shown is left out: the
-    // database has, or is about to have, that newer row.
+    // takeRow() for insert() and insertCaughtUp(): a failed write is logged, not handed on.
     [[nodiscard]] VoidFuture push(BaseEntity *entityPtr, EntityWriter::Replace replace)
     {
-        auto *entity = dynamic_cast<Entity *>(entityPtr);
-        if (!entity) {
-            KM4_LOG(3, "not a row of", Entity().tableName(), ":",
-                entityPtr ? entityPtr->tableName() : QStringLiteral("null"));
-            return QtFuture::makeReadyFuture();
-        }
-        if (entity->uuid.isEmpty()) {
-            KM4_LOG(3, "a row without a uuid is neither stored nor shown:", entity->tableName());
-            return QtFuture::makeReadyFuture();
-        }
-        if (replace == EntityWriter::Replace::UnlessStoredIsNewer && showsNewer(*entity))
-            return QtFuture::makeReadyFuture();
-        const QList<Shown> before = shownBefore({ entity });
-        upsert(*entity);
-        return write({ entity }, before, replace).then(logFailure);
+        return takeRow(entityPtr, replace).then([](VoidFuture taken) {
+            try {
+                taken.waitForFinished();
+            } catch (const AppException &) {
+                // logged by takeRow()
+            }
+        });
     }
 
     // Takes one record into the rows: it replaces the row with its uuid, or removes that row

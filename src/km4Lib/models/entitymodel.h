@@ -1,6 +1,7 @@
 #pragma once
 
 #include "entities/baseentity.h"
+#include "entities/entitywriter.h"
 #include "models/entityrows.h"
 #include "models/modelhandover.h"
 #include "models/reloadtracker.h"
@@ -28,12 +29,21 @@ public Q_SLOTS:
     // except that a newer row shown or stored for its uuid stays: a push may have overtaken it.
     virtual VoidFuture insertCaughtUp(BaseEntity *entityPtr) = 0;
 
+public:
+    // What insert() (Replace::Always) and insertCaughtUp() (UnlessStoredIsNewer) do, except that
+    // the future fails with the write's failure where those log it and finish: the
+    // synchronisation catches up on a row whose write could not run.
+    [[nodiscard]] virtual VoidFuture takeRow(
+        BaseEntity *entityPtr, EntityWriter::Replace replace) = 0;
+
 protected:
     // Logs the failure that a finished reload or write carries. Chained with then(), not with
     // onFailed(this, ...): a link bound to a model that is gone asserts in a debug build, and on
     // Qt 6.4 onFailed() finishes a cancelled future as if it had succeeded, so the caller's next
     // link would run for a model that is gone. Here a cancelled future stays cancelled.
     static void logFailure(VoidFuture finished);
+    // The same, and the failure stays the future's.
+    static void logAndHandOnFailure(VoidFuture finished);
 
     // Hands the rows of the reload `generation`, read on a pool thread, to this model's thread
     // and installs them there in one reset, unless the read failed or a reload that started later

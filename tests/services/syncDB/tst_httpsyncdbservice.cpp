@@ -321,6 +321,36 @@ private Q_SLOTS:
         QVERIFY(lastAsked().startsWith(references) && !lastAsked().contains(entities));
     }
 
+    // Caught-up rows that the database does not take (it is locked here) are asked for again by
+    // the next synchronisation, from where the gap began.
+    void caughtUpRowsNotStoredAreAskedForAgain()
+    {
+        s->service->run();
+        QVERIFY(waitForEntry("syncFinished"));
+        QTRY_VERIFY_WITH_TIMEOUT(s->env.lastUpdate.value() > 0, TestEnvironment::patienceMs);
+        const qint64 before = s->env.lastUpdate.value();
+        const QJsonObject order { { "uuid", "o-1" }, { "shift_uuid", "s-1" },
+            { "status", "ready" } };
+        s->server.setAnswer(FakeServer::SyncPath,
+            FakeServer::sync({ { "order", QJsonArray { order } } }, before + 100));
+        s->service->beginGap();
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        s->service->endGap();
+        QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 2));
+        settle(); // the writes have given up on the lock
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+        QCOMPARE(TestDatabase::textColumn("SELECT uuid FROM 'order'"), QStringList());
+
+        QVERIFY(waitFor(s->service->manualSync()));
+        QCOMPARE(lastAsked(), references + entities + QString::number(before - 30));
+        QCOMPARE(TestDatabase::textColumn("SELECT uuid || status FROM 'order'"),
+            QStringList { "o-1ready" });
+        QCOMPARE(s->env.orderModel.byUuid("o-1").status, QStringLiteral("ready"));
+        // Caught up: the next synchronisation is an ordinary one again.
+        QVERIFY(waitFor(s->service->manualSync()));
+        QVERIFY(!lastAsked().contains(entities));
+    }
+
     // A push that lands while the catch-up answer is on its way is newer than that answer's row
     // of the same uuid: the older row changes neither the model nor the database, and an older
     // open shift does not open the board's shift again. A caught-up row that is not older

@@ -9,14 +9,23 @@
 #include "models/receiptitemmodel.h"
 #include "models/receiptmodel.h"
 #include "models/shiftmodel.h"
+#include "shared/appexception.h"
 #include "shared/logger.h"
 
 namespace {
 
-// The model has already taken the row; only a failed database write is left to report.
+// The model has already taken the row; only a failed database write is left to report. The
+// failure stays the future's.
 VoidFuture warnWhenNotStored(VoidFuture future, const char *text)
 {
-    return future.then([] {}).onFailed([text] { KM4_LOG(2, text); });
+    return future.then([text](VoidFuture written) {
+        try {
+            written.waitForFinished();
+        } catch (const AppException &) {
+            KM4_LOG(2, text);
+            throw;
+        }
+    });
 }
 
 } // namespace
@@ -37,11 +46,12 @@ VoidFuture EntityRowHandler::applyCaughtUp(const QString &table, const QJsonObje
 
 VoidFuture EntityRowHandler::take(const QString &table, const QJsonObject &row, bool caughtUp)
 {
-    const auto insert = caughtUp ? &EntityModel::insertCaughtUp : &EntityModel::insert;
+    const EntityWriter::Replace replace
+        = caughtUp ? EntityWriter::Replace::UnlessStoredIsNewer : EntityWriter::Replace::Always;
     if (table == OrderModel::tableName()) {
         Order order;
         order.fromJson(row);
-        return warnWhenNotStored((env->orderModel.*insert)(&order), "order not insert");
+        return warnWhenNotStored(env->orderModel.takeRow(&order, replace), "order not insert");
     }
     if (table == ShiftModel::tableName()) {
         Shift shift;
@@ -51,18 +61,19 @@ VoidFuture EntityRowHandler::take(const QString &table, const QJsonObject &row, 
             = !shift.uuid.isEmpty() && !(caughtUp && env->shiftModel.showsNewer(shift));
         if (taken)
             applyCurrentShiftRule(shift);
-        return warnWhenNotStored((env->shiftModel.*insert)(&shift), "shift not insert");
+        return warnWhenNotStored(env->shiftModel.takeRow(&shift, replace), "shift not insert");
     }
     if (table == ReceiptModel::tableName()) {
         Receipt receipt;
         receipt.fromJson(row);
-        return warnWhenNotStored((env->receiptModel.*insert)(&receipt), "receipt not inserted");
+        return warnWhenNotStored(
+            env->receiptModel.takeRow(&receipt, replace), "receipt not inserted");
     }
     if (table == ReceiptItemModel::tableName()) {
         ReceiptItem item;
         item.fromJson(row);
         return warnWhenNotStored(
-            (env->receiptItemModel.*insert)(&item), "receipt item not inserted");
+            env->receiptItemModel.takeRow(&item, replace), "receipt item not inserted");
     }
     return QtFuture::makeReadyFuture();
 }

@@ -16,8 +16,9 @@ class EntityRowHandler
 public:
     explicit EntityRowHandler(AppEnv *env);
 
-    // The model's write of the row, which has ended (stored or logged as failed) when the future
-    // finishes; a finished future for any other table.
+    // The model's write of the row, which has ended when the future finishes: the row is stored,
+    // or refused for its values and logged, or the write could not run, which is logged and
+    // fails the future. A finished future for any other table.
     [[nodiscard]] VoidFuture apply(const QString &table, const QJsonObject &row);
     // The same for a row caught up after a gap in pushes, which does not replace a newer one.
     [[nodiscard]] VoidFuture applyCaughtUp(const QString &table, const QJsonObject &row);

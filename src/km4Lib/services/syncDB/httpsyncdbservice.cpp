@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QPromise>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -197,6 +198,23 @@ void HttpSyncDBService::beginGap()
     ++gapCount;
 }
 
+void HttpSyncDBService::missedSince(qint64 since)
+{
+    if (stopped)
+        return;
+    if (!gapSince)
+        KM4_LOG(2, "rows not stored are asked for again, changed since", since);
+    // Pushes do arrive; a gap in them that has not ended yet ends when they are heard again.
+    openGap(since, !gapSince || gapEnded);
+}
+
+void HttpSyncDBService::openGap(qint64 since, bool ended)
+{
+    gapSince = gapSince ? std::min(*gapSince, since) : since;
+    gapEnded = ended;
+    ++gapCount;
+}
+
 void HttpSyncDBService::closeGap()
 {
     if (stopped)
@@ -303,8 +321,10 @@ VoidFuture HttpSyncDBService::update()
               .unwrap()
               .then([this, tick](const QJsonObject &answer) { return writeAnswer(tick, answer); })
               .unwrap()
-              .then([this, tick](qint64 ts) { storeTimestamp(tick, ts); })
-              .then([this, tick] { finish(tick); })
+              .then([this, tick](qint64 ts) {
+                  storeTimestamp(tick, ts);
+                  finish(tick, ts);
+              })
               .onFailed([this](const KMAPIException &exception) {
                   KM4_LOG(2, exception.message(), exception.description());
                   Q_EMIT push(
@@ -428,9 +448,29 @@ void HttpSyncDBService::applyCaughtUp(
         gapSince.reset();
         gapEnded = false;
     }
-    QtFuture::whenAll(writes.begin(), writes.end()).then([handOver](const QList<VoidFuture> &) {
-        handOver->end();
-    });
+    // Rows whose write could not run are asked for again by the next synchronisation. The writes
+    // end on this thread, before the hand-over; one that a model gone first cancelled tells
+    // nothing.
+    const qint64 since = std::min(tick.lastUpdate, tick.catchUpSince);
+    QtFuture::whenAll(writes.begin(), writes.end())
+        .then([service = QPointer<HttpSyncDBService>(this), generation = tick.generation, since,
+                  handOver](const QList<VoidFuture> &written) {
+            const bool failed = std::any_of(written.cbegin(), written.cend(), [](VoidFuture write) {
+                try {
+                    write.waitForFinished();
+                    return false;
+                } catch (const AppException &) {
+                    return true;
+                }
+            });
+            if (failed && service && !service->overtaken(generation)) {
+                QMetaObject::invokeMethod(service.data(), [service, since] {
+                    if (service)
+                        service->missedSince(since);
+                });
+            }
+            handOver->end();
+        });
 }
 
 VoidFuture HttpSyncDBService::writeEntities(const QString &table, const QJsonArray &rows)
@@ -468,13 +508,13 @@ void HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
     }
 }
 
-void HttpSyncDBService::finish(const Tick &tick)
+void HttpSyncDBService::finish(const Tick &tick, qint64 ts)
 {
     KM4_LOG_SCOPE();
     failureCount = 0;
     if (overtaken(tick.generation))
         return;
-    announceFinish(tick.generation);
+    announceFinish(tick.generation, ts);
     KM4_LOG(0, "sync finished");
 }
 
@@ -492,7 +532,7 @@ QString HttpSyncDBService::failureText(const QString &message, const QString &de
     return tr("Не удалось синхронизировать данные: %1 \n %2").arg(message, description);
 }
 
-void HttpSyncDBService::announceFinish(int generation)
+void HttpSyncDBService::announceFinish(int generation, qint64 ts)
 {
     bool first = false;
     {
@@ -506,11 +546,16 @@ void HttpSyncDBService::announceFinish(int generation)
     // told there, and only while the chain still belongs to the running service.
     QMetaObject::invokeMethod(
         this,
-        [this, generation, first] {
+        [this, generation, first, ts] {
             if (overtaken(generation))
                 return;
-            if (first)
+            if (first) {
+                // The push client subscribes only after this news: whatever is pushed until
+                // then never arrives.
+                if (ts > 0)
+                    openGap(ts, false);
                 Q_EMIT firstSyncFinished();
+            }
             Q_EMIT syncFinished();
         },
         Qt::QueuedConnection);

@@ -32,7 +32,8 @@ class KMAPI;
 // starts, runs on pool threads, and hands the new time stamp back to AppEnv on the GUI thread.
 //
 // Between synchronisations the entity tables are kept current by MQTT pushes. While pushes cannot
-// arrive (the broker connection is lost, the board is offline) they are lost for good, so such a
+// arrive (the broker connection is lost, the board is offline, the push client has not yet
+// subscribed after a first synchronisation) or cannot be stored, they are lost for good, so such a
 // gap is remembered: once it has ended, the next chain also asks for the entity tables changed
 // since the last synchronisation before it and hands their rows to the models.
 class HttpSyncDBService : public IService
@@ -68,6 +69,9 @@ public Q_SLOTS:
     void beginGap();
     // Pushes reach the board again: a synchronisation that catches up on the gap starts at once.
     void endGap();
+    // Rows pushed since `since` may not have been stored, although pushes arrive: the next
+    // synchronisation catches up on them.
+    void missedSince(qint64 since);
 
 private:
     // What one chain needs from AppEnv, taken on the GUI thread when its tick starts.
@@ -106,13 +110,16 @@ private:
     void applyCaughtUp(
         const Tick &tick, const QJsonObject &tables, std::shared_ptr<HandOver> handOver);
     void storeTimestamp(const Tick &tick, qint64 ts);
-    void finish(const Tick &tick);
+    void finish(const Tick &tick, qint64 ts);
     void countFailure(const QString &message, const QString &description);
     QString failureText(const QString &message, const QString &description) const;
 
     // Clears the first-sync flag and announces the end of the chain (and of the first
     // synchronisation) on the GUI thread, unless stop() has overtaken the chain.
-    void announceFinish(int generation);
+    // A first synchronisation's time stamp `ts` (0 when it had none) opens the gap that lasts until
+    // the push client has subscribed.
+    void announceFinish(int generation, qint64 ts = 0);
+    void openGap(qint64 since, bool ended);
     bool overtaken(int generation) const { return generation != this->generation.load(); }
     int syncPeriod() const;
     void waitForChain();

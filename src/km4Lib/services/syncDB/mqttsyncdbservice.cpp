@@ -2,6 +2,7 @@
 
 #include "config/timerinterval.h"
 #include "core/appenv.h"
+#include "shared/appexception.h"
 #include "shared/logger.h"
 #include "shared/mqtt/mqttsubscription.h"
 #include "shared/mqtt/mqtttopicname.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -48,7 +50,11 @@ void MqttSyncDBService::run()
 {
     KM4_LOG_SCOPE();
     running = true;
+    // Each run follows a first synchronisation, after which pushes went unheard until now: they
+    // are caught up once subscribed, or at once when the subscription is already in place.
+    missedPushes = true;
     applySettings();
+    subscriptionStateChanged();
 }
 
 void MqttSyncDBService::stop()
@@ -56,7 +62,8 @@ void MqttSyncDBService::stop()
     KM4_LOG_SCOPE();
     running = false;
     listening = false;
-    interrupted = false;
+    missedPushes = false;
+    writesFailing = false;
     reconnectTimer.stop();
     client.disconnectFromHost();
 }
@@ -140,8 +147,8 @@ void MqttSyncDBService::subscriptionStateChanged()
     if (!running || !subscription || subscription->state() != MqttSubscription::Subscribed)
         return;
     listening = true;
-    if (interrupted) {
-        interrupted = false;
+    if (missedPushes) {
+        missedPushes = false;
         Q_EMIT pushesResumed();
     }
 }
@@ -181,7 +188,7 @@ void MqttSyncDBService::mqttStateChanged()
     Q_EMIT connectChanged();
     if (state == MqttClient::Disconnected && listening) {
         listening = false;
-        interrupted = true;
+        missedPushes = true;
         Q_EMIT pushesInterrupted();
     }
 }
@@ -203,5 +210,24 @@ void MqttSyncDBService::messageReceived(MqttMessage message)
 
     if (payload.value(QLatin1String("from")).toString() == senderPrefix + env->uuid.value())
         return;
-    (void)rows.apply(table, payload.value(QLatin1String("body")).toObject());
+    // The write ends on this thread; a service gone by then has nothing left to tell.
+    const qint64 since = env->lastUpdate.value();
+    rows.apply(table, payload.value(QLatin1String("body")).toObject())
+        .then([service = QPointer<MqttSyncDBService>(this), since](VoidFuture written) {
+            if (service)
+                service->pushWritten(written, since);
+        });
+}
+
+void MqttSyncDBService::pushWritten(VoidFuture written, qint64 since)
+{
+    try {
+        written.waitForFinished();
+    } catch (const AppException &) {
+        writesFailing = true;
+        Q_EMIT pushNotStored(since);
+        return;
+    }
+    if (std::exchange(writesFailing, false) && running)
+        Q_EMIT pushesResumed();
 }

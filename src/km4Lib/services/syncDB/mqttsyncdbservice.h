@@ -18,7 +18,7 @@ class MqttSubscription;
 // broker and hands each pushed row to the model of its table, which shows and stores it. A lost
 // broker is retried after one second, then after twice as long each time, up to the configured
 // interval. The session is clean, so the broker keeps nothing while the board is away: the gap is
-// announced, for the HTTP synchronisation to catch up.
+// announced, for the HTTP synchronisation to catch up; so is a pushed row whose write failed.
 class MqttSyncDBService : public IService
 {
     Q_OBJECT
@@ -33,8 +33,14 @@ Q_SIGNALS:
     void connectChanged();
     // The subscription of a running service was lost: pushes from now on do not arrive.
     void pushesInterrupted();
-    // Subscribed again after pushesInterrupted(): what was pushed in between never arrives.
+    // Pushes reach the database again: subscribed for the first time in a run(), which follows a
+    // first synchronisation, or again after pushesInterrupted(), or a push is stored again after
+    // pushNotStored(). What was pushed in between never arrives.
     void pushesResumed();
+    // The write of a pushed row failed (a full disk, a locked or read-only database): the rows
+    // changed since `since`, the last synchronisation's time stamp when the push came, are to be
+    // caught up on.
+    void pushNotStored(qint64 since);
 
 public Q_SLOTS:
     void run() override;
@@ -52,6 +58,7 @@ private:
     void subscribe();
     void subscriptionStateChanged();
     void scheduleReconnect();
+    void pushWritten(VoidFuture written, qint64 since);
 
     AppEnv *env;
     EntityRowHandler rows;
@@ -66,7 +73,9 @@ private:
     // Between run() and stop(): only then do settings changes and lost connections reconnect.
     bool running = false;
     QPointer<MqttSubscription> subscription;
-    // Pushes arrive (the subscription is acknowledged) / were lost since they last did.
+    // Pushes arrive (the subscription is acknowledged) / may have been missed since run() or since
+    // they last arrived / the last write of a pushed row failed.
     bool listening = false;
-    bool interrupted = false;
+    bool missedPushes = false;
+    bool writesFailing = false;
 };
