@@ -7,6 +7,7 @@
 #include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
 #include "shared/domainname.h"
+#include "shared/logger.h"
 #include "testcore.h"
 #include "testenvironment.h"
 
@@ -619,11 +620,86 @@ private Q_SLOTS:
                 [&] { return exchanges() > sent || env->lastUpdate.value(); }, 500));
             QCOMPARE(TestCore::setting(QStringLiteral("last_update")), QString());
         }
-        // Something that is no table where the orders belong survives the schema's drop.
-        QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE 'order'")));
-        QVERIFY(TestDatabase::exec(QStringLiteral("CREATE VIEW 'order' AS SELECT 1 AS uuid")));
-        QCOMPARE(dispatch(QStringLiteral("remove_db"), {}, 0),
-            QVariantList { QStringLiteral("Не удалось удалить данные") });
+        // Something that is no table where the orders or the receipts belong survives the
+        // schema's drop.
+        for (const char *table : { "'order'", "receipt" }) {
+            QVERIFY(TestDatabase::exec(QStringLiteral("DROP TABLE %1").arg(table)));
+            QVERIFY(TestDatabase::exec(
+                QStringLiteral("CREATE VIEW %1 AS SELECT 1 AS uuid").arg(table)));
+            QCOMPARE(dispatch(QStringLiteral("remove_db"), {}, 0),
+                QVariantList { QStringLiteral("Не удалось удалить данные") });
+            QVERIFY(TestDatabase::exec(QStringLiteral("DROP VIEW %1").arg(table)));
+        }
+    }
+
+    // The wipe leaves no row of the account in any table: settings, statuses, shifts, orders,
+    // receipts, their items and unsent log lines, also a line still on its way to the table. The
+    // next account's log upload sends none of them.
+    void wipeLeavesNothingOfTheAccount()
+    {
+        const QJsonObject shift { { "uuid", "s-1" }, { "type", "general" }, { "number", 1 },
+            { "created_at", now - 3600 } };
+        const QJsonObject receipt { { "uuid", "r-1" }, { "shift_uuid", "s-1" },
+            { "order_uuid", "o-1" } };
+        const QJsonObject item { { "uuid", "i-1" }, { "receipt_uuid", "r-1" } };
+        server->enqueue(FakeServer::SyncPath,
+            FakeServer::sync(
+                { { "config", QJsonArray { QJsonObject { { "key", "k" }, { "value", 1 } } } },
+                    { "order_status",
+                        QJsonArray { QJsonObject { { "id", 1 }, { "name", "ready" } } } },
+                    { "shift", QJsonArray { shift } },
+                    { "order", QJsonArray { orderRow("o-1", "cooking") } },
+                    { "receipt", QJsonArray { receipt } },
+                    { "receipt_item", QJsonArray { item } } },
+                now));
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        core->env()->domain.set(server->domain());
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), server->domain()), QVariantList { false });
+        QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, TestEnvironment::patienceMs);
+        settle();
+        Logger::debugInfo(QStringLiteral("stored before the wipe"), "f", "g", 1, 3);
+        settle();
+        const QStringList tables { "config", "logs", "migrations", "order", "order_status",
+            "receipt", "receipt_item", "shift" };
+        for (const QString &table : tables)
+            QVERIFY2(TestCore::count(table) > 0, qPrintable(table));
+
+        {
+            // The pool is held while a line is captured and the wipe runs.
+            QThreadPool *pool = QThreadPool::globalInstance();
+            QSemaphore gate;
+            const auto restore = qScopeGuard([&gate, pool, threads = pool->maxThreadCount()] {
+                gate.release();
+                pool->waitForDone();
+                pool->setMaxThreadCount(threads);
+            });
+            pool->setMaxThreadCount(1);
+            pool->start([&gate] { gate.acquire(); });
+            Logger::debugInfo(QStringLiteral("on its way before the wipe"), "f", "g", 1, 3);
+            QCOMPARE(dispatch(QStringLiteral("remove_db")), QVariantList { false });
+        }
+        settle();
+        QStringList left;
+        for (const QString &table : tables) {
+            if (table != QLatin1String("logs"))
+                left.append(table + '=' + QString::number(TestCore::count(table)));
+        }
+        // What the migrations table holds is the new schema's own record; the lines the wipe
+        // itself logged are the unpaired board's.
+        QCOMPARE(left.join(' '),
+            "config=0 migrations=1 order=0 order_status=0 receipt=0 receipt_item=0 shift=0");
+        QCOMPARE(TestCore::scalar("SELECT COUNT(*) FROM logs WHERE message LIKE '%before the wipe%'")
+                     .toInt(),
+            0);
+
+        server->clearRequests();
+        Logger::debugInfo(QStringLiteral("after the wipe"), "f", "g", 1, 3);
+        settle();
+        core->env()->domain.set(server->domain());
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), server->domain()), QVariantList { false });
+        QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
+        const QByteArray sent = server->requests(FakeServer::LogsPath).constFirst().body;
+        QVERIFY2(sent.contains("after the wipe") && !sent.contains("before the wipe"), sent);
     }
 
     // The wiped account's domain must not come back with a load that read it before the wipe.

@@ -158,10 +158,11 @@ private slots:
             !panel->property("visible").toBool() && !confirm->property("visible").toBool(),
             TestEnvironment::patienceMs);
         QCOMPARE(part("domainInput")->property("text").toString(), QString());
-        // Receipts and their items stay: the wipe leaves them by design.
+        // Nothing of the account stays.
         QCOMPARE((QVariantList { TestCore::count("order"), TestCore::count("shift"),
-                     TestCore::count("receipt") > 0, TestCore::setting("domain") }),
-            (QVariantList { 0, 0, true, QString() }));
+                     TestCore::count("receipt"), TestCore::count("receipt_item"),
+                     TestCore::setting("domain") }),
+            (QVariantList { 0, 0, 0, 0, QString() }));
 
         // Paired again, the board follows the same kitchen.
         signIn();

@@ -4,12 +4,14 @@
 #include "services/db/dbservice.h"
 #include "services/env/envservice.h"
 #include "services/kmapi/ipointservice.h"
+#include "services/logs/ilogservice.h"
 #include "services/syncDB/httpsyncdbservice.h"
 #include "shared/logger.h"
 #include "shared/threadstorage.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 
 RemoveDbFlow::RemoveDbFlow(AppEnv *env, AppServices services, QJsonObject args)
     : IFlow(env, services, std::move(args))
@@ -25,7 +27,11 @@ QFuture<QList<QJSValue>> RemoveDbFlow::run()
         service->stop();
 
     env->reset();
+    // Log lines of the account on their way to the table would land in the new one, and go to
+    // the next account's server.
+    ILogService::forgetUnstoredLines();
     services.dbService->downAllMigrations();
+    const bool gone = localDataIsGone();
     services.dbService->run();
     services.envService->run();
 
@@ -35,23 +41,36 @@ QFuture<QList<QJSValue>> RemoveDbFlow::run()
     QMetaObject::invokeMethod(
         environment, [environment] { environment->lastUpdate.set(0); }, Qt::QueuedConnection);
 
-    if (!localDataIsGone())
+    if (!gone)
         return ready({ QJSValue(QObject::tr("Не удалось удалить данные")) });
     return ready({ QJSValue(false) });
 }
 
+// Every table and view of the file, whoever made it, is gone or holds no row.
 bool RemoveDbFlow::localDataIsGone() const
 {
-    QSqlQuery query(ThreadStorage::instance()->database());
-    const bool counted = query.exec(QStringLiteral(
-        "SELECT (SELECT COUNT(*) FROM config) + (SELECT COUNT(*) FROM shift)"
-        " + (SELECT COUNT(*) FROM 'order')"));
-    if (!counted || !query.next()) {
+    QSqlDatabase database = ThreadStorage::instance()->database();
+    QSqlQuery query(database);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type IN ('table', "
+                                   "'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"))) {
         KM4_LOG(3, query.lastError().text());
         return false;
     }
-    const bool empty = query.value(0).toLongLong() == 0;
-    if (!empty)
-        KM4_LOG(3, "local data still present after the wipe");
+    QStringList names;
+    while (query.next())
+        names.append(query.value(0).toString());
+    query.finish();
+    bool empty = true;
+    for (const QString &name : std::as_const(names)) {
+        QSqlQuery rows(database);
+        const QString quoted = QString(name).replace(QLatin1Char('"'), QLatin1String("\"\""));
+        if (!rows.exec(QStringLiteral("SELECT 1 FROM \"%1\" LIMIT 1").arg(quoted))) {
+            KM4_LOG(3, "local data not checked after the wipe:", name, rows.lastError().text());
+            empty = false;
+        } else if (rows.next()) {
+            KM4_LOG(3, "local data still present after the wipe:", name);
+            empty = false;
+        }
+    }
     return empty;
 }

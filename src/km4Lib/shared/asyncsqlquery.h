@@ -64,10 +64,12 @@ public:
         });
     }
 
-private:
-    // Prepares, binds and executes on the calling thread's connection; throws DBException after
-    // the "FAIL QUERY:" line.
+    // Prepares, binds and executes on the calling thread's connection, blocking; throws
+    // DBException after the "FAIL QUERY:" line. For pool work that must decide in its own task
+    // whether the statement is still wanted.
     static QSqlQuery execute(const QString &sql, const QVariantList &values);
+
+private:
     // A row that failed to step while being read fails the whole read rather than passing for
     // the end of the rows.
     static void checkRead(const QSqlQuery &query);

@@ -6,8 +6,11 @@
 #include "shared/sqlvalue.h"
 
 #include <QDateTime>
+#include <QReadWriteLock>
 #include <QSqlQuery>
+#include <QtConcurrent>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -50,6 +53,36 @@ int levelOf(QtMsgType type)
 
 // Set while this thread hands a line to the database; whatever that logs itself is echoed only.
 thread_local bool storing = false;
+
+// A line is stored only in the era it was captured in: forgetUnstoredLines() moves to the next
+// era once no line is being stored, and the lines of the earlier era still on their way are
+// dropped. The era changes under the write lock; a line is checked and stored under the read lock.
+QReadWriteLock eraLock;
+std::atomic<quint64> era { 0 };
+
+// Never through the logger or Qt's stream: a failing INSERT must not produce another line.
+// Whatever Qt itself says while the failure is reported is echoed only, for the same reason.
+void reportFailure(const AppException &exception)
+{
+    storing = true;
+    const QByteArray text = (exception.message() + exception.description()).toUtf8();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+    storing = false;
+}
+
+// On a pool thread.
+void storeLine(const QVariantList &values, quint64 capturedIn)
+{
+    const QReadLocker locker(&eraLock);
+    if (capturedIn != era.load())
+        return;
+    try {
+        AsyncSQLQuery::execute(insertStatement, values).finish();
+    } catch (const AppException &exception) {
+        reportFailure(exception);
+    }
+}
 
 } // namespace
 
@@ -118,17 +151,11 @@ void ILogService::store(
                                     QStringLiteral("yyyy-MM-dd hh:mm:ss")),
         level, stored, text(file), line, text(function) };
 
-    // Never through the logger or Qt's stream: a failing INSERT must not produce another line.
-    // Whatever Qt itself says while the failure is reported is echoed only, for the same reason.
-    auto reportFailure = [](const AppException &exception) {
-        storing = true;
-        const QByteArray text = (exception.message() + exception.description()).toUtf8();
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-        std::fflush(stdout);
-        storing = false;
-    };
-    AsyncSQLQuery::exec(insertStatement, values)
-        .then([](const QSqlQuery &) {})
-        .onFailed(reportFailure)
-        .onFailed([] {});
+    (void)QtConcurrent::run(storeLine, values, era.load());
+}
+
+void ILogService::forgetUnstoredLines()
+{
+    const QWriteLocker locker(&eraLock);
+    ++era;
 }

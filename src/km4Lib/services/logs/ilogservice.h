@@ -35,6 +35,11 @@ public:
     // ran the statement.
     [[nodiscard]] static QFuture<QList<QSqlRecord>> queryLogs();
 
+    // Lines captured until now and not stored yet are never stored: the wipe removes the account
+    // they belong to. Returns once no such line is being stored. Lines captured from now on are
+    // stored as usual.
+    static void forgetUnstoredLines();
+
     // Storage threshold: a line is stored when lvlToWrite <= its level. Every logging thread
     // reads it; the log upload changes it.
     static std::atomic<int> lvlToWrite;

@@ -72,14 +72,16 @@ bool InitMigration::up()
     return true;
 }
 
+// Undoes everything up() created, the newest table first: the wipe leaves nothing of the account
+// behind, its receipts and unsent log lines included.
 bool InitMigration::down()
 {
     KM4_LOG(0, "InitMigration:down start");
     QSqlQuery query;
-    query.exec(QStringLiteral("DROP TABLE IF EXISTS 'config'"));
-    query.exec(QStringLiteral("DROP TABLE IF EXISTS migrations"));
-    query.exec(QStringLiteral("DROP TABLE IF EXISTS shift"));
-    query.exec(QStringLiteral("DROP TABLE IF EXISTS 'order'"));
+    for (const char *table :
+        { "receipt_item", "receipt", "logs", "order_status", "'order'", "shift", "migrations",
+            "'config'" })
+        query.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
     KM4_LOG(0, "InitMigration:down end");
     return true;
 }
