@@ -579,6 +579,34 @@ private Q_SLOTS:
         QCOMPARE(TestCore::setting("domain"), QString());
     }
 
+    void signInNeedsAUsableToken_data()
+    {
+        QTest::addColumn<FakeServer::Answer>("answer");
+        QTest::addColumn<bool>("pairs");
+        QTest::newRow("empty body") << FakeServer::raw("") << false;
+        QTest::newRow("no access_token") << FakeServer::json({ { "refresh_token", "r" } }) << false;
+        QTest::newRow("line break in the token")
+            << FakeServer::raw(R"({"access_token": "a\r\nX-Injected: yes"})") << false;
+        QTest::newRow("token alone") << FakeServer::json({ { "access_token", "a" } }) << true;
+    }
+
+    // A login answer without a usable token is a failed sign-in: the page says so, no domain is
+    // stored and nothing is synchronised.
+    void signInNeedsAUsableToken()
+    {
+        QFETCH(FakeServer::Answer, answer);
+        QFETCH(bool, pairs);
+        server->setAnswer(FakeServer::RegistrationPath, FakeServer::error(400, 1003, "x"));
+        server->setAnswer(FakeServer::TokenPath, answer);
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), server->domain()).value(0),
+            pairs ? QVariant(false) : QVariant("Не удалось подключиться к северу."));
+        if (pairs)
+            QVERIFY(server->waitForRequests(FakeServer::SyncPath, 1));
+        settle(); // a synchronisation started regardless would have been asked for
+        QCOMPARE(TestCore::setting("domain"), pairs ? server->domain() : QString());
+        QCOMPARE(server->count(FakeServer::SyncPath) > 0, pairs);
+    }
+
     // Trimmed, lower-cased and in the IDNA ASCII form.
     void normalisedForms()
     {

@@ -103,7 +103,7 @@ private Q_SLOTS:
         };
         // clang-format off
         // The wire format of each request.
-        row("login", ok, any, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev2"})");
+        row("login", ok, ok, "login", "success", token + R"({"grant_type":"uuid","uuid":"dev2"})");
         row("registration", ok, any, "registration", "success",
             "POST /terminal/v1/registration" + device + R"({"uuid":"dev3"})");
         row("sync", ok, any, "sync", "success", sync + bearer("access-1") + R"({"a":1})");
@@ -177,6 +177,114 @@ private Q_SLOTS:
         QCOMPARE(errors.count(), errorRequests);
         if (seen != "-")
             QCOMPARE(received(server), seen);
+    }
+
+    void redirects_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("sameOrigin");
+        QTest::addColumn<QString>("expected");
+        for (const char *call : { "login", "registration", "sync" }) {
+            QTest::addRow("%s elsewhere", call)
+                << call << false << "network InsecureRedirectError";
+            QTest::addRow("%s on the server", call) << call << true << "success";
+        }
+    }
+
+    // A redirect is followed only to the same scheme, host and port: the device id and the token
+    // never reach another port, and the request fails like any network failure.
+    void redirects()
+    {
+        QFETCH(QString, call);
+        QFETCH(bool, sameOrigin);
+        QFETCH(QString, expected);
+        FakeServer elsewhere;
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
+        server.clearRequests();
+        const QString path = call == "login" ? FakeServer::TokenPath
+            : call == "registration"         ? FakeServer::RegistrationPath
+                                             : FakeServer::SyncPath;
+        const QString moved = QStringLiteral("/terminal/v1/moved");
+        const QUrl target = (sameOrigin ? server.baseUrl() : elsewhere.baseUrl()).toString() + "/moved";
+        server.enqueue(path, FakeServer::redirect(target.toEncoded()));
+        server.setAnswer(moved, FakeServer::token("access-2", "refresh-2"));
+        elsewhere.setAnswer(moved, FakeServer::token("access-2", "refresh-2"));
+        QCOMPARE(outcome(send(api, call)), expected);
+        QCOMPARE(elsewhere.requests().size(), 0);
+        QCOMPARE(server.count(moved), int(sameOrigin));
+        if (sameOrigin) // the body goes along to the same server
+            QCOMPARE(server.requests(moved).constFirst().body, server.requests(path).constFirst().body);
+    }
+
+    void tokenAnswers_data()
+    {
+        QTest::addColumn<QString>("call"); // the token answer ends a login, or the refresh of a sync
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<bool>("usable");
+        // As the JSON text escapes them.
+        const QByteArray lineBreak = R"({"access_token": "abc\r\nX-Injected: yes"})";
+        for (const char *call : { "login", "refresh" }) {
+            const auto row = [call](const char *name, const Answer &answer, bool usable) {
+                QTest::addRow("%s, %s", call, name) << call << answer << usable;
+            };
+            row("empty body", FakeServer::raw(""), false);
+            row("truncated", FakeServer::raw("{\"access_token\": \"ab"), false);
+            row("no access_token", FakeServer::json({ { "refresh_token", "r" } }), false);
+            row("empty access_token", FakeServer::json({ { "access_token", "" } }), false);
+            row("access_token a number", FakeServer::json({ { "access_token", 7 } }), false);
+            row("line break in the token", FakeServer::raw(lineBreak), false);
+            row("blank in the token", FakeServer::json({ { "access_token", "ab c" } }), false);
+            row("letter beyond ASCII", FakeServer::json({ { "access_token", "abé" } }), false);
+            // Without refresh_token and expires_in: both keep their defaults.
+            row("token alone", FakeServer::json({ { "access_token", "ab.c-_~+/=" } }), true);
+        }
+    }
+
+    // An answer counts only with an access_token of visible ASCII characters; any other is a
+    // protocol failure, and the request the refresh came before is not sent.
+    void tokenAnswers()
+    {
+        QFETCH(QString, call);
+        QFETCH(Answer, answer);
+        QFETCH(bool, usable);
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.clearRequests();
+        if (call == "refresh") {
+            server.enqueue(FakeServer::TokenPath, FakeServer::token("a-old", "r-old", 59));
+            QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
+        }
+        server.enqueue(FakeServer::TokenPath, answer);
+        QCOMPARE(outcome(send(api, call == "login" ? "login" : "sync")),
+            usable ? "success" : "network ProtocolFailure");
+        if (call == "refresh") {
+            const QList<RecordedRequest> synced = server.requests(FakeServer::SyncPath);
+            QCOMPARE(synced.size(), int(usable));
+            if (usable)
+                QCOMPARE(synced.constFirst().header("Authorization"), "Bearer ab.c-_~+/=");
+        }
+        for (const RecordedRequest &request : server.requests())
+            QCOMPARE(request.header("X-Injected"), QByteArray());
+    }
+
+    // Whatever reaches a header, a line break in it would start another: such a request is not
+    // sent.
+    void noHeaderWithALineBreak()
+    {
+        KMAPI api;
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.clearRequests();
+        api.setVersion(QStringLiteral("1.0\r\nX-Injected: yes"), QStringLiteral("9"));
+        QCOMPARE(outcome(send(api, "login")), "network ProtocolFailure");
+        QVERIFY(server.requests().isEmpty());
     }
 
     // Logins and uploads from several pool threads at once each read one consistent set of

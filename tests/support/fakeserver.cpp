@@ -58,6 +58,7 @@ void send(QTcpSocket *socket, const FakeServer::Answer &answer)
         socket->write("HTTP/1.1 " + QByteArray::number(answer.status)
             + (answer.status < 400 ? " OK" : " Error") + "\r\nContent-Type: " + answer.contentType
             + "\r\nContent-Length: " + QByteArray::number(promised)
+            + (answer.location.isEmpty() ? QByteArray() : "\r\nLocation: " + answer.location)
             + "\r\nConnection: close\r\n\r\n" + answer.body);
     socket->disconnectFromHost();
 }

@@ -66,10 +66,11 @@ public:
         QByteArray contentType = "application/json";
         QByteArray body;
         int delayMs = 0; // answered this late, without holding up other requests
+        QByteArray location; // sent as the Location header when not empty
 
         [[nodiscard]] Answer withDelay(int ms) const
         {
-            return { mode, status, contentType, body, ms };
+            return { mode, status, contentType, body, ms, location };
         }
     };
 
@@ -108,7 +109,7 @@ public:
     static Answer raw(const QByteArray &body, int status = 200,
         const QByteArray &contentType = "application/json")
     {
-        return { Answer::Mode::Reply, status, contentType, body, 0 };
+        return { Answer::Mode::Reply, status, contentType, body, 0, {} };
     }
     static Answer json(const QJsonObject &body, int status = 200)
     {
@@ -139,11 +140,15 @@ public:
         return json({ { "status", "OK" }, { "message", "" }, { "zoneName", zoneName },
             { "formatted", wallClock.toString("yyyy-MM-dd hh:mm:ss") } });
     }
-    static Answer silence() { return { Answer::Mode::Silence, 0, {}, {}, 0 }; }
-    static Answer closeConnection() { return { Answer::Mode::Close, 0, {}, {}, 0 }; }
+    static Answer redirect(const QByteArray &location, int status = 307)
+    {
+        return { Answer::Mode::Reply, status, "text/plain", {}, 0, location };
+    }
+    static Answer silence() { return { Answer::Mode::Silence, 0, {}, {}, 0, {} }; }
+    static Answer closeConnection() { return { Answer::Mode::Close, 0, {}, {}, 0, {} }; }
     static Answer truncated(const QByteArray &body = R"({"timestamp": 17000)")
     {
-        return { Answer::Mode::Truncated, 200, "application/json", body, 0 };
+        return { Answer::Mode::Truncated, 200, "application/json", body, 0, {} };
     }
 
 private:

@@ -15,4 +15,14 @@ struct HttpResponse
     int httpStatus = 0;
     QByteArray body;
     QList<QNetworkReply::RawHeaderPair> headers;
+
+    // The value of the first header with that name, compared case-insensitively; empty if none.
+    QByteArray header(const QByteArray &name) const
+    {
+        for (const auto &[key, value] : headers) {
+            if (key.compare(name, Qt::CaseInsensitive) == 0)
+                return value;
+        }
+        return {};
+    }
 };

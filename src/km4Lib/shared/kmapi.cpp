@@ -14,6 +14,8 @@
 #include <QNetworkRequest>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace {
 
 const QString apiPrefix = QStringLiteral("/terminal/v1");
@@ -21,6 +23,21 @@ const QString apiPrefix = QStringLiteral("/terminal/v1");
 QByteArray compact(const QJsonDocument &document)
 {
     return document.toJson(QJsonDocument::Compact);
+}
+
+// A token goes into a header as it is: only visible ASCII characters, no blank, no line break.
+bool usableToken(const QJsonValue &value)
+{
+    const QString token = value.toString();
+    return value.isString() && !token.isEmpty()
+        && std::all_of(token.cbegin(), token.cend(),
+            [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7f; });
+}
+
+// A header value with a line break would end its header and start another.
+bool safeHeaderValue(const QByteArray &value)
+{
+    return !value.contains('\r') && !value.contains('\n') && !value.contains('\0');
 }
 
 } // namespace
@@ -214,6 +231,9 @@ APIFuture KMAPI::send(const QString &path, HeaderSet headers, const QByteArray &
         url.setQuery(query);
 
     QNetworkRequest request(url);
+    // A redirect to another host or port would carry the token or the device id there.
+    request.setAttribute(
+        QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     if (headers == HeaderSet::Device) {
         request.setRawHeader("X-Version-Name", s.versionName.toLocal8Bit());
@@ -229,6 +249,13 @@ APIFuture KMAPI::send(const QString &path, HeaderSet headers, const QByteArray &
         request.setRawHeader("X-Version-Code", s.versionCode.toLocal8Bit());
         request.setRawHeader("X-App", s.appTag.toLocal8Bit());
     }
+    for (const QByteArray &name : request.rawHeaderList()) {
+        if (!safeHeaderValue(request.rawHeader(name))) {
+            KM4_LOG(2, "header with a line break, request not sent:", name);
+            return QtFuture::makeExceptionalFuture<QJsonObject>(
+                NetworkException(QNetworkReply::ProtocolFailure));
+        }
+    }
 
     return AsyncHttpReply::postResponse(request, body, s.ignoreSslError)
         .then(
@@ -238,6 +265,9 @@ APIFuture KMAPI::send(const QString &path, HeaderSet headers, const QByteArray &
 QJsonObject KMAPI::handleReply(const HttpResponse &response, Answer answer)
 {
     const QJsonObject object = QJsonDocument::fromJson(response.body).object();
+    if (response.error == QNetworkReply::InsecureRedirectError) {
+        KM4_LOG(2, "redirect to another origin not followed:", response.header("Location"));
+    }
     if (response.error != QNetworkReply::NoError) {
         // Only a server that answered with an error status has something to say in its body;
         // a refused, unreachable or broken exchange is a network failure.
@@ -252,6 +282,10 @@ QJsonObject KMAPI::handleReply(const HttpResponse &response, Answer answer)
 
 void KMAPI::storeTokens(const QJsonObject &answer)
 {
+    if (!usableToken(answer.value(QStringLiteral("access_token")))) {
+        KM4_LOG(2, "token answer without a usable access_token");
+        throw NetworkException(QNetworkReply::ProtocolFailure);
+    }
     const qint64 lifetime = answer.value(QStringLiteral("expires_in")).toInt(0);
     QMutexLocker lock(&mutex);
     accessToken = answer.value(QStringLiteral("access_token")).toString();
