@@ -2,6 +2,7 @@
 #include "flows/flowrunner.h"
 #include "flows/iflow.h"
 #include "futurewait.h"
+#include "heldpool.h"
 #include "jscallback.h"
 #include "mosquittobroker.h"
 #include "shared/asyncsqlquery.h"
@@ -13,8 +14,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QScopeGuard>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QSqlError>
 #include <QTcpServer>
@@ -160,15 +159,7 @@ private Q_SLOTS:
         }
         // The pool is held while the work is asked for: work that ended before its continuation
         // was attached would have that continuation run at once, inside the call.
-        QThreadPool *pool = QThreadPool::globalInstance();
-        QSemaphore gate;
-        const auto restore = qScopeGuard([&gate, pool, threads = pool->maxThreadCount()] {
-            gate.release();
-            pool->waitForDone();
-            pool->setMaxThreadCount(threads);
-        });
-        pool->setMaxThreadCount(1);
-        pool->start([&gate] { gate.acquire(); });
+        HeldPool held;
         Order order;
         order.fromJson(orderRow("o-1", "new"));
         QFuture<void> pending;
@@ -180,7 +171,7 @@ private Q_SLOTS:
         } else {
             pending = core->env()->orderModel.insert(&order);
         }
-        gate.release();
+        held.release();
         core.reset();
         QVERIFY(pending.isFinished() && pending.isCanceled());
         const QFuture<QStringList> stored
@@ -694,15 +685,7 @@ private Q_SLOTS:
 
         {
             // The pool is held while a line is captured and the wipe runs.
-            QThreadPool *pool = QThreadPool::globalInstance();
-            QSemaphore gate;
-            const auto restore = qScopeGuard([&gate, pool, threads = pool->maxThreadCount()] {
-                gate.release();
-                pool->waitForDone();
-                pool->setMaxThreadCount(threads);
-            });
-            pool->setMaxThreadCount(1);
-            pool->start([&gate] { gate.acquire(); });
+            const HeldPool held;
             Logger::debugInfo(QStringLiteral("on its way before the wipe"), "f", "g", 1, 3);
             QCOMPARE(dispatch(QStringLiteral("remove_db")), QVariantList { false });
         }

@@ -153,9 +153,7 @@ private Q_SLOTS:
         QFETCH(int, errorRequests);
 
         KMAPI api;
-        api.useHttps(false);
-        api.setHost(server.host());
-        server.resetAnswers();
+        aimAtServer(api);
         server.enqueue(FakeServer::TokenPath, login);
         QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
         server.clearRequests();
@@ -200,9 +198,7 @@ private Q_SLOTS:
         QFETCH(QString, expected);
         FakeServer elsewhere;
         KMAPI api;
-        api.useHttps(false);
-        api.setHost(server.host());
-        server.resetAnswers();
+        aimAtServer(api);
         QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
         server.clearRequests();
         const QString path = call == "login" ? FakeServer::TokenPath
@@ -252,10 +248,7 @@ private Q_SLOTS:
         QFETCH(Answer, answer);
         QFETCH(bool, usable);
         KMAPI api;
-        api.useHttps(false);
-        api.setHost(server.host());
-        server.resetAnswers();
-        server.clearRequests();
+        aimAtServer(api);
         if (call == "refresh") {
             server.enqueue(FakeServer::TokenPath, FakeServer::token("a-old", "r-old", 59));
             QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev-1"))));
@@ -278,10 +271,7 @@ private Q_SLOTS:
     void noHeaderWithALineBreak()
     {
         KMAPI api;
-        api.useHttps(false);
-        api.setHost(server.host());
-        server.resetAnswers();
-        server.clearRequests();
+        aimAtServer(api);
         api.setVersion(QStringLiteral("1.0\r\nX-Injected: yes"), QStringLiteral("9"));
         QCOMPARE(outcome(send(api, "login")), "network ProtocolFailure");
         QVERIFY(server.requests().isEmpty());
@@ -292,9 +282,7 @@ private Q_SLOTS:
     void parallelRequestsFromPoolThreads()
     {
         KMAPI api;
-        api.useHttps(false);
-        api.setHost(server.host());
-        server.resetAnswers();
+        aimAtServer(api);
         QVERIFY(waitFor(api.requestToken(server.domain(), QStringLiteral("dev"))));
         server.clearRequests();
         QList<QFuture<APIFuture>> started;
@@ -314,6 +302,15 @@ private Q_SLOTS:
     }
 
 private:
+    // A client of the double, which answers with its defaults again and has no request recorded.
+    void aimAtServer(KMAPI &api)
+    {
+        api.useHttps(false);
+        api.setHost(server.host());
+        server.resetAnswers();
+        server.clearRequests();
+    }
+
     FakeServer server;
 };
 
