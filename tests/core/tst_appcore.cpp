@@ -699,8 +699,9 @@ private Q_SLOTS:
         // itself logged are the unpaired board's.
         QCOMPARE(left.join(' '),
             "config=0 migrations=1 order=0 order_status=0 receipt=0 receipt_item=0 shift=0");
-        QCOMPARE(TestCore::scalar("SELECT COUNT(*) FROM logs WHERE message LIKE '%before the wipe%'")
-                     .toInt(),
+        QCOMPARE(
+            TestCore::scalar("SELECT COUNT(*) FROM logs WHERE message LIKE '%before the wipe%'")
+                .toInt(),
             0);
 
         server->clearRequests();

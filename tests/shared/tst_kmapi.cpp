@@ -183,8 +183,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("sameOrigin");
         QTest::addColumn<QString>("expected");
         for (const char *call : { "login", "registration", "sync" }) {
-            QTest::addRow("%s elsewhere", call)
-                << call << false << "network InsecureRedirectError";
+            QTest::addRow("%s elsewhere", call) << call << false << "network InsecureRedirectError";
             QTest::addRow("%s on the server", call) << call << true << "success";
         }
     }
@@ -205,7 +204,8 @@ private Q_SLOTS:
             : call == "registration"         ? FakeServer::RegistrationPath
                                              : FakeServer::SyncPath;
         const QString moved = QStringLiteral("/terminal/v1/moved");
-        const QUrl target = (sameOrigin ? server.baseUrl() : elsewhere.baseUrl()).toString() + "/moved";
+        const QUrl target
+            = (sameOrigin ? server.baseUrl() : elsewhere.baseUrl()).toString() + "/moved";
         server.enqueue(path, FakeServer::redirect(target.toEncoded()));
         server.setAnswer(moved, FakeServer::token("access-2", "refresh-2"));
         elsewhere.setAnswer(moved, FakeServer::token("access-2", "refresh-2"));
@@ -213,12 +213,14 @@ private Q_SLOTS:
         QCOMPARE(elsewhere.requests().size(), 0);
         QCOMPARE(server.count(moved), int(sameOrigin));
         if (sameOrigin) // the body goes along to the same server
-            QCOMPARE(server.requests(moved).constFirst().body, server.requests(path).constFirst().body);
+            QCOMPARE(
+                server.requests(moved).constFirst().body, server.requests(path).constFirst().body);
     }
 
     void tokenAnswers_data()
     {
-        QTest::addColumn<QString>("call"); // the token answer ends a login, or the refresh of a sync
+        QTest::addColumn<QString>(
+            "call"); // the token answer ends a login, or the refresh of a sync
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<bool>("usable");
         // As the JSON text escapes them.

@@ -39,12 +39,6 @@ Queue &queue()
     return instance;
 }
 
-QString quoted(const QString &identifier)
-{
-    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\""))
-        + QLatin1Char('"');
-}
-
 // The row's position of the named column, or -1.
 qsizetype columnOf(const EntityWriter::Rows &rows, const char *name)
 {
@@ -64,10 +58,10 @@ QString insertStatement(const EntityWriter::Rows &rows)
     QStringList columns;
     columns.reserve(rows.columns.size());
     for (const QString &column : rows.columns)
-        columns.append(quoted(column));
+        columns.append(SqlValue::identifier(column));
     QString marks = QStringLiteral("?, ").repeated(rows.columns.size());
     marks.chop(2);
-    const QString table = quoted(rows.table);
+    const QString table = SqlValue::identifier(rows.table);
     if (!keepsNewer(rows)) {
         return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
             .arg(table, columns.join(QLatin1String(", ")), marks);

@@ -7,6 +7,7 @@
 #include "services/logs/ilogservice.h"
 #include "services/syncDB/httpsyncdbservice.h"
 #include "shared/logger.h"
+#include "shared/sqlvalue.h"
 #include "shared/threadstorage.h"
 
 #include <QSqlError>
@@ -63,8 +64,8 @@ bool RemoveDbFlow::localDataIsGone() const
     bool empty = true;
     for (const QString &name : std::as_const(names)) {
         QSqlQuery rows(database);
-        const QString quoted = QString(name).replace(QLatin1Char('"'), QLatin1String("\"\""));
-        if (!rows.exec(QStringLiteral("SELECT 1 FROM \"%1\" LIMIT 1").arg(quoted))) {
+        if (!rows.exec(
+                QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(SqlValue::identifier(name)))) {
             KM4_LOG(3, "local data not checked after the wipe:", name, rows.lastError().text());
             empty = false;
         } else if (rows.next()) {

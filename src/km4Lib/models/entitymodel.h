@@ -33,8 +33,8 @@ public:
     // What insert() (Replace::Always) and insertCaughtUp() (UnlessStoredIsNewer) do, except that
     // the future fails with the write's failure where those log it and finish: the
     // synchronisation catches up on a row whose write could not run.
-    [[nodiscard]] virtual VoidFuture takeRow(
-        BaseEntity *entityPtr, EntityWriter::Replace replace) = 0;
+    [[nodiscard]] virtual VoidFuture takeRow(BaseEntity *entityPtr, EntityWriter::Replace replace)
+        = 0;
 
 protected:
     // Logs the failure that a finished reload or write carries. Chained with then(), not with

@@ -45,3 +45,9 @@ int SqlValue::bind(QSqlQuery &query, const QVariantList &values)
     }
     return repaired;
 }
+
+QString SqlValue::identifier(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\""))
+        + QLatin1Char('"');
+}

@@ -16,4 +16,8 @@ public:
     // Binds the values to the positional placeholders of a prepared query, in order. Returns how
     // many texts had to be repaired.
     static int bind(QSqlQuery &query, const QVariantList &values);
+
+    // A table or column name as the statement's text writes it: between double quotes, each
+    // double quote in it doubled. Names cannot be bound.
+    static QString identifier(const QString &name);
 };

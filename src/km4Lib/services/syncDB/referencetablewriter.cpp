@@ -69,12 +69,6 @@ Columns columnsOf(QSqlDatabase &database, const QString &table)
     return columns;
 }
 
-QString quoted(const QString &identifier)
-{
-    return QLatin1Char('"') + QString(identifier).replace(QLatin1Char('"'), QLatin1String("\"\""))
-        + QLatin1Char('"');
-}
-
 // A row value as it is bound: objects and arrays as their compact JSON text, so a nested value
 // is stored rather than silently turned into an empty text.
 QVariant bindable(const QJsonValue &value)
@@ -131,11 +125,11 @@ void ReferenceTableWriter::write(const QString &table, const QJsonArray &rows)
 
     QStringList names;
     for (const QString &name : columns.names)
-        names.append(quoted(name));
+        names.append(SqlValue::identifier(name));
     QString marks = QStringLiteral("?,").repeated(columns.names.size());
     marks.chop(1);
     const QString sql = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                            .arg(quoted(table), names.join(QLatin1Char(',')), marks);
+                            .arg(SqlValue::identifier(table), names.join(QLatin1Char(',')), marks);
 
     // IMMEDIATE takes the write lock at once, so a busy database is waited for here rather than
     // failing a row in the middle of the table.

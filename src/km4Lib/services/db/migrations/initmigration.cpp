@@ -78,9 +78,8 @@ bool InitMigration::down()
 {
     KM4_LOG(0, "InitMigration:down start");
     QSqlQuery query;
-    for (const char *table :
-        { "receipt_item", "receipt", "logs", "order_status", "'order'", "shift", "migrations",
-            "'config'" })
+    for (const char *table : { "receipt_item", "receipt", "logs", "order_status", "'order'",
+             "shift", "migrations", "'config'" })
         query.exec(QStringLiteral("DROP TABLE IF EXISTS ") + QLatin1String(table));
     KM4_LOG(0, "InitMigration:down end");
     return true;
