@@ -93,6 +93,15 @@ class tst_AppCore : public QObject
         return callback.waitForCalls(1, ms) ? callback.arguments() : QVariantList { "no answer" };
     }
 
+    // The synchronisation settings that point the push client at the test's broker, with a
+    // synchronisation period long enough that no tick comes unasked.
+    QJsonObject brokerSettings() const
+    {
+        return { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
+            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
+            { "mqtt_password", broker->password() } };
+    }
+
     // Publishes a new order until it shows on the board.
     bool pushesArrive()
     {
@@ -233,9 +242,7 @@ private Q_SLOTS:
         env->queueConfig.set(
             QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
         QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-        const QJsonObject settings { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
-            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
-            { "mqtt_password", broker->password() } };
+        const QJsonObject settings = brokerSettings();
         const QJsonObject point { { "id", 7 } };
         if (gap == QLatin1String("offline start")) {
             ENVRepo::insertENV(QStringLiteral("point"), QJsonDocument(point).toJson());
@@ -322,9 +329,8 @@ private Q_SLOTS:
         if (!broker->port() && broker->start())
             broker->stop(); // its port is known from now on
         QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-        const QJsonObject settings { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
-            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
-            { "mqtt_password", broker->password() }, { "mqtt_offline_check_timeout", 1000 } };
+        QJsonObject settings = brokerSettings();
+        settings.insert("mqtt_offline_check_timeout", 1000);
         server->enqueue(FakeServer::SyncPath,
             synchronisation(orders,
                 { QJsonObject { { "key", "point" }, { "value", QJsonObject { { "id", 7 } } } },
