@@ -1,6 +1,7 @@
 #include "pointsimulator.h"
 
 #include "mosquittobroker.h"
+#include "servertables.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -71,6 +72,7 @@ void PointSimulator::seedHistory(int orders)
         ticket.order.is_paid = true;
         ticket.order.is_closed = true;
         ticket.order.closed_at = ticket.order.created_at + 600;
+        ticket.order.updated_at = ticket.order.closed_at;
         ticket.items.first().in_work = false;
         ticket.items.first().status = QStringLiteral("done");
         closed.append(ticket);
@@ -252,33 +254,36 @@ void PointSimulator::keepClosed(const Ticket &ticket)
         closed.removeFirst();
 }
 
-// Runs on the server thread.
+// Runs on the server thread. As a real server does, it answers only the rows changed after the
+// request's "updated_after".
 FakeServer::Answer PointSimulator::answerSync(const RecordedRequest &request) const
 {
     QJsonObject tables { { QStringLiteral("config"), configRows() } };
-    const auto query = request.queryItems();
-    const bool withEntities = std::any_of(query.cbegin(), query.cend(), [](const auto &item) {
-        return item.first == QLatin1String("return_only[]")
-            && item.second == QLatin1String("order");
-    });
-    if (withEntities) {
-        QMutexLocker lock(&mutex);
-        QJsonArray orders;
-        QJsonArray receipts;
-        QJsonArray items;
-        for (const QList<Ticket> *tickets : { &closed, &open }) {
-            for (const Ticket &ticket : *tickets) {
-                orders.append(ticket.order.toJson());
-                receipts.append(ticket.receipt.toJson());
-                for (const ReceiptItem &item : ticket.items)
-                    items.append(item.toJson());
-            }
+    if (!ServerTables::askedTables(request).contains(QLatin1String("order")))
+        return FakeServer::sync(tables, now());
+    const qint64 after = ServerTables::updatedAfter(request);
+    QMutexLocker lock(&mutex);
+    QJsonArray orders;
+    QJsonArray receipts;
+    QJsonArray items;
+    const auto add = [after](QJsonArray &rows, const auto &row) {
+        if (row.updated_at > after)
+            rows.append(row.toJson());
+    };
+    for (const QList<Ticket> *tickets : { &closed, &open }) {
+        for (const Ticket &ticket : *tickets) {
+            add(orders, ticket.order);
+            add(receipts, ticket.receipt);
+            for (const ReceiptItem &item : ticket.items)
+                add(items, item);
         }
-        tables.insert(QStringLiteral("shift"), QJsonArray { shift.toJson() });
-        tables.insert(QStringLiteral("order"), orders);
-        tables.insert(QStringLiteral("receipt"), receipts);
-        tables.insert(QStringLiteral("receipt_item"), items);
     }
+    QJsonArray shifts;
+    add(shifts, shift);
+    tables.insert(QStringLiteral("shift"), shifts);
+    tables.insert(QStringLiteral("order"), orders);
+    tables.insert(QStringLiteral("receipt"), receipts);
+    tables.insert(QStringLiteral("receipt_item"), items);
     return FakeServer::sync(tables, now());
 }
 

@@ -2,9 +2,11 @@
 #include "flows/flowrunner.h"
 #include "flows/iflow.h"
 #include "futurewait.h"
+#include "heldanswer.h"
 #include "heldpool.h"
 #include "jscallback.h"
 #include "mosquittobroker.h"
+#include "servertables.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
 #include "shared/domainname.h"
@@ -56,19 +58,35 @@ template <typename E> FlowRun failing(bool inRun, E failure)
     };
 }
 
-QJsonObject orderRow(const QString &uuid, const QString &status, const QJsonValue &deletedAt = {})
+QJsonObject orderRow(const QString &uuid, const QString &status, const QJsonValue &deletedAt = {},
+    const QString &shift = QStringLiteral("s-1"))
 {
-    return { { "uuid", uuid }, { "shift_uuid", "s-1" }, { "number", uuid.mid(2).toInt() },
+    return { { "uuid", uuid }, { "shift_uuid", shift }, { "number", uuid.mid(2).toInt() },
         { "status", status }, { "created_at", now - 600 }, { "deleted_at", deletedAt } };
+}
+
+// A general shift, open unless it has a closing time.
+QJsonObject shiftRow(const QString &uuid, int number, qint64 closedAt = 0)
+{
+    QJsonObject shift { { "id", number }, { "uuid", uuid }, { "type", "general" },
+        { "number", number }, { "created_at", now - 3600 } };
+    if (closedAt)
+        shift.insert("closed_at", closedAt);
+    return shift;
 }
 
 // A synchronisation's answer: one open shift, its orders and settings rows.
 FakeServer::Answer synchronisation(const QJsonArray &orders, const QJsonArray &config = {})
 {
-    const QJsonObject shift { { "id", 1 }, { "uuid", "s-1" }, { "type", "general" },
-        { "number", 1 }, { "created_at", now - 3600 } };
-    return FakeServer::sync(
-        { { "config", config }, { "shift", QJsonArray { shift } }, { "order", orders } }, now);
+    return FakeServer::sync({ { "config", config }, { "shift", QJsonArray { shiftRow("s-1", 1) } },
+                                { "order", orders } },
+        now);
+}
+
+// A settings row as the server sends it.
+QJsonObject setting(const char *key, const QJsonObject &value)
+{
+    return { { "key", QLatin1String(key) }, { "value", value } };
 }
 
 } // namespace
@@ -81,6 +99,7 @@ class tst_AppCore : public QObject
     Q_OBJECT
 
     std::unique_ptr<FakeServer> server;
+    std::unique_ptr<ServerTables> tables;
     std::unique_ptr<TestCore> core;
     std::unique_ptr<MosquittoBroker> broker;
 
@@ -102,20 +121,92 @@ class tst_AppCore : public QObject
             { "mqtt_password", broker->password() } };
     }
 
-    // Publishes a new order until it shows on the board.
-    bool pushesArrive()
+    // A push of the server to the paired point.
+    bool publish(const QString &table, const QJsonObject &row)
+    {
+        const QJsonObject push { { "from", "server" }, { "body", row } };
+        return broker->publish(
+            "127/point/7/" + table, QJsonDocument(push).toJson(QJsonDocument::Compact));
+    }
+
+    // Publishes a new order of the shift until it shows on the board: every push before it has
+    // been handled.
+    bool pushesArrive(const QString &shift = QStringLiteral("s-1"))
     {
         static int probes = 0;
         const QString uuid = QStringLiteral("p-%1").arg(1000 + ++probes);
-        const QJsonObject push { { "from", "server" }, { "body", orderRow(uuid, "new") } };
         return QTest::qWaitFor(
             [&] {
-                return broker->publish(QStringLiteral("127/point/7/order"),
-                           QJsonDocument(push).toJson(QJsonDocument::Compact))
+                return publish(QStringLiteral("order"), orderRow(uuid, "new", {}, shift))
                     && QTest::qWaitFor(
                         [&] { return core->env()->orderModel.byUuid(uuid).isValid(); }, 100);
             },
             TestEnvironment::patienceMs);
+    }
+
+    // The server's tables, answered as a real server does: shift s-1 open with the orders given,
+    // and the settings that point the push client at the test's broker (running or not, its port
+    // known) with a first retry a second after a failed connection.
+    void serveTables(const QJsonArray &orders)
+    {
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
+        if (!broker->port() && broker->start())
+            broker->stop();
+        QJsonObject sync = brokerSettings();
+        sync.insert("mqtt_offline_check_timeout", 1000);
+        tables = std::make_unique<ServerTables>();
+        tables->change("config", setting("point", { { "id", 7 } }));
+        tables->change("config", setting("sync-config", sync));
+        tables->change("shift", shiftRow("s-1", 1));
+        for (const QJsonValue &order : orders)
+            tables->change("order", order.toObject());
+        tables->serve(*server);
+    }
+
+    // Signs in; true once the first synchronisation has finished and its time stamp is known.
+    [[nodiscard]] bool signIn()
+    {
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        core->env()->domain.set(server->domain());
+        (void)core->kmApiService()->requestToken(server->domain());
+        return QTest::qWaitFor(
+            [&] { return first.count() == 1 && core->env()->lastUpdate.value() > 0; },
+            TestEnvironment::patienceMs);
+    }
+
+    // What a kill at this moment would leave of the database: what it has committed, untouched by
+    // any shutdown of the running core. Empty when it cannot be copied.
+    static QString killedCopy()
+    {
+        const QString copy = TestDatabase::path() + QStringLiteral(".killed");
+        QFile::remove(copy);
+        QSqlQuery query;
+        query.prepare(QStringLiteral("VACUUM INTO ?"));
+        query.addBindValue(copy);
+        return query.exec() ? copy : QString();
+    }
+
+    // The core goes and a new one starts over its database, or over the copy a kill left.
+    [[nodiscard]] bool restartOver(const QString &copy = {})
+    {
+        core.reset();
+        if (!copy.isEmpty()
+            && !(QFile::remove(TestDatabase::path()) && QFile::rename(copy, TestDatabase::path())))
+            return false;
+        core = std::make_unique<TestCore>(*server, TestCore::Start::OverStoredData);
+        return true;
+    }
+
+    // The orders the board holds as "uuid@shift", sorted.
+    QStringList shownOrders() const
+    {
+        const OrderModel &orders = core->env()->orderModel;
+        QStringList shown;
+        for (int row = 0; row < orders.rowCount(); ++row)
+            shown.append(orders.at(row).uuid + '@' + orders.at(row).shift_uuid);
+        shown.sort();
+        return shown;
     }
 
 private Q_SLOTS:
@@ -131,6 +222,7 @@ private Q_SLOTS:
     void cleanup()
     {
         core.reset();
+        tables.reset();
         server.reset();
     }
 
@@ -365,12 +457,7 @@ private Q_SLOTS:
         const qint64 synchronised = pairOverTheBroker({ orderRow("o-1", "cooking") });
         QVERIFY(synchronised);
         QVERIFY(showsAndStores("o-1", "cooking"));
-        // The order is given out while the board cannot subscribe yet; its push is lost. A later
-        // synchronisation moves the time stamp on, but brings no orders.
-        server->enqueue(FakeServer::SyncPath, FakeServer::sync({}, now + 100));
-        QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            core->env()->lastUpdate.value(), now + 100, TestEnvironment::patienceMs);
+        // The order is given out while the board cannot subscribe yet; its push is lost.
         server->setAnswer(FakeServer::SyncPath, synchronisation({ orderRow("o-1", "ready") }));
         QVERIFY(!core->mqttSyncDBService()->isConnected());
         QVERIFY2(broker->start(), qPrintable(broker->errorString()));
@@ -422,6 +509,215 @@ private Q_SLOTS:
         else
             QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
         QVERIFY(showsAndStores("o-1", "ready"));
+    }
+
+    void ordersFollowTheServerWhileTheBrokerIsAway_data()
+    {
+        QTest::addColumn<bool>("subscribed"); // before the broker went away
+        QTest::newRow("broker never reached") << false;
+        QTest::newRow("broker stopped after the subscription") << true;
+    }
+
+    // A café whose network lets HTTP through but not the broker: every synchronisation brings the
+    // orders changed since the one before into the models and the database.
+    void ordersFollowTheServerWhileTheBrokerIsAway()
+    {
+        QFETCH(bool, subscribed);
+        serveTables({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") });
+        if (subscribed)
+            QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        else
+            broker->stop();
+        QVERIFY(signIn());
+        if (subscribed) {
+            QVERIFY(pushesArrive());
+            settle(); // the catch-up that follows the subscription
+            broker->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+        }
+        AppEnv *env = core->env();
+        // The period the first synchronisation stored is the margin of every request.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            env->syncConfig.value().http_sync_ms, 600000, TestEnvironment::patienceMs);
+        for (const auto &[uuid, status] :
+            { std::pair("o-1", "packaged"), std::pair("o-2", "given") }) {
+            const qint64 previous = env->lastUpdate.value();
+            tables->advanceClock(100);
+            tables->change("order", orderRow(uuid, status));
+            QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+            QVERIFY(showsAndStores(uuid, status));
+            // From the synchronisation before, with the period as margin: a long outage does not
+            // fetch the whole day at every synchronisation.
+            const RecordedRequest asked = server->requests(FakeServer::SyncPath).constLast();
+            QVERIFY(ServerTables::askedTables(asked).contains("order"));
+            QCOMPARE(ServerTables::updatedAfter(asked), previous - 600);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                env->lastUpdate.value() > previous, TestEnvironment::patienceMs);
+        }
+        QVERIFY(!core->mqttSyncDBService()->isConnected());
+    }
+
+    void outageSurvivesARestart_data()
+    {
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("orderly stop") << "orderly";
+        QTest::newRow("killed during the outage") << "killed";
+        QTest::newRow("killed before the catch-up's rows were stored") << "catch-up";
+        // The synchronisation under way stores a time stamp past the changes it did not ask for.
+        QTest::newRow("killed after a synchronisation begun before the outage") << "overtaken";
+    }
+
+    // Orders changed while pushes could not reach the board show after a restart on its data,
+    // however it stopped: the point from which changes may be missing is kept with them.
+    void outageSurvivesARestart()
+    {
+        QFETCH(QString, stop);
+        serveTables({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") });
+        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(signIn());
+        QVERIFY(pushesArrive());
+        settle(); // the catch-up that follows the subscription
+        const auto fromTables
+            = [this](const RecordedRequest &request) { return tables->answer(request); };
+        std::unique_ptr<HeldAnswer> held;
+        if (stop == QLatin1String("overtaken")) {
+            held = std::make_unique<HeldAnswer>(*server, FakeServer::SyncPath, fromTables);
+            const int asked = server->count(FakeServer::SyncPath);
+            (void)core->httpSyncDBService()->manualSync();
+            QVERIFY(server->waitForRequests(FakeServer::SyncPath, asked + 1));
+        }
+        broker->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+        tables->change("order", orderRow("o-1", "packaged"));
+        tables->change("order", orderRow("o-2", "given"));
+        if (held) {
+            tables->advanceClock(1000);
+            held->release();
+            QTRY_VERIFY_WITH_TIMEOUT(TestCore::setting("last_update").toLongLong() > now + 900,
+                TestEnvironment::patienceMs);
+        } else {
+            for (int synchronisation = 0; synchronisation < 2; ++synchronisation)
+                QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        }
+        if (stop == QLatin1String("catch-up")) {
+            held = std::make_unique<HeldAnswer>(*server, FakeServer::SyncPath, fromTables);
+            const int asked = server->count(FakeServer::SyncPath);
+            QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+            QVERIFY(server->waitForRequests(FakeServer::SyncPath, asked + 1));
+        }
+        settle();
+        const QString copy = stop == QLatin1String("orderly") ? QString() : killedCopy();
+        QVERIFY(stop == QLatin1String("orderly") || !copy.isEmpty());
+        held.reset();
+        QVERIFY(restartOver(copy));
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(core->env()->lastUpdate.value() > 0, TestEnvironment::patienceMs);
+        QVERIFY(signIn());
+        QVERIFY(showsAndStores("o-1", "packaged"));
+        QVERIFY(showsAndStores("o-2", "given"));
+        QVERIFY(pushesArrive());
+    }
+
+    void newShiftShowsOnlyItsOrders_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::newRow("caught up after an outage") << "catch-up";
+        QTest::newRow("first synchronisation after an offline start") << "offline start";
+        QTest::newRow("pushed to a board that started with its shift closed") << "pushed";
+    }
+
+    // Whatever brings a new current shift, the board holds that shift's orders and receipts and
+    // only those, as a board started again would; an order of the old shift pushed later does
+    // not come back.
+    void newShiftShowsOnlyItsOrders()
+    {
+        QFETCH(QString, road);
+        AppEnv *env = core->env();
+        const QJsonArray shiftOne { orderRow("o-1", "cooking"), orderRow("o-2", "cooking"),
+            orderRow("o-3", "cooking") };
+        const auto receipt = [](const char *uuid, const char *shift, const char *order) {
+            return QJsonObject { { "uuid", uuid }, { "shift_uuid", shift },
+                { "order_uuid", order } };
+        };
+        // Shift s-1 closes, giving out its first order; s-2 opens with two orders.
+        const QList<std::pair<QString, QJsonObject>> shiftChange { { "shift",
+                                                                       shiftRow("s-1", 1, now) },
+            { "order", orderRow("o-1", "given") }, { "receipt", receipt("r-1", "s-1", "o-1") },
+            { "shift", shiftRow("s-2", 2) }, { "order", orderRow("o-201", "cooking", {}, "s-2") },
+            { "order", orderRow("o-202", "cooking", {}, "s-2") },
+            { "receipt", receipt("r-201", "s-2", "o-201") } };
+
+        QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+        if (road == QLatin1String("catch-up")) {
+            serveTables(shiftOne);
+            QVERIFY(signIn());
+            QVERIFY(pushesArrive());
+            settle(); // the catch-up that follows the subscription
+            broker->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+            for (const auto &[table, row] : shiftChange)
+                tables->change(table, row);
+            QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        } else if (road == QLatin1String("offline start")) {
+            // Shift s-1 with its orders from an earlier run; the server is away at the start.
+            serveTables({});
+            QJsonObject sync = brokerSettings();
+            sync.insert("mqtt_offline_check_timeout", 1000);
+            ENVRepo::insertENV(QStringLiteral("point"), R"({"id": 7})");
+            ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(sync).toJson());
+            ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
+            QVERIFY(TestDatabase::exec("INSERT INTO shift (id, uuid, type, number, created_at) "
+                                       "VALUES (1, 's-1', 'general', 1, 1)"));
+            QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, number, status) "
+                                       "VALUES ('o-1', 's-1', 1, 'cooking'), ('o-2', 's-1', 2, "
+                                       "'cooking'), ('o-3', 's-1', 3, 'cooking')"));
+            Q_EMIT env->updateEnv();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                env->lastUpdate.value(), now - 60, TestEnvironment::patienceMs);
+            env->queueConfig.set(
+                QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
+            server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+            env->domain.set(server->domain());
+            (void)core->kmApiService()->requestToken(server->domain());
+            QTRY_COMPARE_WITH_TIMEOUT(shownOrders(),
+                QStringList({ "o-1@s-1", "o-2@s-1", "o-3@s-1" }), TestEnvironment::patienceMs);
+            QVERIFY(!env->isOnline.value());
+            for (const auto &[table, row] : shiftChange)
+                tables->change(table, row);
+            server->resetAnswers();
+            tables->serve(*server);
+        } else {
+            serveTables({});
+            tables->change("shift", shiftRow("s-1", 1, now - 60));
+            for (const char *uuid : { "o-1", "o-2", "o-3" })
+                tables->change("order", orderRow(uuid, "given"));
+            QVERIFY(signIn());
+            QVERIFY(pushesArrive());
+            for (const auto &[table, row] : shiftChange)
+                QVERIFY(publish(table, row));
+        }
+
+        QTRY_COMPARE_WITH_TIMEOUT(shownOrders().filter("o-"),
+            QStringList({ "o-201@s-2", "o-202@s-2" }), TestEnvironment::patienceMs);
+        QCOMPARE(env->shiftUuid.value(), QStringLiteral("s-2"));
+        QCOMPARE(shownOrders().filter("@s-1"), QStringList());
+        const ReceiptModel &receipts = env->receiptModel;
+        QCOMPARE(receipts.rowCount(), 1);
+        QCOMPARE(receipts.entityAt(0)->uuid, QStringLiteral("r-201"));
+
+        // An order of the old shift pushed late is stored, not shown.
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(pushesArrive("s-2"));
+        QVERIFY(publish("order", orderRow("o-2", "packaged")));
+        QVERIFY(pushesArrive("s-2"));
+        QCOMPARE(shownOrders().filter("o-"), QStringList({ "o-201@s-2", "o-202@s-2" }));
+        QCOMPARE(shownOrders().filter("@s-1"), QStringList());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            TestCore::scalar("SELECT status FROM 'order' WHERE uuid = 'o-2'").toString(),
+            QStringLiteral("packaged"), TestEnvironment::patienceMs);
     }
 
     void flowRunnerAnswersOnceAndDeletesTheFlowOnce_data()
@@ -718,6 +1014,46 @@ private Q_SLOTS:
         QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
         const QByteArray sent = server->requests(FakeServer::LogsPath).constFirst().body;
         QVERIFY2(sent.contains("after the wipe") && !sent.contains("before the wipe"), sent);
+    }
+
+    // A log upload still on its way when the data is wiped marks nothing once its answer comes:
+    // its ids name the next account's lines by then. Those go to the server at its first upload.
+    void logUploadAcrossTheWipeMarksNothing()
+    {
+        // More stored lines than the new table will hold when the answer comes, so that the
+        // upload's ids take in the first ids of the new table.
+        QVERIFY(TestDatabase::exec(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+            "INSERT INTO logs (timestamp, level, message, file, line, function, is_sync) "
+            "SELECT '2026-03-01 10:00:00', 3, 'stored before the wipe', 'f', i, 'g', 0 FROM n"));
+        auto held
+            = std::make_unique<HeldAnswer>(*server, FakeServer::LogsPath, FakeServer::json({}));
+        server->enqueue(FakeServer::SyncPath, synchronisation({}));
+        QVERIFY(signIn());
+        QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
+        QCOMPARE(dispatch(QStringLiteral("remove_db")), QVariantList { false });
+
+        const auto unsentAfterTheWipe = [] {
+            return TestCore::scalar("SELECT COUNT(*) FROM logs WHERE is_sync = 0 AND message = "
+                                    "'logged after the wipe'")
+                .toInt();
+        };
+        for (int line = 0; line < 2; ++line)
+            Logger::debugInfo(QStringLiteral("logged after the wipe"), "f", "g", line, 3);
+        QTRY_COMPARE_WITH_TIMEOUT(unsentAfterTheWipe(), 2, TestEnvironment::patienceMs);
+        held->release();
+        settle(); // the upload has ended
+        QCOMPARE(unsentAfterTheWipe(), 2);
+
+        server->clearRequests();
+        server->enqueue(FakeServer::SyncPath, synchronisation({}));
+        core->env()->domain.set(server->domain());
+        QCOMPARE(dispatch(QStringLiteral("auth_domain"), server->domain()), QVariantList { false });
+        QVERIFY(server->waitForRequests(FakeServer::LogsPath, 1));
+        const QByteArray sent = server->requests(FakeServer::LogsPath).constFirst().body;
+        QVERIFY2(
+            sent.count("logged after the wipe") == 2 && !sent.contains("before the wipe"), sent);
+        QTRY_COMPARE_WITH_TIMEOUT(unsentAfterTheWipe(), 0, TestEnvironment::patienceMs);
     }
 
     // The wiped account's domain must not come back with a load that read it before the wipe.

@@ -21,11 +21,15 @@ class HeldAnswer
 {
 public:
     HeldAnswer(FakeServer &server, const QString &path, const FakeServer::Answer &answer)
+        : HeldAnswer(server, path, [answer](const RecordedRequest &) { return answer; })
+    { }
+    // The answer is computed once the test has let it go.
+    HeldAnswer(FakeServer &server, const QString &path, FakeServer::Responder responder)
     {
-        server.setResponder(path, [gate = m_gate, answer](const RecordedRequest &) {
+        server.setResponder(path, [gate = m_gate, responder](const RecordedRequest &request) {
             if (gate->tryAcquire(1, TestEnvironment::patienceMs))
                 gate->release();
-            return answer;
+            return responder(request);
         });
     }
     ~HeldAnswer() { release(); }

@@ -1,5 +1,6 @@
 #include "envrepo.h"
 
+#include "entities/entitywriter.h"
 #include "entities/sqlrow.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
@@ -70,4 +71,24 @@ QFuture<QVariant> ENVRepo::asyncSelectENV(const QString &name)
     return AsyncSQLQuery::read(QStringLiteral("SELECT value FROM 'config' WHERE key = ?"),
         { SqlRow::boundText(name) },
         [](QSqlQuery &query) { return query.next() ? query.value(0) : QVariant(); });
+}
+
+QFuture<void> ENVRepo::insertENVInOrder(const QList<std::pair<QString, QString>> &settings)
+{
+    EntityWriter::Rows rows;
+    rows.table = QStringLiteral("config");
+    rows.columns = QStringList { QStringLiteral("key"), QStringLiteral("value"),
+        QStringLiteral("updated_at") };
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    for (const auto &[key, value] : settings) {
+        rows.values.append({ SqlRow::boundText(key), SqlRow::boundText(value), now });
+        rows.uuids.append(key);
+        rows.ids.append(0);
+    }
+    return EntityWriter::write(std::move(rows)).then([](const QStringList &refused) {
+        // The table takes any text: a refused row is one the database could not hold.
+        if (!refused.isEmpty())
+            throw DBException(QSqlError(QStringLiteral("settings not stored"),
+                refused.join(QLatin1Char(' ')), QSqlError::StatementError));
+    });
 }

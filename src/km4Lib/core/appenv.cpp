@@ -22,10 +22,12 @@ AppEnv::AppEnv(QObject *parent)
     , versionCode(applicationVersionCode())
 {
     isOnline.set(true);
+    // A new current shift, however it came, shows its own rows and only those. Before the first
+    // load has decided which shift is current, that load is still to come.
     connect(
         &shiftUuid, &PrivateEnvVariable::changed, &shiftUuid,
         [this] {
-            if (isShiftOpen.value() && modelsLoaded)
+            if (isShiftOpen.value() && currentShiftKnown)
                 reloadShiftModels();
         },
         Qt::DirectConnection);
@@ -53,6 +55,7 @@ void AppEnv::updateAllModels()
             reloadShiftModels();
             modelsLoaded = true;
         }
+        currentShiftKnown = true;
     });
     Q_EMIT updateEnv();
 }

@@ -67,6 +67,9 @@ public:
     ConstEnvVariable<QString> versionCode;
     // True from the first updateAllModels() that found an open shift on.
     bool modelsLoaded = false;
+    // True from the end of the first updateAllModels() on, whatever it found: a shift that opens
+    // later reloads the models for it.
+    bool currentShiftKnown = false;
     ShiftModel shiftModel;
     OrderModel orderModel;
     ReceiptModel receiptModel;

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 
 // The row bookkeeping of the entity models: the records in model order, the index from uuid to
 // row, and the row signals that tell views and the order board exactly which rows a push changed
@@ -84,6 +85,18 @@ protected:
     // Whether a pushed record takes the row with its uuid out of the list instead of replacing
     // it (a record deleted on the server, in the models that drop those).
     virtual bool leavesOnPush(const Entity &) const { return false; }
+    // Whether a record is one the model shows at all. A record that is not is still stored, but
+    // leaves the list, or stays out of it.
+    virtual bool belongs(const Entity &) const { return true; }
+
+    // The models of one shift show the rows of the shift they were last reloaded for: an order of
+    // an earlier shift, pushed late or caught up after a new shift came, does not come back. A
+    // model never reloaded shows every row pushed to it.
+    void showShift(const QString &shiftUuid) { shownShift = shiftUuid; }
+    bool ofShownShift(const QString &shiftUuid) const
+    {
+        return !shownShift || *shownShift == shiftUuid;
+    }
 
     int rowOf(const QString &uuid) const { return indexUuid.value(uuid, -1); }
 
@@ -107,17 +120,21 @@ protected:
     }
 
     // Takes one record into the rows: it replaces the row with its uuid, or removes that row
-    // when leavesOnPush says so, or is appended. Inside a
-    // reset `announce` is false: the reset tells everything.
+    // when leavesOnPush says so or the record does not belong to the model, or is appended.
+    // Inside a reset `announce` is false: the reset tells everything.
     void upsert(const Entity &entity, bool announce = true)
     {
         const int row = rowOf(entity.uuid);
-        if (row < 0)
+        if (!belongs(entity)) {
+            if (row >= 0)
+                removeRowAt(row, announce);
+        } else if (row < 0) {
             appendRow(entity, announce);
-        else if (leavesOnPush(entity))
+        } else if (leavesOnPush(entity)) {
             removeRowAt(row, announce);
-        else
+        } else {
             replaceRow(row, entity, announce);
+        }
     }
 
     void replaceRow(int row, const Entity &entity, bool announce = true)
@@ -261,4 +278,7 @@ protected:
     QList<Entity> rows;
     QHash<QString, int> indexUuid;
     ReloadTracker<Entity> reloads;
+
+private:
+    std::optional<QString> shownShift;
 };

@@ -123,6 +123,7 @@ VoidFuture OrderModel::update(QString shiftUuid)
     KM4_LOG_SCOPE();
     const QString sql = QStringLiteral(
         "SELECT * FROM 'order' o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
+    showShift(shiftUuid);
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Order>::read(query);
@@ -153,4 +154,9 @@ VoidFuture OrderModel::insert(BaseEntity *entityPtr)
 bool OrderModel::leavesOnPush(const Order &order) const
 {
     return order.deleted_at != 0;
+}
+
+bool OrderModel::belongs(const Order &order) const
+{
+    return ofShownShift(order.shift_uuid);
 }

@@ -4,7 +4,8 @@
 #include "entitylistmodel.h"
 
 // The orders of the current shift, indexed by uuid. Reloaded by the environment for its shift;
-// orders pushed by the server are upserted, or removed when they arrive deleted.
+// orders pushed by the server are upserted, or removed when they arrive deleted or belong to
+// another shift than the one reloaded.
 class OrderModel : public EntityListModel<Order>
 {
     Q_OBJECT
@@ -55,4 +56,5 @@ public Q_SLOTS:
 
 protected:
     bool leavesOnPush(const Order &order) const override;
+    bool belongs(const Order &order) const override;
 };

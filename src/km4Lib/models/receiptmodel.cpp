@@ -116,6 +116,7 @@ VoidFuture ReceiptModel::update(QString shiftUuid)
     KM4_LOG_SCOPE();
     const QString sql = QStringLiteral(
         "SELECT * FROM receipt o WHERE o.deleted_at IS NULL AND o.shift_uuid = ?;");
+    showShift(shiftUuid);
     return reload(sql, { SqlRow::boundText(shiftUuid) }, [](QSqlQuery &query) {
         KM4_LOG_SCOPE();
         return EntityRows<Receipt>::read(query);
@@ -148,4 +149,9 @@ VoidFuture ReceiptModel::insert(BaseEntity *entityPtr)
 {
     KM4_LOG_SCOPE();
     return push(entityPtr, EntityWriter::Replace::Always);
+}
+
+bool ReceiptModel::belongs(const Receipt &receipt) const
+{
+    return ofShownShift(receipt.shift_uuid);
 }

@@ -4,7 +4,8 @@
 #include "entitylistmodel.h"
 
 // The receipts of the current shift, indexed by uuid. Pushed receipts are upserted, deleted or
-// not; a deleted one leaves at the next reload.
+// not; a deleted one leaves at the next reload. One of another shift than the one reloaded is
+// stored, not shown.
 class ReceiptModel : public EntityListModel<Receipt>
 {
     Q_OBJECT
@@ -45,4 +46,7 @@ public Q_SLOTS:
     VoidFuture insert(QList<Receipt *> itemlist);
     VoidFuture removeOldEntity(int dayOld) override;
     VoidFuture insert(BaseEntity *entityPtr) override;
+
+protected:
+    bool belongs(const Receipt &receipt) const override;
 };

@@ -185,7 +185,8 @@ private Q_SLOTS:
             << QStringList() << "config"
             << QJsonArray { QJsonObject { { "value", "a" } },
                    QJsonObject { { "key", "k" }, { "value", "b" } } }
-            << "SELECT key || '=' || value FROM config WHERE key <> 'last_update'"
+            << "SELECT key || '=' || value FROM config WHERE key NOT IN ('last_update', "
+               "'catch_up_since')"
             << QStringList { "k=b" } << QStringList { skipped.arg("config").arg(0).arg("key") };
         QTest::newRow("composite primary key: every part, an INTEGER one too")
             << QStringList { "CREATE TABLE hall (a TEXT, b INTEGER, c TEXT, PRIMARY KEY (b, a))" }
@@ -281,21 +282,30 @@ private Q_SLOTS:
             QStringList { usable ? QString(ts) : "17" });
     }
 
-    // Rows changed while pushes could not arrive reach the models and the database; a gap is
-    // caught up on once, from the last synchronisation before it began.
+    // Rows changed while pushes could not arrive reach the models and the database: every
+    // synchronisation during a gap asks for the entity tables changed since it began, and once
+    // its rows are stored the gap goes on from its time stamp, which is kept beside "last_update".
+    // The synchronisation after pushes came back ends the gap.
     void gapIsCaughtUpThroughTheModels()
     {
         AppEnv &env = s->env;
+        const auto storedPoint = [] {
+            return TestDatabase::textColumn(
+                "SELECT value FROM config WHERE key = 'catch_up_since'");
+        };
         s->service->run();
         QVERIFY(waitForEntry("syncFinished"));
         QTRY_VERIFY_WITH_TIMEOUT(env.lastUpdate.value() > 0, TestEnvironment::patienceMs);
         const qint64 before = env.lastUpdate.value();
         s->service->beginGap();
-        // Synchronisations during a gap ask for the reference tables alone, write no entity rows.
-        enqueue({ { "order", QJsonArray { QJsonObject { { "uuid", "o-9" } } } } }, 0, before + 100);
+        const QJsonObject given { { "uuid", "o-9" }, { "shift_uuid", "s-2" },
+            { "status", "given" } };
+        enqueue({ { "order", QJsonArray { given } } }, 0, before + 100);
         entries.clear();
         QVERIFY(waitFor(s->service->manualSync()));
-        QCOMPARE(lastAsked(), references + QString::number(before - 30));
+        QCOMPARE(lastAsked(), references + entities + QString::number(before - 30));
+        QCOMPARE(env.orderModel.byUuid("o-9").status, QStringLiteral("given"));
+        QCOMPARE(storedPoint(), QStringList { QString::number(before + 100) });
         QTRY_COMPARE_WITH_TIMEOUT(
             env.lastUpdate.value(), before + 100, TestEnvironment::patienceMs);
 
@@ -308,14 +318,15 @@ private Q_SLOTS:
             { "receipt_item", QJsonArray { QJsonObject { { "uuid", "i-1" } } } } });
         s->service->endGap();
         QVERIFY(waitForEntry("syncFinished", 2));
-        QCOMPARE(lastAsked(), references + entities + QString::number(before - 30));
+        QCOMPARE(lastAsked(), references + entities + QString::number(before + 100 - 30));
         // The rows are in the models and stored once the synchronisation has finished.
         QCOMPARE(env.orderModel.byUuid("o-1").status + env.shiftUuid.value(),
             QStringLiteral("readys-2"));
         QVERIFY(env.receiptModel.byUuid("r-1").isValid() && env.receiptItemModel.rowCount() == 1);
-        QCOMPARE(TestDatabase::textColumn("SELECT uuid || status FROM 'order'"),
-            QStringList { "o-1ready" });
+        QCOMPARE(TestDatabase::textColumn("SELECT uuid || status FROM 'order' ORDER BY uuid"),
+            QStringList({ "o-1ready", "o-9given" }));
         QCOMPARE(entries, QStringList({ "syncFinished", "syncFinished" }));
+        QCOMPARE(storedPoint(), QStringList { "" });
         // Caught up: the next synchronisation is an ordinary one again.
         QVERIFY(waitFor(s->service->manualSync()));
         QVERIFY(lastAsked().startsWith(references) && !lastAsked().contains(entities));

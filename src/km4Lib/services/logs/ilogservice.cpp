@@ -159,3 +159,25 @@ void ILogService::forgetUnstoredLines()
     const QWriteLocker locker(&eraLock);
     ++era;
 }
+
+quint64 ILogService::currentLines()
+{
+    return era.load();
+}
+
+QFuture<void> ILogService::markSent(const QString &idArray, quint64 lines)
+{
+    return QtConcurrent::run([idArray, lines] {
+        {
+            const QReadLocker locker(&eraLock);
+            if (lines == era.load()) {
+                AsyncSQLQuery::execute(QStringLiteral("UPDATE logs SET is_sync = 1 WHERE id IN "
+                                                      "(SELECT value FROM json_each(?))"),
+                    { idArray })
+                    .finish();
+                return;
+            }
+        }
+        KM4_LOG(1, "log lines sent before the wipe are not marked");
+    });
+}

@@ -36,9 +36,16 @@ public:
     [[nodiscard]] static QFuture<QList<QSqlRecord>> queryLogs();
 
     // Lines captured until now and not stored yet are never stored: the wipe removes the account
-    // they belong to. Returns once no such line is being stored. Lines captured from now on are
-    // stored as usual.
+    // they belong to. Returns once no such line is being stored or marked sent. Lines captured
+    // from now on are stored as usual.
     static void forgetUnstoredLines();
+
+    // The account's lines as they are now: an upload takes it before it reads the rows it sends.
+    static quint64 currentLines();
+    // Marks the rows whose ids the JSON array holds sent, on a pool thread, unless
+    // forgetUnstoredLines() has come since `lines` was taken: the ids then name the next
+    // account's rows, which are still to be sent. Fails with DBException.
+    [[nodiscard]] static QFuture<void> markSent(const QString &idArray, quint64 lines);
 
     // Storage threshold: a line is stored when lvlToWrite <= its level. Every logging thread
     // reads it; the log upload changes it.

@@ -96,6 +96,8 @@ void LogService::update()
         return;
 
     KMAPI *const api = this->api;
+    // Taken before the rows are read: an upload whose rows were the wiped account's marks nothing.
+    const quint64 lines = currentLines();
     currentUpload
         = queryLogs()
               .then([](const QList<QSqlRecord> &rows) {
@@ -111,17 +113,15 @@ void LogService::update()
                   });
               })
               .unwrap()
-              .then([](const Batch &batch) {
+              .then([lines](const Batch &batch) {
                   KM4_LOG_SCOPE();
                   // The ids go as one bound JSON array: one placeholder whatever the batch size.
-                  return AsyncSQLQuery::exec(
-                      QStringLiteral("UPDATE logs SET is_sync = 1 WHERE id IN "
-                                     "(SELECT value FROM json_each(?))"),
-                      { QLatin1Char('[') + join(batch.ids, QStringLiteral(","))
-                          + QLatin1Char(']') });
+                  return markSent(
+                      QLatin1Char('[') + join(batch.ids, QStringLiteral(",")) + QLatin1Char(']'),
+                      lines);
               })
               .unwrap()
-              .then([](const QSqlQuery &) { KM4_LOG(0, "logs sent"); })
+              .then([] { KM4_LOG(0, "logs sent"); })
               .onFailed([this](const AppException &exception) {
                   KM4_LOG(2, exception.message(), exception.description());
                   Q_EMIT push(PushFailure,

@@ -14,7 +14,8 @@ class KMAPI;
 // sent; every tick also sets the storage threshold from the log configuration.
 //
 // Upload chains never overlap (a tick during one is skipped), each sends at most
-// ILogService::uploadBatch rows, oldest first, and marks exactly the rows it sent.
+// ILogService::uploadBatch rows, oldest first, and marks exactly the rows it sent: nothing when the
+// data was wiped while it was under way, as the ids then name the next account's rows.
 class LogService : public ILogService
 {
 public:

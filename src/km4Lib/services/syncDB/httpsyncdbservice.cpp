@@ -2,7 +2,6 @@
 
 #include "referencetablewriter.h"
 
-#include "config/envrepo.h"
 #include "config/timerinterval.h"
 #include "core/appenv.h"
 #include "entities/entitiesrepo.h"
@@ -120,14 +119,13 @@ HttpSyncDBService::HttpSyncDBService(KMAPI *api, AppEnv *env, QObject *parent)
 {
     connect(&syncTimer, &QTimer::timeout, this, &HttpSyncDBService::update);
     // Every change of the online state, in either direction, runs run(); a service that stop()
-    // has stopped waits for an explicit run(). Offline, no push arrives.
+    // has stopped waits for an explicit run(). Offline, pushes may go unheard as well: the first
+    // synchronisation back catches up.
     connect(&env->isOnline, &PrivateEnvVariable::changed, this, [this] {
         if (stopped)
             return;
-        if (this->env->isOnline.value())
-            closeGap();
-        else
-            beginGap();
+        if (!this->env->isOnline.value())
+            point->open(this->env->lastUpdate.value());
         run();
     });
 }
@@ -146,6 +144,8 @@ HttpSyncDBService::~HttpSyncDBService()
 void HttpSyncDBService::run()
 {
     stopped = false;
+    // Where the gap stood when the board stopped, before anything moves it.
+    point->load();
     if (!env->isOnline.value()) {
         syncTimer.stop();
         if (firstSync.exchange(false))
@@ -169,10 +169,11 @@ void HttpSyncDBService::stop()
     stopped = true;
     syncTimer.stop();
     // Gaps of the account being removed need no catching up.
-    gapSince.reset();
-    gapEnded = false;
+    point->forget();
     releaseWaiters();
     waitForChain();
+    // Nothing of the account is written after this returns.
+    point->waitForWrites();
 }
 
 VoidFuture HttpSyncDBService::manualSync()
@@ -191,44 +192,27 @@ void HttpSyncDBService::beginGap()
 {
     if (stopped)
         return;
-    // The earliest start counts while an earlier gap is still to be caught up on.
-    if (!gapSince)
-        gapSince = env->lastUpdate.value();
-    gapEnded = false;
-    ++gapCount;
+    point->setPushesArrive(false);
+    point->open(env->lastUpdate.value());
 }
 
 void HttpSyncDBService::missedSince(qint64 since)
 {
     if (stopped)
         return;
-    if (!gapSince)
+    if (!point->state().since)
         KM4_LOG(2, "rows not stored are asked for again, changed since", since);
-    // Pushes do arrive; a gap in them that has not ended yet ends when they are heard again.
-    openGap(since, !gapSince || gapEnded);
-}
-
-void HttpSyncDBService::openGap(qint64 since, bool ended)
-{
-    gapSince = gapSince ? std::min(*gapSince, since) : since;
-    gapEnded = ended;
-    ++gapCount;
-}
-
-void HttpSyncDBService::closeGap()
-{
-    if (stopped)
-        return;
-    if (!gapSince)
-        gapSince = env->lastUpdate.value();
-    gapEnded = true;
+    point->open(since);
 }
 
 void HttpSyncDBService::endGap()
 {
-    closeGap();
+    if (stopped)
+        return;
+    point->openIfNone(env->lastUpdate.value());
+    point->setPushesArrive(true);
     // Before the first synchronisation there is nothing to catch up on: it asks for everything.
-    if (!stopped && env->isOnline.value() && !firstSync.load())
+    if (env->isOnline.value() && !firstSync.load())
         (void)manualSync();
 }
 
@@ -298,9 +282,9 @@ VoidFuture HttpSyncDBService::update()
     tick.lastUpdate = env->lastUpdate.value();
     tick.periodMs = env->syncConfig.value().http_sync_ms;
     tick.generation = generation.load();
-    tick.catchUp = !tick.first && gapEnded && gapSince.has_value();
-    tick.catchUpSince = gapSince.value_or(0);
-    tick.gap = gapCount;
+    tick.began = point->state();
+    tick.catchUp = !tick.first && tick.began.since.has_value();
+    tick.since = tick.began.since ? std::min(tick.lastUpdate, *tick.began.since) : tick.lastUpdate;
 
     auto request = [this, tick]() -> APIFuture {
         if (!tick.online) {
@@ -310,9 +294,7 @@ VoidFuture HttpSyncDBService::update()
         QList<QString> tables = referenceTables.keys();
         if (tick.first || tick.catchUp)
             tables += entityTables.keys();
-        const qint64 since
-            = tick.catchUp ? std::min(tick.lastUpdate, tick.catchUpSince) : tick.lastUpdate;
-        const qint64 updatedAfter = since - qint64(tick.periodMs / 1000);
+        const qint64 updatedAfter = tick.since - qint64(tick.periodMs / 1000);
         return api->requestSyncDB(QJsonObject(), updatedAfter, tables);
     };
 
@@ -321,9 +303,12 @@ VoidFuture HttpSyncDBService::update()
               .unwrap()
               .then([this, tick](const QJsonObject &answer) { return writeAnswer(tick, answer); })
               .unwrap()
+              .then([this, tick](
+                        qint64 ts) { return storeTimestamp(tick, ts).then([ts] { return ts; }); })
+              .unwrap()
               .then([this, tick](qint64 ts) {
-                  storeTimestamp(tick, ts);
-                  finish(tick, ts);
+                  checkClock(ts);
+                  finish(tick);
               })
               .onFailed([this](const KMAPIException &exception) {
                   KM4_LOG(2, exception.message(), exception.description());
@@ -400,15 +385,18 @@ QFuture<qint64> HttpSyncDBService::writeAnswer(const Tick &tick, const QJsonObje
             caughtUp.insert(entityTables.value(key), rows);
         }
     }
-    // Also without rows: the hand-over ends the gap.
+    // Also without rows: the hand-over moves the gap on.
     if (tick.catchUp) {
-        chain = chain.then([this, tick, caughtUp] { return handOverCaughtUp(tick, caughtUp); })
-                    .unwrap();
+        chain
+            = chain
+                  .then([this, tick, caughtUp, ts] { return handOverCaughtUp(tick, caughtUp, ts); })
+                  .unwrap();
     }
     return chain.then([ts] { return ts; });
 }
 
-VoidFuture HttpSyncDBService::handOverCaughtUp(const Tick &tick, const QJsonObject &tables)
+VoidFuture HttpSyncDBService::handOverCaughtUp(
+    const Tick &tick, const QJsonObject &tables, qint64 ts)
 {
     auto handOver = std::make_shared<HandOver>();
     handOver->promise.start();
@@ -423,13 +411,13 @@ VoidFuture HttpSyncDBService::handOverCaughtUp(const Tick &tick, const QJsonObje
         pendingHandOver = handOver;
     }
     QMetaObject::invokeMethod(
-        this, [this, tick, tables, handOver] { applyCaughtUp(tick, tables, handOver); },
+        this, [this, tick, tables, ts, handOver] { applyCaughtUp(tick, tables, ts, handOver); },
         Qt::QueuedConnection);
     return handedOver;
 }
 
 void HttpSyncDBService::applyCaughtUp(
-    const Tick &tick, const QJsonObject &tables, std::shared_ptr<HandOver> handOver)
+    const Tick &tick, const QJsonObject &tables, qint64 ts, std::shared_ptr<HandOver> handOver)
 {
     if (overtaken(tick.generation)) {
         handOver->end();
@@ -443,18 +431,12 @@ void HttpSyncDBService::applyCaughtUp(
         for (const QJsonValue &row : tableRows)
             writes.append(rows.applyCaughtUp(name, row.toObject()));
     }
-    // A gap that began after this chain's request is still to be caught up on.
-    if (gapCount == tick.gap) {
-        gapSince.reset();
-        gapEnded = false;
-    }
-    // Rows whose write could not run are asked for again by the next synchronisation. The writes
-    // end on this thread, before the hand-over; one that a model gone first cancelled tells
-    // nothing.
-    const qint64 since = std::min(tick.lastUpdate, tick.catchUpSince);
+    // The gap moves on only once the rows are stored; rows whose write could not run are asked
+    // for again by the next synchronisation. The writes end on this thread, before the hand-over;
+    // one that a model gone first cancelled tells nothing.
     QtFuture::whenAll(writes.begin(), writes.end())
-        .then([service = QPointer<HttpSyncDBService>(this), generation = tick.generation, since,
-                  handOver](const QList<VoidFuture> &written) {
+        .then([point = point, began = tick.began, since = tick.since, ts, handOver](
+                  const QList<VoidFuture> &written) {
             const bool failed = std::any_of(written.cbegin(), written.cend(), [](VoidFuture write) {
                 try {
                     write.waitForFinished();
@@ -463,12 +445,9 @@ void HttpSyncDBService::applyCaughtUp(
                     return true;
                 }
             });
-            if (failed && service && !service->overtaken(generation)) {
-                QMetaObject::invokeMethod(service.data(), [service, since] {
-                    if (service)
-                        service->missedSince(since);
-                });
-            }
+            if (failed)
+                KM4_LOG(2, "caught-up rows not stored are asked for again, changed since", since);
+            point->caughtUp(began, ts, !failed);
             handOver->end();
         });
 }
@@ -484,11 +463,11 @@ VoidFuture HttpSyncDBService::writeEntities(const QString &table, const QJsonArr
     return writeRecords<ReceiptItem>(rows, &EntitiesRepo::insertReceiptItem);
 }
 
-void HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
+VoidFuture HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
 {
     KM4_LOG_SCOPE();
     if (overtaken(tick.generation))
-        return;
+        return QtFuture::makeReadyFuture();
     // AppEnv belongs to the GUI thread; the chain does not wait for the hand-over.
     QMetaObject::invokeMethod(
         this,
@@ -497,8 +476,12 @@ void HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
                 env->lastUpdate.set(ts);
         },
         Qt::QueuedConnection);
-    ENVRepo::insertENV(QStringLiteral("last_update"), QVariant::fromValue<qint64>(ts));
+    // After the rows this chain stored, with the gap as it stands now.
+    return point->synchronised(tick.began, ts, tick.first);
+}
 
+void HttpSyncDBService::checkClock(qint64 ts)
+{
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (std::abs(now - ts) > clockToleranceSecs) {
         Q_EMIT error(tr("Неправильно установлено время!"),
@@ -508,13 +491,13 @@ void HttpSyncDBService::storeTimestamp(const Tick &tick, qint64 ts)
     }
 }
 
-void HttpSyncDBService::finish(const Tick &tick, qint64 ts)
+void HttpSyncDBService::finish(const Tick &tick)
 {
     KM4_LOG_SCOPE();
     failureCount = 0;
     if (overtaken(tick.generation))
         return;
-    announceFinish(tick.generation, ts);
+    announceFinish(tick.generation);
     KM4_LOG(0, "sync finished");
 }
 
@@ -532,7 +515,7 @@ QString HttpSyncDBService::failureText(const QString &message, const QString &de
     return tr("Не удалось синхронизировать данные: %1 \n %2").arg(message, description);
 }
 
-void HttpSyncDBService::announceFinish(int generation, qint64 ts)
+void HttpSyncDBService::announceFinish(int generation)
 {
     bool first = false;
     {
@@ -546,16 +529,11 @@ void HttpSyncDBService::announceFinish(int generation, qint64 ts)
     // told there, and only while the chain still belongs to the running service.
     QMetaObject::invokeMethod(
         this,
-        [this, generation, first, ts] {
+        [this, generation, first] {
             if (overtaken(generation))
                 return;
-            if (first) {
-                // The push client subscribes only after this news: whatever is pushed until
-                // then never arrives.
-                if (ts > 0)
-                    openGap(ts, false);
+            if (first)
                 Q_EMIT firstSyncFinished();
-            }
             Q_EMIT syncFinished();
         },
         Qt::QueuedConnection);

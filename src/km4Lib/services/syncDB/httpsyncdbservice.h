@@ -1,6 +1,7 @@
 #pragma once
 
 #include "services/iservice.h"
+#include "services/syncDB/catchuppoint.h"
 #include "services/syncDB/entityrowhandler.h"
 #include "shared/voidfuture.h"
 
@@ -17,7 +18,6 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 
 class AppEnv;
 class KMAPI;
@@ -34,8 +34,11 @@ class KMAPI;
 // Between synchronisations the entity tables are kept current by MQTT pushes. While pushes cannot
 // arrive (the broker connection is lost, the board is offline, the push client has not yet
 // subscribed after a first synchronisation) or cannot be stored, they are lost for good, so such a
-// gap is remembered: once it has ended, the next chain also asks for the entity tables changed
-// since the last synchronisation before it and hands their rows to the models.
+// gap is remembered (CatchUpPoint, kept across restarts): every chain while it lasts also asks for
+// the entity tables changed since it began and hands their rows to the models, and once their
+// rows are stored the gap goes on from that chain's time stamp, or ends when pushes arrived
+// throughout. A first synchronisation asks for the entity tables from where the gap stood when
+// the board stopped.
 class HttpSyncDBService : public IService
 {
     Q_OBJECT
@@ -82,10 +85,12 @@ private:
         qint64 lastUpdate = 0;
         int periodMs = 0;
         int generation = 0;
-        // Also asks for the entity tables, changed since catchUpSince, for the models.
+        // The gap in pushes when the tick started.
+        CatchUpPoint::State began;
+        // Also asks for the entity tables, for the models.
         bool catchUp = false;
-        qint64 catchUpSince = 0;
-        quint64 gap = 0;
+        // Changed since when the tables are asked for.
+        qint64 since = 0;
     };
 
     // The hand-over of caught-up rows, ended by the GUI thread once they are stored, or by stop():
@@ -105,21 +110,21 @@ private:
 
     [[nodiscard]] QFuture<qint64> writeAnswer(const Tick &tick, const QJsonObject &answer);
     [[nodiscard]] VoidFuture writeEntities(const QString &table, const QJsonArray &rows);
-    // Hands the caught-up rows to the models on the GUI thread; finishes once they are stored.
-    [[nodiscard]] VoidFuture handOverCaughtUp(const Tick &tick, const QJsonObject &tables);
+    // Hands the caught-up rows, of an answer with the time stamp ts, to the models on the GUI
+    // thread; finishes once they are stored.
+    [[nodiscard]] VoidFuture handOverCaughtUp(
+        const Tick &tick, const QJsonObject &tables, qint64 ts);
     void applyCaughtUp(
-        const Tick &tick, const QJsonObject &tables, std::shared_ptr<HandOver> handOver);
-    void storeTimestamp(const Tick &tick, qint64 ts);
-    void finish(const Tick &tick, qint64 ts);
+        const Tick &tick, const QJsonObject &tables, qint64 ts, std::shared_ptr<HandOver> handOver);
+    [[nodiscard]] VoidFuture storeTimestamp(const Tick &tick, qint64 ts);
+    void checkClock(qint64 ts);
+    void finish(const Tick &tick);
     void countFailure(const QString &message, const QString &description);
     QString failureText(const QString &message, const QString &description) const;
 
     // Clears the first-sync flag and announces the end of the chain (and of the first
     // synchronisation) on the GUI thread, unless stop() has overtaken the chain.
-    // A first synchronisation's time stamp `ts` (0 when it had none) opens the gap that lasts until
-    // the push client has subscribed.
-    void announceFinish(int generation, qint64 ts = 0);
-    void openGap(qint64 since, bool ended);
+    void announceFinish(int generation);
     bool overtaken(int generation) const { return generation != this->generation.load(); }
     int syncPeriod() const;
     void waitForChain();
@@ -131,7 +136,6 @@ private:
     // A chain now, or one queued after the running chain.
     [[nodiscard]] VoidFuture syncSoon();
     void startQueued(int queuedIn);
-    void closeGap();
 
     KMAPI *api;
     QTimer syncTimer;
@@ -147,11 +151,9 @@ private:
 
     // Callers waiting for the chain queued after the running one; GUI thread.
     QList<std::shared_ptr<QPromise<void>>> queuedCallers;
-    // The gap in pushes not yet caught up on: the last synchronisation's time stamp when it began,
-    // whether it has ended, and how many gaps have begun. GUI thread.
-    std::optional<qint64> gapSince;
-    bool gapEnded = false;
-    quint64 gapCount = 0;
+    // The gap in pushes not yet caught up on. Shared with the ends of hand-overs, which may come
+    // after this object has gone.
+    const std::shared_ptr<CatchUpPoint> point = std::make_shared<CatchUpPoint>();
 
     // stop() moves to the next generation; a chain of an earlier one stores and announces nothing
     // more. The mutex makes "still current? then announce" one step against stop().
