@@ -651,6 +651,8 @@ private Q_SLOTS:
             { "order", orderRow("o-202", "cooking", {}, "s-2") },
             { "receipt", receipt("r-201", "s-2", "o-201") } };
 
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
         QVERIFY2(broker->start(), qPrintable(broker->errorString()));
         if (road == QLatin1String("catch-up")) {
             serveTables(shiftOne);

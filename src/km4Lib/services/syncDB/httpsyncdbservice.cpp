@@ -307,7 +307,8 @@ VoidFuture HttpSyncDBService::update()
                         qint64 ts) { return storeTimestamp(tick, ts).then([ts] { return ts; }); })
               .unwrap()
               .then([this, tick](qint64 ts) {
-                  checkClock(ts);
+                  if (!overtaken(tick.generation))
+                      checkClock(ts);
                   finish(tick);
               })
               .onFailed([this](const KMAPIException &exception) {
