@@ -198,6 +198,29 @@ class tst_AppCore : public QObject
         return true;
     }
 
+    // What an earlier run left in the database: the point, the synchronisation settings given,
+    // shift s-1 with as many orders cooking, and a synchronisation a minute ago, loaded into the
+    // environment. The server will not answer the sign-in: the board starts offline.
+    [[nodiscard]] bool storeEarlierRun(const QJsonObject &settings, int orders)
+    {
+        ENVRepo::insertENV(QStringLiteral("point"), R"({"id": 7})");
+        ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(settings).toJson());
+        ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
+        if (!TestDatabase::exec("INSERT INTO shift (id, uuid, type, number, created_at) VALUES "
+                                "(1, 's-1', 'general', 1, 1)"))
+            return false;
+        for (int number = 1; number <= orders; ++number) {
+            if (!TestDatabase::exec(QStringLiteral("INSERT INTO 'order' (uuid, shift_uuid, number, "
+                                                   "status) VALUES ('o-%1', 's-1', %1, 'cooking')")
+                                        .arg(number)))
+                return false;
+        }
+        Q_EMIT core->env()->updateEnv();
+        server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+        return QTest::qWaitFor([this] { return core->env()->lastUpdate.value() == now - 60; },
+            TestEnvironment::patienceMs);
+    }
+
     // The orders the board holds as "uuid@shift", sorted.
     QStringList shownOrders() const
     {
@@ -337,18 +360,7 @@ private Q_SLOTS:
         const QJsonObject settings = brokerSettings();
         const QJsonObject point { { "id", 7 } };
         if (gap == QLatin1String("offline start")) {
-            ENVRepo::insertENV(QStringLiteral("point"), QJsonDocument(point).toJson());
-            ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(settings).toJson());
-            ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
-            for (const char *sql : { "INSERT INTO shift (id, uuid, type, number, created_at) "
-                                     "VALUES (1, 's-1', 'general', 1, 1)",
-                     "INSERT INTO 'order' (uuid, shift_uuid, number, status) VALUES "
-                     "('o-1', 's-1', 1, 'cooking'), ('o-2', 's-1', 2, 'cooking')" })
-                QVERIFY(TestDatabase::exec(QLatin1String(sql)));
-            Q_EMIT env->updateEnv();
-            QTRY_COMPARE_WITH_TIMEOUT(
-                env->lastUpdate.value(), now - 60, TestEnvironment::patienceMs);
-            server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
+            QVERIFY(storeEarlierRun(settings, 2));
         } else {
             server->enqueue(FakeServer::SyncPath,
                 synchronisation({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") },
@@ -493,9 +505,7 @@ private Q_SLOTS:
         server->setAnswer(FakeServer::SyncPath, synchronisation({ orderRow("o-1", "ready") }));
 
         QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        const QJsonObject ready { { "from", "server" }, { "body", orderRow("o-1", "ready") } };
-        QVERIFY(broker->publish(QStringLiteral("127/point/7/order"),
-            QJsonDocument(ready).toJson(QJsonDocument::Compact)));
+        QVERIFY(publish(QStringLiteral("order"), orderRow("o-1", "ready")));
         const OrderModel &orders = core->env()->orderModel;
         QTRY_COMPARE_WITH_TIMEOUT(
             orders.byUuid("o-1").status, QStringLiteral("ready"), TestEnvironment::patienceMs);
@@ -666,24 +676,10 @@ private Q_SLOTS:
                 tables->change(table, row);
             QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
         } else if (road == QLatin1String("offline start")) {
-            // Shift s-1 with its orders from an earlier run; the server is away at the start.
             serveTables({});
-            QJsonObject sync = brokerSettings();
-            sync.insert("mqtt_offline_check_timeout", 1000);
-            ENVRepo::insertENV(QStringLiteral("point"), R"({"id": 7})");
-            ENVRepo::insertENV(QStringLiteral("sync-config"), QJsonDocument(sync).toJson());
-            ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
-            QVERIFY(TestDatabase::exec("INSERT INTO shift (id, uuid, type, number, created_at) "
-                                       "VALUES (1, 's-1', 'general', 1, 1)"));
-            QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, number, status) "
-                                       "VALUES ('o-1', 's-1', 1, 'cooking'), ('o-2', 's-1', 2, "
-                                       "'cooking'), ('o-3', 's-1', 3, 'cooking')"));
-            Q_EMIT env->updateEnv();
-            QTRY_COMPARE_WITH_TIMEOUT(
-                env->lastUpdate.value(), now - 60, TestEnvironment::patienceMs);
+            QVERIFY(storeEarlierRun(brokerSettings(), 3));
             env->queueConfig.set(
                 QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
-            server->setAnswer(FakeServer::TokenPath, FakeServer::closeConnection());
             env->domain.set(server->domain());
             (void)core->kmApiService()->requestToken(server->domain());
             QTRY_COMPARE_WITH_TIMEOUT(shownOrders(),
