@@ -16,7 +16,6 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QMutexLocker>
-#include <QPointer>
 #include <QPromise>
 #include <QSqlError>
 #include <QSqlQuery>
