@@ -1021,11 +1021,12 @@ private Q_SLOTS:
     void logUploadAcrossTheWipeMarksNothing()
     {
         // More stored lines than the new table will hold when the answer comes, so that the
-        // upload's ids take in the first ids of the new table.
+        // upload's ids take in the first ids of the new table. Of today: the rotation that starts
+        // with the upload keeps them.
         QVERIFY(TestDatabase::exec(
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
-            "INSERT INTO logs (timestamp, level, message, file, line, function, is_sync) "
-            "SELECT '2026-03-01 10:00:00', 3, 'stored before the wipe', 'f', i, 'g', 0 FROM n"));
+            "INSERT INTO logs (timestamp, level, message, file, line, function, is_sync) SELECT "
+            "DATETIME('now'), 3, 'stored before the wipe', 'f', i, 'g', 0 FROM n"));
         auto held
             = std::make_unique<HeldAnswer>(*server, FakeServer::LogsPath, FakeServer::json({}));
         server->enqueue(FakeServer::SyncPath, synchronisation({}));
