@@ -144,10 +144,10 @@ class tst_AppCore : public QObject
             TestEnvironment::patienceMs);
     }
 
-    // The server's tables, answered as a real server does: shift s-1 open with the orders given,
-    // and the settings that point the push client at the test's broker (running or not, its port
-    // known) with a first retry a second after a failed connection.
-    void serveTables(const QJsonArray &orders)
+    // The settings rows that pair the board with point 7 and point its push client at the test's
+    // broker, running or not (its port is known from now on), with a first retry a second after
+    // a failed connection.
+    QJsonArray pointSettings()
     {
         if (!broker)
             broker = std::make_unique<MosquittoBroker>();
@@ -155,9 +155,16 @@ class tst_AppCore : public QObject
             broker->stop();
         QJsonObject sync = brokerSettings();
         sync.insert("mqtt_offline_check_timeout", 1000);
+        return { setting("point", { { "id", 7 } }), setting("sync-config", sync) };
+    }
+
+    // The server's tables, answered as a real server does: shift s-1 open with the orders given,
+    // and the point's settings.
+    void serveTables(const QJsonArray &orders)
+    {
         tables = std::make_unique<ServerTables>();
-        tables->change("config", setting("point", { { "id", 7 } }));
-        tables->change("config", setting("sync-config", sync));
+        for (const QJsonValue &row : pointSettings())
+            tables->change("config", row.toObject());
         tables->change("shift", shiftRow("s-1", 1));
         for (const QJsonValue &order : orders)
             tables->change("order", order.toObject());
@@ -173,6 +180,23 @@ class tst_AppCore : public QObject
         return QTest::qWaitFor(
             [&] { return first.count() == 1 && core->env()->lastUpdate.value() > 0; },
             TestEnvironment::patienceMs);
+    }
+
+    // The broker goes away, and the board has noticed.
+    [[nodiscard]] bool brokerGone()
+    {
+        broker->stop();
+        return QTest::qWaitFor([this] { return !core->mqttSyncDBService()->isConnected(); },
+            TestEnvironment::patienceMs);
+    }
+
+    // Pushes arrive, and the catch-up that follows the subscription is over.
+    [[nodiscard]] bool subscribedAndCaughtUp()
+    {
+        if (!pushesArrive())
+            return false;
+        settle();
+        return true;
     }
 
     // What a kill at this moment would leave of the database: what it has committed, untouched by
@@ -358,14 +382,12 @@ private Q_SLOTS:
             QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
         QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
         const QJsonObject settings = brokerSettings();
-        const QJsonObject point { { "id", 7 } };
         if (gap == QLatin1String("offline start")) {
             QVERIFY(storeEarlierRun(settings, 2));
         } else {
             server->enqueue(FakeServer::SyncPath,
                 synchronisation({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") },
-                    { QJsonObject { { "key", "point" }, { "value", point } },
-                        QJsonObject { { "key", "sync-config" }, { "value", settings } } }));
+                    { setting("point", { { "id", 7 } }), setting("sync-config", settings) }));
         }
         env->domain.set(server->domain());
         (void)core->kmApiService()->requestToken(server->domain());
@@ -428,22 +450,8 @@ private Q_SLOTS:
     // Returns that synchronisation's time stamp once it has finished.
     qint64 pairOverTheBroker(const QJsonArray &orders)
     {
-        if (!broker)
-            broker = std::make_unique<MosquittoBroker>();
-        if (!broker->port() && broker->start())
-            broker->stop(); // its port is known from now on
-        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
-        QJsonObject settings = brokerSettings();
-        settings.insert("mqtt_offline_check_timeout", 1000);
-        server->enqueue(FakeServer::SyncPath,
-            synchronisation(orders,
-                { QJsonObject { { "key", "point" }, { "value", QJsonObject { { "id", 7 } } } },
-                    QJsonObject { { "key", "sync-config" }, { "value", settings } } }));
-        core->env()->domain.set(server->domain());
-        (void)core->kmApiService()->requestToken(server->domain());
-        if (!QTest::qWaitFor([&] { return first.count() == 1; }, TestEnvironment::patienceMs))
-            return 0;
-        return now;
+        server->enqueue(FakeServer::SyncPath, synchronisation(orders, pointSettings()));
+        return signIn() ? now : 0;
     }
 
     // The order's status in the model and in the database, once both have it.
@@ -539,13 +547,8 @@ private Q_SLOTS:
         else
             broker->stop();
         QVERIFY(signIn());
-        if (subscribed) {
-            QVERIFY(pushesArrive());
-            settle(); // the catch-up that follows the subscription
-            broker->stop();
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
-        }
+        if (subscribed)
+            QVERIFY(subscribedAndCaughtUp() && brokerGone());
         AppEnv *env = core->env();
         // The period the first synchronisation stored is the margin of every request.
         QTRY_COMPARE_WITH_TIMEOUT(
@@ -585,9 +588,7 @@ private Q_SLOTS:
         QFETCH(QString, stop);
         serveTables({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") });
         QVERIFY2(broker->start(), qPrintable(broker->errorString()));
-        QVERIFY(signIn());
-        QVERIFY(pushesArrive());
-        settle(); // the catch-up that follows the subscription
+        QVERIFY(signIn() && subscribedAndCaughtUp());
         const auto fromTables
             = [this](const RecordedRequest &request) { return tables->answer(request); };
         std::unique_ptr<HeldAnswer> held;
@@ -597,9 +598,7 @@ private Q_SLOTS:
             (void)core->httpSyncDBService()->manualSync();
             QVERIFY(server->waitForRequests(FakeServer::SyncPath, asked + 1));
         }
-        broker->stop();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+        QVERIFY(brokerGone());
         tables->change("order", orderRow("o-1", "packaged"));
         tables->change("order", orderRow("o-2", "given"));
         if (held) {
@@ -654,24 +653,22 @@ private Q_SLOTS:
                 { "order_uuid", order } };
         };
         // Shift s-1 closes, giving out its first order; s-2 opens with two orders.
-        const QList<std::pair<QString, QJsonObject>> shiftChange { { "shift",
-                                                                       shiftRow("s-1", 1, now) },
-            { "order", orderRow("o-1", "given") }, { "receipt", receipt("r-1", "s-1", "o-1") },
-            { "shift", shiftRow("s-2", 2) }, { "order", orderRow("o-201", "cooking", {}, "s-2") },
+        // clang-format off
+        const QList<std::pair<QString, QJsonObject>> shiftChange {
+            { "shift", shiftRow("s-1", 1, now) },
+            { "order", orderRow("o-1", "given") },
+            { "receipt", receipt("r-1", "s-1", "o-1") },
+            { "shift", shiftRow("s-2", 2) },
+            { "order", orderRow("o-201", "cooking", {}, "s-2") },
             { "order", orderRow("o-202", "cooking", {}, "s-2") },
             { "receipt", receipt("r-201", "s-2", "o-201") } };
-
+        // clang-format on
         if (!broker)
             broker = std::make_unique<MosquittoBroker>();
         QVERIFY2(broker->start(), qPrintable(broker->errorString()));
         if (road == QLatin1String("catch-up")) {
             serveTables(shiftOne);
-            QVERIFY(signIn());
-            QVERIFY(pushesArrive());
-            settle(); // the catch-up that follows the subscription
-            broker->stop();
-            QTRY_VERIFY_WITH_TIMEOUT(
-                !core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+            QVERIFY(signIn() && subscribedAndCaughtUp() && brokerGone());
             for (const auto &[table, row] : shiftChange)
                 tables->change(table, row);
             QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
