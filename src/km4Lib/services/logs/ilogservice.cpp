@@ -71,14 +71,21 @@ void reportFailure(const AppException &exception)
     storing = false;
 }
 
-// On a pool thread.
-void storeLine(const QVariantList &values, quint64 capturedIn)
+// Runs the statement under the read lock, unless the era has moved on since `capturedIn`.
+bool executeInEra(quint64 capturedIn, const QString &sql, const QVariantList &values)
 {
     const QReadLocker locker(&eraLock);
     if (capturedIn != era.load())
-        return;
+        return false;
+    AsyncSQLQuery::execute(sql, values).finish();
+    return true;
+}
+
+// On a pool thread.
+void storeLine(const QVariantList &values, quint64 capturedIn)
+{
     try {
-        AsyncSQLQuery::execute(insertStatement, values).finish();
+        executeInEra(capturedIn, insertStatement, values);
     } catch (const AppException &exception) {
         reportFailure(exception);
     }
@@ -168,16 +175,10 @@ quint64 ILogService::currentLines()
 QFuture<void> ILogService::markSent(const QString &idArray, quint64 lines)
 {
     return QtConcurrent::run([idArray, lines] {
-        {
-            const QReadLocker locker(&eraLock);
-            if (lines == era.load()) {
-                AsyncSQLQuery::execute(QStringLiteral("UPDATE logs SET is_sync = 1 WHERE id IN "
-                                                      "(SELECT value FROM json_each(?))"),
-                    { idArray })
-                    .finish();
-                return;
-            }
-        }
-        KM4_LOG(1, "log lines sent before the wipe are not marked");
+        if (!executeInEra(lines,
+                QStringLiteral(
+                    "UPDATE logs SET is_sync = 1 WHERE id IN (SELECT value FROM json_each(?))"),
+                { idArray }))
+            KM4_LOG(1, "log lines sent before the wipe are not marked");
     });
 }

@@ -46,22 +46,24 @@ void CatchUpPoint::open(qint64 since)
 {
     const QMutexLocker locker(&mutex);
     loadLocked();
-    const std::optional<qint64> before = current.since;
-    current.since = before ? std::min(*before, since) : since;
-    ++current.opened;
-    if (current.since != before)
-        storePoint();
+    openLocked(since);
 }
 
 void CatchUpPoint::openIfNone(qint64 since)
 {
     const QMutexLocker locker(&mutex);
     loadLocked();
-    if (current.since)
-        return;
-    current.since = since;
+    if (!current.since)
+        openLocked(since);
+}
+
+void CatchUpPoint::openLocked(qint64 since)
+{
+    const std::optional<qint64> before = current.since;
+    current.since = before ? std::min(*before, since) : since;
     ++current.opened;
-    storePoint();
+    if (current.since != before)
+        storePoint();
 }
 
 void CatchUpPoint::setPushesArrive(bool arrive)

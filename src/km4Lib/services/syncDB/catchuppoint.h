@@ -68,6 +68,7 @@ public:
 
 private:
     void loadLocked();
+    void openLocked(qint64 since);
     // Stores the point alone; with `lock` held.
     void storePoint();
     [[nodiscard]] VoidFuture write(const QList<std::pair<QString, QString>> &settings);

@@ -278,12 +278,12 @@ VoidFuture HttpSyncDBService::update()
     Tick tick;
     tick.online = env->isOnline.value();
     tick.first = firstSync.load();
-    tick.lastUpdate = env->lastUpdate.value();
     tick.periodMs = env->syncConfig.value().http_sync_ms;
     tick.generation = generation.load();
     tick.began = point->state();
     tick.catchUp = !tick.first && tick.began.since.has_value();
-    tick.since = tick.began.since ? std::min(tick.lastUpdate, *tick.began.since) : tick.lastUpdate;
+    const qint64 lastUpdate = env->lastUpdate.value();
+    tick.since = tick.began.since ? std::min(lastUpdate, *tick.began.since) : lastUpdate;
 
     auto request = [this, tick]() -> APIFuture {
         if (!tick.online) {

@@ -82,7 +82,6 @@ private:
     {
         bool online = true;
         bool first = true;
-        qint64 lastUpdate = 0;
         int periodMs = 0;
         int generation = 0;
         // The gap in pushes when the tick started.
