@@ -140,9 +140,12 @@ public:
         freshReceipt.order_uuid = fresh.uuid;
         lateReceipt.uuid = QStringLiteral("receipt-late");
         lateReceipt.shift_uuid = shiftUuid;
+        // The server numbers new items after all others.
+        freshItem.id = items + 1;
         freshItem.uuid = QStringLiteral("item-fresh");
         freshItem.receipt_uuid = freshReceipt.uuid;
         ReceiptItem lateItem;
+        lateItem.id = items + 2;
         lateItem.uuid = QStringLiteral("item-late");
         lateItem.receipt_uuid = lateReceipt.uuid;
         lateItem.in_work = true;

@@ -21,7 +21,9 @@ QString OrderModel::tableName()
 QVariant OrderModel::data(const QModelIndex &index, int role) const
 {
     const int row = index.row();
-    if (row < 0 || row >= rows.size())
+    // Qt's own roles (display, size hint, ...) have no field: a view asking for them gets nothing,
+    // not an empty text it would take for a value.
+    if (row < 0 || row >= rows.size() || role < Qt::UserRole)
         return QVariant();
     const Order &order = rows.at(row);
     switch (role) {

@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QtConcurrent>
 
+#include <map>
+
 namespace {
 
 // What the board shows of its rows, as "uuid|number".
@@ -77,8 +79,8 @@ void tst_OrderBoard::incrementalMatchesFullRebuild_data()
 
 // Random pushes of orders, receipts and items (new, changed, moved to another receipt or order,
 // out of work, closed, deleted), list pushes and reloads, and halfway the non-paid switch: after
-// each, the board holds one row per order at the place of its first item in work, and the
-// columns split it by status and payment, exactly as a full rebuild from the records gives.
+// each, the board holds one row per order, ranked by its first item in work, and the columns split
+// it by status and payment, exactly as a full rebuild from the records gives.
 void tst_OrderBoard::incrementalMatchesFullRebuild()
 {
     QFETCH(quint32, seed);
@@ -100,7 +102,8 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
     const auto pick = [&random](const char *prefix, int count) {
         return QString::fromLatin1(prefix) + QString::number(random.bounded(count));
     };
-    const QStringList statuses = QStringLiteral("new cooking packaged packaged given Packaged").split(' ');
+    const QStringList statuses
+        = QStringLiteral("new cooking packaged packaged given Packaged").split(' ');
     QList<QFuture<void>> writes;
     int lastItemId = 0;
     bool nonPaidShown = false;
@@ -142,17 +145,26 @@ void tst_OrderBoard::incrementalMatchesFullRebuild()
             ready.showNonPaidOrders();
         }
 
-        // The full rebuild: the orders of the items in work, in the order of their first item.
-        QStringList board;
-        QStringList preparingRows;
-        QStringList readyRows;
-        QStringList seen;
+        // The full rebuild: the orders of the items in work, ranked by their first item in work
+        // (by item id, then uuid), wherever the items stand in their model.
+        std::map<std::pair<int, QString>, Order> firstItems;
         for (int row = 0; row < items.rowCount(); ++row) {
             const QModelIndex i = items.index(row, 0);
             const Receipt r = receipts.byUuid(i.data(ReceiptItemModel::receiptUuidRole).toString());
             const Order o = orders.byUuid(r.order_uuid);
-            if (!i.data(ReceiptItemModel::inWorkRole).toBool() || !r.isValid() || !o.isValid()
-                || seen.contains(o.uuid) || o.closed_at != 0 || o.deleted_at != 0)
+            if (i.data(ReceiptItemModel::inWorkRole).toBool() && r.isValid() && o.isValid()
+                && o.closed_at == 0 && o.deleted_at == 0) {
+                firstItems.emplace(std::pair(i.data(ReceiptItemModel::idRole).toInt(),
+                                       i.data(ReceiptItemModel::uuidRole).toString()),
+                    o);
+            }
+        }
+        QStringList board;
+        QStringList preparingRows;
+        QStringList readyRows;
+        QStringList seen;
+        for (const auto &[rank, o] : firstItems) {
+            if (seen.contains(o.uuid))
                 continue;
             seen.append(o.uuid);
             const QString shown = o.uuid + '|' + QString::number(o.number);

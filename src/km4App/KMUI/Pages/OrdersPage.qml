@@ -18,7 +18,6 @@ Rectangle {
         property alias headerColor: _header.color
         property alias headerText: _headerLabel.text
         property alias model: _grid.model
-        property alias grid: _grid
         property Component numberDelegate
 
         Layout.fillWidth: true
@@ -123,21 +122,20 @@ Rectangle {
         }
 
         OrdersPanel {
-            id: _readyPanel
-
             objectName: "readyPanel"
             headerColor: Theme.colorGreen
             headerText: qsTr("Готовы")
             model: appCore.ordersPage.readyOrdersModel
             numberDelegate: Label {
                 required property var number
-                required property int index
+                required property bool newest
 
                 objectName: "number"
                 text: String(number)
                 font.bold: true
-                // The newest ready order stands out.
-                font.pixelSize: DpiSettings.scaling(index === _readyPanel.grid.count - 1 ? 84 : 60)
+                // The newest ready order stands out. The model says which one it is: the row's
+                // place and the grid's count change at different moments while rows come and go.
+                font.pixelSize: DpiSettings.scaling(newest ? 84 : 60)
                 color: Theme.colorGreen
             }
         }

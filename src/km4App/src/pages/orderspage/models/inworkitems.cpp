@@ -6,34 +6,25 @@ void InWorkItems::clear()
     inWorkRanks.clear();
     orderOfReceipt.clear();
     receiptsOfOrder.clear();
-    nextRank = 0;
 }
 
-QStringList InWorkItems::appendItem(const QString &uuid, const QString &receiptUuid, bool inWork)
+QStringList InWorkItems::setItem(
+    const QString &uuid, qint64 id, const QString &receiptUuid, bool inWork)
 {
     QStringList touched;
-    const Rank rank = nextRank++;
-    items.insert(uuid, { rank, receiptUuid, inWork });
-    if (inWork)
-        place(receiptUuid, rank, &touched);
-    return touched;
-}
-
-QStringList InWorkItems::changeItem(const QString &uuid, const QString &receiptUuid, bool inWork)
-{
     const auto found = items.find(uuid);
-    if (found == items.end())
-        return appendItem(uuid, receiptUuid, inWork);
-    Item &item = found.value();
-    if (item.receiptUuid == receiptUuid && item.inWork == inWork)
-        return {};
-    QStringList touched;
-    if (item.inWork)
-        unplace(item.receiptUuid, item.rank, &touched);
-    item.receiptUuid = receiptUuid;
-    item.inWork = inWork;
+    if (found != items.end()) {
+        Item &item = found.value();
+        if (item.id == id && item.receiptUuid == receiptUuid && item.inWork == inWork)
+            return touched;
+        if (item.inWork)
+            unplace(item.receiptUuid, { item.id, uuid }, &touched);
+        item = { id, receiptUuid, inWork };
+    } else {
+        items.insert(uuid, { id, receiptUuid, inWork });
+    }
     if (inWork)
-        place(receiptUuid, item.rank, &touched);
+        place(receiptUuid, { id, uuid }, &touched);
     return touched;
 }
 
@@ -44,7 +35,7 @@ QStringList InWorkItems::removeItem(const QString &uuid)
         return {};
     QStringList touched;
     if (found->inWork)
-        unplace(found->receiptUuid, found->rank, &touched);
+        unplace(found->receiptUuid, { found->id, uuid }, &touched);
     items.erase(found);
     return touched;
 }
@@ -92,13 +83,13 @@ QStringList InWorkItems::ordersWithReceipts() const
     return receiptsOfOrder.keys();
 }
 
-void InWorkItems::place(const QString &receiptUuid, Rank rank, QStringList *touched)
+void InWorkItems::place(const QString &receiptUuid, const Rank &rank, QStringList *touched)
 {
     inWorkRanks[receiptUuid].insert(rank);
     touchOrderOf(receiptUuid, touched);
 }
 
-void InWorkItems::unplace(const QString &receiptUuid, Rank rank, QStringList *touched)
+void InWorkItems::unplace(const QString &receiptUuid, const Rank &rank, QStringList *touched)
 {
     const auto ranks = inWorkRanks.find(receiptUuid);
     if (ranks == inWorkRanks.end())

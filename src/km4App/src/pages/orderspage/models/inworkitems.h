@@ -7,22 +7,34 @@
 #include <optional>
 #include <set>
 
-// Which receipt items are in work, grouped by receipt and by order, and where each order's first
-// item in work stands among all receipt items. Items are ranked in the order of the receipt item
-// model's rows; a removed row leaves the others in the same order, so ranks never need
-// renumbering. Every change answers the orders whose first item may have moved, so a push costs
-// the work of the orders it concerns, whatever the size of the shift.
+// Which receipt items are in work, grouped by receipt and by order, and which is each order's
+// first item in work. Items rank by the server's item id, then by uuid: what the items are, not
+// the order in which they reached the board, so a board that follows pushes and one that loads the
+// same rows from the database (where a rewritten row moves to the end) rank them alike. Every
+// change answers the orders whose first item may have moved, so a push costs the work of the
+// orders it concerns, whatever the size of the shift.
 class InWorkItems
 {
 public:
-    using Rank = quint64;
+    struct Rank
+    {
+        qint64 id = 0;
+        QString uuid;
+
+        friend bool operator<(const Rank &left, const Rank &right)
+        {
+            return left.id != right.id ? left.id < right.id : left.uuid < right.uuid;
+        }
+        friend bool operator==(const Rank &left, const Rank &right)
+        {
+            return left.id == right.id && left.uuid == right.uuid;
+        }
+    };
 
     void clear();
 
-    // An item behind all others (a row appended to the receipt item model).
-    QStringList appendItem(const QString &uuid, const QString &receiptUuid, bool inWork);
-    // An item changed in place; an unknown one is appended.
-    QStringList changeItem(const QString &uuid, const QString &receiptUuid, bool inWork);
+    // An item new to the board, or changed.
+    QStringList setItem(const QString &uuid, qint64 id, const QString &receiptUuid, bool inWork);
     QStringList removeItem(const QString &uuid);
 
     // A receipt is known (or changed) with the order it belongs to.
@@ -38,13 +50,13 @@ public:
 private:
     struct Item
     {
-        Rank rank;
+        qint64 id;
         QString receiptUuid;
         bool inWork;
     };
 
-    void place(const QString &receiptUuid, Rank rank, QStringList *touched);
-    void unplace(const QString &receiptUuid, Rank rank, QStringList *touched);
+    void place(const QString &receiptUuid, const Rank &rank, QStringList *touched);
+    void unplace(const QString &receiptUuid, const Rank &rank, QStringList *touched);
     void touchOrderOf(const QString &receiptUuid, QStringList *touched) const;
 
     QHash<QString, Item> items;
@@ -52,5 +64,4 @@ private:
     QHash<QString, std::set<Rank>> inWorkRanks;
     QHash<QString, QString> orderOfReceipt;
     QHash<QString, QStringList> receiptsOfOrder;
-    Rank nextRank = 0;
 };

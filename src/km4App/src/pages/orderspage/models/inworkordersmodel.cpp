@@ -25,7 +25,7 @@ InWorkOrdersModel::InWorkOrdersModel(const ReceiptItemModel *receiptItemModel,
     follow(
         receiptItemModel,
         [this](const ReceiptItem &item) {
-            return inWorkItems.changeItem(item.uuid, item.receipt_uuid, item.in_work);
+            return inWorkItems.setItem(item.uuid, item.id, item.receipt_uuid, item.in_work);
         },
         [this](const ReceiptItem &item) { return inWorkItems.removeItem(item.uuid); });
     const auto itself = [](const Order &order) { return order.uuid; };
@@ -63,13 +63,7 @@ void InWorkOrdersModel::follow(const Source *source, Changed changed, Leaving le
     const bool showsRecords = static_cast<const QObject *>(source) == orderModel;
     connect(source, &QAbstractItemModel::rowsInserted, this,
         [this, source, changed, showsRecords](const QModelIndex &, int first, int last) {
-            // Ranks follow the item rows only as long as rows are appended.
-            const bool appended = last == source->rowCount() - 1;
-            if (!following())
-                return;
-            if (!appended && static_cast<const QObject *>(source) == receiptItemModel)
-                updateModel();
-            else
+            if (following())
                 refresh(touchedOrders(source, first, last, changed), showsRecords);
         });
     connect(source, &QAbstractItemModel::dataChanged, this,
@@ -186,7 +180,7 @@ QFuture<void> InWorkOrdersModel::updateModel()
     }
     for (int row = 0; row < receiptItemModel->rowCount(); ++row) {
         const ReceiptItem *item = receiptItemModel->entityAt(row);
-        inWorkItems.appendItem(item->uuid, item->receipt_uuid, item->in_work);
+        inWorkItems.setItem(item->uuid, item->id, item->receipt_uuid, item->in_work);
     }
     QList<Row> fresh;
     QHash<QString, InWorkItems::Rank> ranks;
@@ -263,9 +257,10 @@ const Order *InWorkOrdersModel::shownOrder(const QString &orderUuid) const
     return order;
 }
 
-int InWorkOrdersModel::rowOfRank(InWorkItems::Rank rank) const
+int InWorkOrdersModel::rowOfRank(const InWorkItems::Rank &rank) const
 {
-    return int(std::lower_bound(rows.cbegin(), rows.cend(), rank,
-                   [](const Row &row, InWorkItems::Rank wanted) { return row.rank < wanted; })
+    return int(
+        std::lower_bound(rows.cbegin(), rows.cend(), rank,
+            [](const Row &row, const InWorkItems::Rank &wanted) { return row.rank < wanted; })
         - rows.cbegin());
 }

@@ -14,11 +14,11 @@ class OrderModel;
 class ReceiptModel;
 class ReceiptItemModel;
 
-// The orders that have at least one receipt item in work, one row per order, in the order in
-// which each order's first such item stands in the receipt item model; the board's two columns
-// filter it. Rebuilt as a whole on a reset of the receipt item, receipt or order model (and on the
-// first change it sees); every other change of theirs touches only the orders it concerns, which
-// are inserted, removed or changed as rows.
+// The orders that have at least one receipt item in work, one row per order, ranked by their first
+// item in work (see InWorkItems); the board's two columns filter it. Rebuilt as a whole on a reset
+// of the receipt item, receipt or order model (and on the first change it sees); every other
+// change of theirs touches only the orders it concerns, which are inserted, removed or changed as
+// rows.
 class InWorkOrdersModel : public QAbstractListModel
 {
     Q_OBJECT
@@ -60,7 +60,7 @@ private Q_SLOTS:
     QFuture<void> updateModel();
 
 private:
-    // An order on the board, with the rank of its first item in work, which orders the rows.
+    // An order on the board, with the rank of its first item in work, which places the row.
     struct Row
     {
         InWorkItems::Rank rank;
@@ -77,7 +77,7 @@ private:
     void refreshOrder(const QString &orderUuid, bool orderChanged);
     // The order's record when it is one the board may show (known, neither closed nor deleted).
     const Order *shownOrder(const QString &orderUuid) const;
-    int rowOfRank(InWorkItems::Rank rank) const;
+    int rowOfRank(const InWorkItems::Rank &rank) const;
 
     const AppEnv *env;
     const ReceiptItemModel *receiptItemModel;

@@ -1,7 +1,5 @@
 #include "readyordersmodel.h"
 
-#include "inworkordersmodel.h"
-
 ReadyOrdersModel::ReadyOrdersModel(QObject *parent)
     : QSortFilterProxyModel(parent)
 {
@@ -14,6 +12,39 @@ void ReadyOrdersModel::showNonPaidOrders()
 {
     showNonPaid = true;
     invalidate();
+    followNewest();
+}
+
+void ReadyOrdersModel::setSourceModel(QAbstractItemModel *source)
+{
+    if (sourceModel())
+        disconnect(sourceModel(), nullptr, this, nullptr);
+    QSortFilterProxyModel::setSourceModel(source);
+    followNewest();
+    if (!source)
+        return;
+    // Connected after the proxy's own handlers, so these run once a change of the source has
+    // become this model's rows and views have followed it.
+    connect(source, &QAbstractItemModel::rowsInserted, this, &ReadyOrdersModel::followNewest);
+    connect(source, &QAbstractItemModel::rowsRemoved, this, &ReadyOrdersModel::followNewest);
+    connect(source, &QAbstractItemModel::rowsMoved, this, &ReadyOrdersModel::followNewest);
+    connect(source, &QAbstractItemModel::dataChanged, this, &ReadyOrdersModel::followNewest);
+    connect(source, &QAbstractItemModel::layoutChanged, this, &ReadyOrdersModel::followNewest);
+    connect(source, &QAbstractItemModel::modelReset, this, &ReadyOrdersModel::followNewest);
+}
+
+QVariant ReadyOrdersModel::data(const QModelIndex &index, int role) const
+{
+    if (role == NewestRole)
+        return index.isValid() && index.model() == this ? QVariant(index == newest) : QVariant();
+    return QSortFilterProxyModel::data(index, role);
+}
+
+QHash<int, QByteArray> ReadyOrdersModel::roleNames() const
+{
+    QHash<int, QByteArray> names = QSortFilterProxyModel::roleNames();
+    names.insert(NewestRole, QByteArrayLiteral("newest"));
+    return names;
 }
 
 bool ReadyOrdersModel::filterAcceptsRow(int sourceRow, const QModelIndex &) const
@@ -28,4 +59,19 @@ bool ReadyOrdersModel::lessThan(const QModelIndex &left, const QModelIndex &righ
 {
     return left.data(InWorkOrdersModel::NumberRole).toInt()
         < right.data(InWorkOrdersModel::NumberRole).toInt();
+}
+
+void ReadyOrdersModel::followNewest()
+{
+    const int rows = rowCount();
+    const QModelIndex last = rows > 0 ? index(rows - 1, 0) : QModelIndex();
+    if (last == newest)
+        return;
+    const QModelIndex previous = newest;
+    newest = last;
+    const QList<int> roles { NewestRole };
+    if (previous.isValid())
+        Q_EMIT dataChanged(previous, previous, roles);
+    if (last.isValid())
+        Q_EMIT dataChanged(last, last, roles);
 }
