@@ -1,4 +1,5 @@
 #include "config/envrepo.h"
+#include "darkrelay.h"
 #include "flows/flowrunner.h"
 #include "flows/iflow.h"
 #include "futurewait.h"
@@ -112,12 +113,12 @@ class tst_AppCore : public QObject
         return callback.waitForCalls(1, ms) ? callback.arguments() : QVariantList { "no answer" };
     }
 
-    // The synchronisation settings that point the push client at the test's broker, with a
-    // synchronisation period long enough that no tick comes unasked.
-    QJsonObject brokerSettings() const
+    // The synchronisation settings that point the push client at the test's broker (or at a
+    // relay in front of it), with a synchronisation period long enough that no tick comes unasked.
+    QJsonObject brokerSettings(quint16 port = 0) const
     {
         return { { "http_sync_ms", 600000 }, { "mqtt_host", broker->host() },
-            { "mqtt_port", broker->port() }, { "mqtt_login", broker->username() },
+            { "mqtt_port", port ? port : broker->port() }, { "mqtt_login", broker->username() },
             { "mqtt_password", broker->password() } };
     }
 
@@ -147,23 +148,23 @@ class tst_AppCore : public QObject
     // The settings rows that pair the board with point 7 and point its push client at the test's
     // broker, running or not (its port is known from now on), with a first retry a second after
     // a failed connection.
-    QJsonArray pointSettings()
+    QJsonArray pointSettings(quint16 port = 0)
     {
         if (!broker)
             broker = std::make_unique<MosquittoBroker>();
         if (!broker->port() && broker->start())
             broker->stop();
-        QJsonObject sync = brokerSettings();
+        QJsonObject sync = brokerSettings(port);
         sync.insert("mqtt_offline_check_timeout", 1000);
         return { setting("point", { { "id", 7 } }), setting("sync-config", sync) };
     }
 
     // The server's tables, answered as a real server does: shift s-1 open with the orders given,
     // and the point's settings.
-    void serveTables(const QJsonArray &orders)
+    void serveTables(const QJsonArray &orders, quint16 brokerPort = 0)
     {
         tables = std::make_unique<ServerTables>();
-        for (const QJsonValue &row : pointSettings())
+        for (const QJsonValue &row : pointSettings(brokerPort))
             tables->change("config", row.toObject());
         tables->change("shift", shiftRow("s-1", 1));
         for (const QJsonValue &order : orders)
@@ -631,6 +632,133 @@ private Q_SLOTS:
         QVERIFY(pushesArrive());
     }
 
+    // A link to the broker that dies without a word (a router, or a NAT that forgets the
+    // connection) is noticed only by the keep-alive, after synchronisations that asked for no
+    // order: once noticed, everything changed since the broker was last heard from is caught up.
+    void pushesLostOnALinkThatDiedSilentlyAreCaughtUp()
+    {
+        if (!broker)
+            broker = std::make_unique<MosquittoBroker>();
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        DarkRelay relay(broker->host(), broker->port());
+        QVERIFY(relay.listen());
+        serveTables({ orderRow("o-1", "packaged"), orderRow("o-4", "cooking") }, relay.port());
+        QVERIFY(signIn() && subscribedAndCaughtUp());
+
+        relay.goDark();
+        const QJsonObject changes[] = { orderRow("o-4", "packaged"), orderRow("o-1", "given"),
+            orderRow("o-11", "cooking") };
+        for (const QJsonObject &row : changes) {
+            tables->change("order", row);
+            QVERIFY(publish(QStringLiteral("order"), row));
+        }
+        // HTTP goes on: synchronisations later than the changes by more than their margin.
+        tables->advanceClock(1000);
+        for (int synchronisation = 0; synchronisation < 2; ++synchronisation)
+            QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        relay.light();
+        // The keep-alive notices the dead link; the board connects anew.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            relay.connections() > 1 && core->mqttSyncDBService()->isConnected(),
+            TestEnvironment::patienceMs);
+        QVERIFY(showsAndStores("o-4", "packaged"));
+        QVERIFY(showsAndStores("o-1", "given"));
+        QVERIFY(showsAndStores("o-11", "cooking"));
+    }
+
+    // A push that failed to be stored opens a gap; one whose write waited for the database while
+    // the broker went away is stored after the push client lost its subscription, and says
+    // nothing of the pushes that come now. The gap stays open: an order changed afterwards, with
+    // the broker still away, comes with the next synchronisation and is still there after a
+    // restart.
+    void aPushStoredAfterItsSubscriptionWasLostEndsNoGap()
+    {
+        serveTables({ orderRow("o-1", "cooking"), orderRow("o-2", "cooking") });
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(signIn() && subscribedAndCaughtUp());
+        QSignalSpy notStored(core->mqttSyncDBService(), &MqttSyncDBService::pushNotStored);
+        QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(publish(QStringLiteral("order"), orderRow("o-1", "ready")));
+        QTRY_COMPARE_WITH_TIMEOUT(notStored.size(), 1, TestEnvironment::patienceMs);
+        // The next push is shown; its write waits.
+        auto pool = std::make_unique<HeldPool>();
+        QVERIFY(publish(QStringLiteral("order"), orderRow("o-1", "packaged")));
+        QTRY_COMPARE_WITH_TIMEOUT(core->env()->orderModel.byUuid("o-1").status,
+            QStringLiteral("packaged"), TestEnvironment::patienceMs);
+        QVERIFY(brokerGone());
+        QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+        pool.reset();
+        QVERIFY(showsAndStores("o-1", "packaged"));
+        settle();
+
+        tables->change("order", orderRow("o-2", "given"));
+        tables->advanceClock(1000);
+        QVERIFY(waitFor(core->httpSyncDBService()->manualSync()));
+        QVERIFY(showsAndStores("o-2", "given"));
+        QVERIFY(restartOver());
+        QVERIFY(signIn());
+        QVERIFY(showsAndStores("o-2", "given"));
+    }
+
+    // A board that goes offline before its settings are loaded cannot say since when pushes may
+    // be missing: that must not replace the point it stopped with, which its next start asks from.
+    void goingOfflineBeforeTheSettingsKeepsTheStoredPoint()
+    {
+        serveTables({ orderRow("o-1", "cooking") });
+        const qint64 point = now - 3000;
+        for (const QJsonValue &row : pointSettings()) {
+            ENVRepo::insertENV(row[QLatin1String("key")].toString(),
+                QJsonDocument(row[QLatin1String("value")].toObject()).toJson());
+        }
+        ENVRepo::insertENV(QStringLiteral("last_update"), now - 60);
+        ENVRepo::insertENV(CatchUpPoint::key, point);
+        QVERIFY(restartOver());
+        QCOMPARE(core->env()->lastUpdate.value(), 0);
+        core->env()->isOnline.set(false);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            core->env()->lastUpdate.value(), now - 60, TestEnvironment::patienceMs);
+        settle();
+        QCOMPARE(TestCore::setting(CatchUpPoint::key), QString::number(point));
+
+        QVERIFY(restartOver());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            core->env()->lastUpdate.value(), now - 60, TestEnvironment::patienceMs);
+        const qsizetype asked = server->count(FakeServer::SyncPath);
+        QVERIFY(signIn());
+        const RecordedRequest first = server->requests(FakeServer::SyncPath).at(asked);
+        QVERIFY(ServerTables::askedTables(first).contains("order"));
+        QCOMPARE(ServerTables::updatedAfter(first), point - 600);
+    }
+
+    // The data is wiped while a catch-up's rows wait for the entity writer: none of them reaches
+    // the tables of the account that comes next.
+    void caughtUpRowsOnTheirWayAcrossTheWipeAreNotStored()
+    {
+        serveTables({ orderRow("o-1", "cooking") });
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        QVERIFY(signIn() && subscribedAndCaughtUp() && brokerGone());
+        settle();
+        tables->change("order", orderRow("o-1", "ready"));
+        tables->change("order", orderRow("o-9", "cooking"));
+        HeldAnswer answer(*server, FakeServer::SyncPath,
+            [this](const RecordedRequest &request) { return tables->answer(request); });
+        const qsizetype asked = server->count(FakeServer::SyncPath);
+        (void)core->httpSyncDBService()->manualSync();
+        QVERIFY(server->waitForRequests(FakeServer::SyncPath, asked + 1));
+        // The writer's task waits behind the one pool thread left, the answer's own.
+        HeldPool pool;
+        answer.release();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            core->env()->orderModel.byUuid("o-9").isValid(), TestEnvironment::patienceMs);
+
+        QCOMPARE(dispatch("remove_db"), QVariantList { false });
+        pool.release();
+        settle();
+        for (const char *table : { "order", "shift", "receipt", "receipt_item" })
+            QCOMPARE(TestCore::count(table), 0);
+        QCOMPARE(TestCore::setting(CatchUpPoint::key), QString());
+    }
+
     void newShiftShowsOnlyItsOrders_data()
     {
         QTest::addColumn<QString>("road");
@@ -820,10 +948,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shifts"); // (id, uuid, type, closed_at), oldest first
         QTest::addColumn<QString>("current");
         QTest::addColumn<int>("shown");
-        QTest::newRow("no general one") << "(1, 'c', 'cash', 0)" << "" << 0;
+        QTest::newRow("no general one") << "(1, 'c', 'cash', 0)"
+                                        << "" << 0;
         QTest::newRow("the open general one")
-            << "(1, 'old', 'general', 5), (2, 's', 'general', 0), (3, 'c', 'cash', 0)" << "s" << 1;
-        QTest::newRow("closed") << "(1, 's', 'general', 1700000500)" << "s" << 0;
+            << "(1, 'old', 'general', 5), (2, 's', 'general', 0), (3, 'c', 'cash', 0)"
+            << "s" << 1;
+        QTest::newRow("closed") << "(1, 's', 'general', 1700000500)"
+                                << "s" << 0;
     }
 
     void currentShift()
@@ -832,7 +963,8 @@ private Q_SLOTS:
         QFETCH(QString, current);
         QFETCH(int, shown);
         QVERIFY(TestDatabase::exec("INSERT INTO shift (id, uuid, type, closed_at, number, "
-                                   "created_at) SELECT *, column1, 1 FROM (VALUES " + shifts + ")"));
+                                   "created_at) SELECT *, column1, 1 FROM (VALUES "
+            + shifts + ")"));
         QVERIFY(TestDatabase::exec("INSERT INTO 'order' (uuid, shift_uuid, number) "
                                    "SELECT 'o-' || uuid, uuid, id FROM shift"));
         AppEnv *env = core->env();

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -23,6 +24,8 @@ struct Request
 {
     EntityWriter::Rows rows;
     std::shared_ptr<QPromise<QStringList>> promise;
+    // The era it was queued in.
+    quint64 era = 0;
 };
 
 struct Queue
@@ -31,6 +34,8 @@ struct Queue
     std::deque<Request> pending;
     // True while a drain task runs; it alone takes requests off the queue.
     bool draining = false;
+    // Moves on with each removal of the account's data; requests of an earlier era store nothing.
+    quint64 era = 0;
 };
 
 Queue &queue()
@@ -141,6 +146,18 @@ QStringList writeRows(QSqlDatabase &database, QHash<QString, QSqlQuery> &stateme
     return refused;
 }
 
+DBException accountRemoved()
+{
+    return DBException(QSqlError(QStringLiteral("the account's data was removed"),
+        QStringLiteral("not stored"), QSqlError::TransactionError));
+}
+
+void fail(Request &request, const DBException &exception)
+{
+    request.promise->setException(exception);
+    request.promise->finish();
+}
+
 // Writes a batch of requests in one transaction and settles each request's promise.
 void writeBatch(std::vector<Request> &batch)
 {
@@ -151,12 +168,22 @@ void writeBatch(std::vector<Request> &batch)
     // failing a statement in the middle of the batch.
     if (!run(database, QStringLiteral("BEGIN IMMEDIATE"), &error)) {
         KM4_LOG(3, "entity write not started:", error.text());
-        for (Request &request : batch) {
-            request.promise->setException(DBException(error));
-            request.promise->finish();
-        }
+        for (Request &request : batch)
+            fail(request, DBException(error));
         return;
     }
+    // With the write lock held: a removal of the data either came before, and its requests go,
+    // or waits for this transaction to end, and takes its rows with the old tables.
+    quint64 era = 0;
+    {
+        const QMutexLocker locker(&queue().mutex);
+        era = queue().era;
+    }
+    const auto removed = std::stable_partition(
+        batch.begin(), batch.end(), [era](const Request &request) { return request.era == era; });
+    for (auto request = removed; request != batch.end(); ++request)
+        fail(*request, accountRemoved());
+    batch.erase(removed, batch.end());
 
     std::vector<QStringList> refused(batch.size());
     std::vector<std::optional<QSqlError>> failures(batch.size());
@@ -225,10 +252,25 @@ QFuture<QStringList> EntityWriter::write(Rows rows)
 
     Queue &q = queue();
     const QMutexLocker locker(&q.mutex);
-    q.pending.push_back({ std::move(rows), std::move(promise) });
+    q.pending.push_back({ std::move(rows), std::move(promise), q.era });
     if (!q.draining) {
         q.draining = true;
         QThreadPool::globalInstance()->start(&drain);
     }
     return result;
+}
+
+void EntityWriter::dropQueued()
+{
+    std::deque<Request> dropped;
+    {
+        Queue &q = queue();
+        const QMutexLocker locker(&q.mutex);
+        ++q.era;
+        dropped.swap(q.pending);
+    }
+    if (!dropped.empty())
+        KM4_LOG(1, "entity writes of the removed account dropped:", qsizetype(dropped.size()));
+    for (Request &request : dropped)
+        fail(request, accountRemoved());
 }

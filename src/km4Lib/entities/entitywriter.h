@@ -39,4 +39,9 @@ public:
     // The future holds the uuids of the rows not stored: those the database refused, and those
     // a newer stored row kept out (which is no error and writes no line).
     [[nodiscard]] static QFuture<QStringList> write(Rows rows);
+
+    // The account's data is being removed: every request queued so far, and any not yet begun,
+    // fails with a DBException and stores nothing, so none of it lands in the tables made for the
+    // next account. A transaction already under way ends first and goes with the old tables.
+    static void dropQueued();
 };

@@ -1,6 +1,7 @@
 #include "removedbflow.h"
 
 #include "core/appenv.h"
+#include "entities/entitywriter.h"
 #include "services/db/dbservice.h"
 #include "services/env/envservice.h"
 #include "services/kmapi/ipointservice.h"
@@ -29,8 +30,9 @@ QFuture<QList<QJSValue>> RemoveDbFlow::run()
 
     env->reset();
     // Log lines of the account on their way to the table would land in the new one, and go to
-    // the next account's server.
+    // the next account's server; so would its rows on their way to the entity tables.
     ILogService::forgetUnstoredLines();
+    EntityWriter::dropQueued();
     services.dbService->downAllMigrations();
     const bool gone = localDataIsGone();
     services.dbService->run();

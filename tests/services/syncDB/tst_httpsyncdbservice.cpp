@@ -13,11 +13,16 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSemaphore>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -297,7 +302,7 @@ private Q_SLOTS:
         QVERIFY(waitForEntry("syncFinished"));
         QTRY_VERIFY_WITH_TIMEOUT(env.lastUpdate.value() > 0, TestEnvironment::patienceMs);
         const qint64 before = env.lastUpdate.value();
-        s->service->beginGap();
+        s->service->beginGap(s->env.lastUpdate.value());
         const QJsonObject given { { "uuid", "o-9" }, { "shift_uuid", "s-2" },
             { "status", "given" } };
         enqueue({ { "order", QJsonArray { given } } }, 0, before + 100);
@@ -332,6 +337,69 @@ private Q_SLOTS:
         QVERIFY(lastAsked().startsWith(references) && !lastAsked().contains(entities));
     }
 
+    void aPointThatCannotBeReadIsNotTakenForNone_data()
+    {
+        QTest::addColumn<bool>("readLater");
+        QTest::newRow("read when the synchronisation starts") << true;
+        QTest::newRow("never read") << false;
+    }
+
+    // The point the board stopped with cannot be read when the service starts (another
+    // connection holds the database): it is not taken for none. The first synchronisation asks
+    // from it once it can be read, or, when it never could be, for every change; only then is the
+    // point written over.
+    void aPointThatCannotBeReadIsNotTakenForNone()
+    {
+        QFETCH(bool, readLater);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const qint64 point = now - 3000;
+        QVERIFY(TestDatabase::exec(
+            QStringLiteral("INSERT INTO config (key, value) VALUES ('catch_up_since', '%1')")
+                .arg(point)));
+        s->env.lastUpdate.set(now - 60);
+        enqueue({}, 0, now);
+        LogCapture log;
+        const QString notRead = QStringLiteral("the point to catch up from is not read");
+        FakeServer &server = s->server;
+        QSemaphore locked;
+        // Another connection, on a thread of its own, holds the database until the board has
+        // failed to read the point, or until the board has asked the server.
+        std::thread holder([&locked, &log, &notRead, &server, readLater] {
+            {
+                QSqlDatabase database = QSqlDatabase::addDatabase(
+                    QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+                database.setDatabaseName(TestDatabase::path());
+                QSqlQuery query(database);
+                if (database.open() && query.exec(QStringLiteral("BEGIN EXCLUSIVE")))
+                    locked.release();
+                const QDeadlineTimer patience(TestEnvironment::patienceMs);
+                while (!patience.hasExpired()) {
+                    const QList<LogCapture::Entry> entries = log.entries();
+                    const bool failed = std::any_of(entries.cbegin(), entries.cend(),
+                        [&notRead](const auto &e) { return e.message.contains(notRead); });
+                    if (readLater ? failed : server.count(FakeServer::SyncPath) > 0)
+                        break;
+                    QThread::msleep(10);
+                }
+                query.exec(QStringLiteral("COMMIT"));
+                database.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+        });
+        const bool wasLocked = locked.tryAcquire(1, TestEnvironment::patienceMs);
+        if (wasLocked)
+            s->service->run();
+        holder.join();
+        QVERIFY(wasLocked);
+        QVERIFY(waitForEntry("firstSyncFinished"));
+        QCOMPARE(
+            lastAsked(), references + entities + QString::number(readLater ? point - 30 : -30));
+        // Asked for, the changes since the point are covered: it moves on to the answer's time.
+        settle();
+        QCOMPARE(TestDatabase::textColumn("SELECT value FROM config WHERE key = 'catch_up_since'"),
+            QStringList { QString::number(now) });
+    }
+
     // Caught-up rows that the database does not take (it is locked here) are asked for again by
     // the next synchronisation, from where the gap began.
     void caughtUpRowsNotStoredAreAskedForAgain()
@@ -344,7 +412,7 @@ private Q_SLOTS:
             { "status", "ready" } };
         s->server.setAnswer(FakeServer::SyncPath,
             FakeServer::sync({ { "order", QJsonArray { order } } }, before + 100));
-        s->service->beginGap();
+        s->service->beginGap(s->env.lastUpdate.value());
         QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
         s->service->endGap();
         QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 2));
@@ -385,7 +453,7 @@ private Q_SLOTS:
                           row("o-new", "cooking", 200), row("o-stored", "cooking", 400) } },
                     { "shift", QJsonArray { row("s-1", "", 200) } } },
                 QDateTime::currentSecsSinceEpoch()));
-        s->service->beginGap();
+        s->service->beginGap(s->env.lastUpdate.value());
         s->service->endGap();
         QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 2));
 

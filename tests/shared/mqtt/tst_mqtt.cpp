@@ -152,9 +152,9 @@ private Q_SLOTS:
         }
     }
 
-    // What a broker sees: MQTT 3.1.1, user name and password, clean session, keep-alive 60 s, the
+    // What a broker sees: MQTT 3.1.1, user name and password, clean session, keep-alive 10 s, the
     // requested QoS, a QoS 1 message acknowledged. The client waits for each answer on the event
-    // loop, so this peer on the same thread can give it.
+    // loop, so this peer on the same thread can give it; each answer says the broker was heard.
     void wireFormat()
     {
         QTcpServer broker;
@@ -169,11 +169,16 @@ private Q_SLOTS:
         QTcpSocket &peer = *broker.nextPendingConnection();
         QTRY_COMPARE_WITH_TIMEOUT(peer.bytesAvailable(), 43, TestEnvironment::patienceMs);
         QCOMPARE(peer.readAll().replace(14, 23, "<id>"),
-            QByteArray("\x10\x29\0\x04MQTT\x04\xc2\0\x3c\0\x17<id>\0\x01u\0\x01p", 24));
+            QByteArray("\x10\x29\0\x04MQTT\x04\xc2\0\x0a\0\x17<id>\0\x01u\0\x01p", 24));
         QCOMPARE(client.state(), MqttClient::Connecting);
+        QSignalSpy heard(&client, &MqttClient::heardFromBroker);
+        auto heardAgain = [&heard, before = qsizetype(0)]() mutable {
+            return std::exchange(before, heard.size()) < heard.size();
+        };
         peer.write(QByteArray("\x20\x02\0\0", 4)); // CONNACK, accepted
         QTRY_COMPARE_WITH_TIMEOUT(
             client.state(), MqttClient::Connected, TestEnvironment::patienceMs);
+        QVERIFY(heardAgain());
 
         MqttSubscription *subscription
             = client.subscribe(MqttTopicFilter(QStringLiteral("acme/point/7/#")), 1);
@@ -187,6 +192,7 @@ private Q_SLOTS:
         peer.write("\x90\x03" + subscribe.mid(2, 2) + "\x01"); // SUBACK, QoS 1 granted
         QTRY_COMPARE_WITH_TIMEOUT(
             subscription->state(), MqttSubscription::Subscribed, TestEnvironment::patienceMs);
+        QVERIFY(heardAgain());
         QSignalSpy received(subscription, &MqttSubscription::messageReceived);
         peer.write(QByteArray("\x32\x13\0\x0e"
                               "acme/point/7/a\0\x07p",
@@ -194,6 +200,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             peer.peek(4), QByteArray("\x40\x02\0\x07", 4), TestEnvironment::patienceMs); // PUBACK
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), 1, TestEnvironment::patienceMs);
+        QVERIFY(heardAgain());
     }
 
 private:

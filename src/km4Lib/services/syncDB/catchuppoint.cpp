@@ -18,15 +18,19 @@ void CatchUpPoint::load()
 
 void CatchUpPoint::loadLocked()
 {
-    if (std::exchange(loaded, true))
+    if (loaded)
         return;
     QString stored;
     try {
         stored = ENVRepo::selectENV(key);
     } catch (const AppException &exception) {
-        KM4_LOG(2, "the point to catch up from is not read:", exception.description());
+        // Not "no point": that would let the next write replace the stored one.
+        if (!std::exchange(current.unread, true))
+            KM4_LOG(2, "the point to catch up from is not read:", exception.description());
         return;
     }
+    loaded = true;
+    current.unread = false;
     bool ok = false;
     const qint64 since = stored.toLongLong(&ok);
     if (!ok || since <= 0)
@@ -59,9 +63,11 @@ void CatchUpPoint::openIfNone(qint64 since)
 
 void CatchUpPoint::openLocked(qint64 since)
 {
+    ++current.opened;
+    if (since <= 0)
+        return;
     const std::optional<qint64> before = current.since;
     current.since = before ? std::min(*before, since) : since;
-    ++current.opened;
     if (current.since != before)
         storePoint();
 }
@@ -75,8 +81,15 @@ void CatchUpPoint::setPushesArrive(bool arrive)
 void CatchUpPoint::caughtUp(const State &began, qint64 timestamp, bool stored)
 {
     const QMutexLocker locker(&mutex);
+    if (!stored || began.account != current.account)
+        return;
+    // It asked for every change a point it could not read might have named.
+    if (began.unread) {
+        loaded = true;
+        current.unread = false;
+    }
     // Rows not stored are asked for again from where the gap stands.
-    if (!stored || began.account != current.account || began.opened != current.opened)
+    if (began.opened != current.opened)
         return;
     if (began.pushesArrive && current.pushesArrive)
         current.since.reset();
@@ -93,9 +106,17 @@ VoidFuture CatchUpPoint::synchronised(const State &began, qint64 timestamp, bool
         current.since = began.opened == current.opened || !current.since
             ? timestamp
             : std::min(*current.since, timestamp);
+        // It asked for every change a point it could not read might have named.
+        if (began.unread) {
+            loaded = true;
+            current.unread = false;
+        }
     }
-    return write(
-        { { QStringLiteral("last_update"), QString::number(timestamp) }, { key, pointText() } });
+    const std::pair<QString, QString> lastUpdate { QStringLiteral("last_update"),
+        QString::number(timestamp) };
+    if (current.unread)
+        return write({ lastUpdate });
+    return write({ lastUpdate, { key, pointText() } });
 }
 
 void CatchUpPoint::forget()
@@ -106,6 +127,7 @@ void CatchUpPoint::forget()
     current.pushesArrive = false;
     // The stored point goes with the account's data.
     loaded = true;
+    current.unread = false;
 }
 
 void CatchUpPoint::waitForWrites()
@@ -124,7 +146,9 @@ void CatchUpPoint::waitForWrites()
 
 void CatchUpPoint::storePoint()
 {
-    (void)write({ { key, pointText() } });
+    // A stored point that could not be read is older than any gap of this run: it stays.
+    if (!current.unread)
+        (void)write({ { key, pointText() } });
 }
 
 VoidFuture CatchUpPoint::write(const QList<std::pair<QString, QString>> &settings)

@@ -32,17 +32,23 @@ public:
         bool pushesArrive = false;
         // Moves on when the account's data is removed; what began before stores nothing more.
         quint64 account = 0;
+        // The point the board stopped with could not be read: changes may be missing since any
+        // time, and the stored point stays as it is until a first synchronisation has asked for
+        // every change.
+        bool unread = false;
     };
 
     static const QString key;
 
     // Reads what the board stopped with, once for each account, before anything else changes it;
-    // the other calls read it first when they come first. Blocks on the calling thread's
-    // connection.
+    // the other calls read it first when they come first, and read it again while it could not be
+    // read. Blocks on the calling thread's connection.
     void load();
     State state();
 
-    // Changes since `since` may be missing: the point moves back to it when it is later.
+    // Changes since `since` may be missing: the point moves back to it when it is later. A time
+    // of 0 or less (no synchronisation known yet, the settings not loaded) moves nothing: the
+    // first synchronisation asks from the stored point and "last_update" anyway.
     void open(qint64 since);
     // Opens at `since` unless a gap is open already.
     void openIfNone(qint64 since);
@@ -51,7 +57,8 @@ public:
     // A catch-up that began in `began` has stored its rows (or failed to, `stored` false), and
     // its answer covered every change up to `timestamp`. Ends the gap when pushes arrived
     // throughout and no gap opened meanwhile; else the gap goes on from `timestamp`, unless the
-    // rows were not stored. The next synchronisation stores the outcome.
+    // rows were not stored. The next synchronisation stores the outcome. A catch-up that began
+    // with the point unread has asked for every change: what was stored is known from now on.
     void caughtUp(const State &began, qint64 timestamp, bool stored);
 
     // A synchronisation that began in `began` has stored its rows: queues the write of its time

@@ -187,12 +187,12 @@ VoidFuture HttpSyncDBService::manualSync()
     });
 }
 
-void HttpSyncDBService::beginGap()
+void HttpSyncDBService::beginGap(qint64 since)
 {
     if (stopped)
         return;
     point->setPushesArrive(false);
-    point->open(env->lastUpdate.value());
+    point->open(since);
 }
 
 void HttpSyncDBService::missedSince(qint64 since)
@@ -281,9 +281,12 @@ VoidFuture HttpSyncDBService::update()
     tick.periodMs = env->syncConfig.value().http_sync_ms;
     tick.generation = generation.load();
     tick.began = point->state();
-    tick.catchUp = !tick.first && tick.began.since.has_value();
+    tick.catchUp = !tick.first && (tick.began.since.has_value() || tick.began.unread);
     const qint64 lastUpdate = env->lastUpdate.value();
     tick.since = tick.began.since ? std::min(lastUpdate, *tick.began.since) : lastUpdate;
+    // Changes may be missing since a time that could not be read: every change is asked for.
+    if (tick.began.unread)
+        tick.since = 0;
 
     auto request = [this, tick]() -> APIFuture {
         if (!tick.online) {

@@ -68,8 +68,9 @@ private Q_SLOTS:
 public Q_SLOTS:
     void run() override;
     void stop() override;
-    // Pushes stopped reaching the board.
-    void beginGap();
+    // Pushes stopped reaching the board; they may be missing since `since`, a synchronisation's
+    // time stamp.
+    void beginGap(qint64 since);
     // Pushes reach the board again: a synchronisation that catches up on the gap starts at once.
     void endGap();
     // Rows pushed since `since` may not have been stored, although pushes arrive: the next

@@ -29,6 +29,8 @@ MqttSyncDBService::MqttSyncDBService(AppEnv *env, QObject *parent)
 {
     reconnectTimer.setSingleShot(true);
     connect(&client, &MqttClient::stateChanged, this, &MqttSyncDBService::mqttStateChanged);
+    connect(&client, &MqttClient::heardFromBroker, this,
+        [this] { heardSince = this->env->lastUpdate.value(); });
     connect(&reconnectTimer, &QTimer::timeout, this, &MqttSyncDBService::tryConnectMqtt);
     // A freshly paired board learns its point and broker from the first synchronisation, which
     // lands in the environment only after run(); the pushes must follow without a restart.
@@ -64,6 +66,7 @@ void MqttSyncDBService::stop()
     listening = false;
     missedPushes = false;
     writesFailing = false;
+    heardSince = 0;
     reconnectTimer.stop();
     client.disconnectFromHost();
 }
@@ -146,8 +149,10 @@ void MqttSyncDBService::subscriptionStateChanged()
 {
     if (!running || !subscription || subscription->state() != MqttSubscription::Subscribed)
         return;
-    listening = true;
-    if (missedPushes) {
+    if (!std::exchange(listening, true))
+        ++subscriptions;
+    // While writes fail, pushes arrive again only once one of this subscription is stored.
+    if (missedPushes && !writesFailing) {
         missedPushes = false;
         Q_EMIT pushesResumed();
     }
@@ -189,7 +194,7 @@ void MqttSyncDBService::mqttStateChanged()
     if (state == MqttClient::Disconnected && listening) {
         listening = false;
         missedPushes = true;
-        Q_EMIT pushesInterrupted();
+        Q_EMIT pushesInterrupted(heardSince > 0 ? heardSince : env->lastUpdate.value());
     }
 }
 
@@ -212,14 +217,16 @@ void MqttSyncDBService::messageReceived(MqttMessage message)
         return;
     // The write ends on this thread; a service gone by then has nothing left to tell.
     const qint64 since = env->lastUpdate.value();
+    const quint64 subscribedIn = listening ? subscriptions : 0;
     rows.apply(table, payload.value(QLatin1String("body")).toObject())
-        .then([service = QPointer<MqttSyncDBService>(this), since](VoidFuture written) {
-            if (service)
-                service->pushWritten(written, since);
-        });
+        .then(
+            [service = QPointer<MqttSyncDBService>(this), since, subscribedIn](VoidFuture written) {
+                if (service)
+                    service->pushWritten(written, since, subscribedIn);
+            });
 }
 
-void MqttSyncDBService::pushWritten(VoidFuture written, qint64 since)
+void MqttSyncDBService::pushWritten(VoidFuture written, qint64 since, quint64 subscribedIn)
 {
     try {
         written.waitForFinished();
@@ -228,6 +235,10 @@ void MqttSyncDBService::pushWritten(VoidFuture written, qint64 since)
         Q_EMIT pushNotStored(since);
         return;
     }
-    if (std::exchange(writesFailing, false) && running)
-        Q_EMIT pushesResumed();
+    // A push stored after its subscription was lost says nothing of the pushes that come now.
+    if (!writesFailing || !running || !listening || subscribedIn != subscriptions)
+        return;
+    writesFailing = false;
+    missedPushes = false;
+    Q_EMIT pushesResumed();
 }

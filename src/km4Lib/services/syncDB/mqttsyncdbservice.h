@@ -31,11 +31,14 @@ public:
 
 Q_SIGNALS:
     void connectChanged();
-    // The subscription of a running service was lost: pushes from now on do not arrive.
-    void pushesInterrupted();
+    // The subscription of a running service was lost. Pushes may be missing since the broker was
+    // last heard from, which can be long before the loss was noticed (a link that died without a
+    // word): `since` is the last synchronisation's time stamp at that moment.
+    void pushesInterrupted(qint64 since);
     // Pushes reach the database again: subscribed for the first time in a run(), which follows a
-    // first synchronisation, or again after pushesInterrupted(), or a push is stored again after
-    // pushNotStored(). What was pushed in between never arrives.
+    // first synchronisation, or again after pushesInterrupted(); and, after pushNotStored(), a
+    // push received under the current subscription has been stored. What was pushed in between
+    // never arrives.
     void pushesResumed();
     // The write of a pushed row failed (a full disk, a locked or read-only database): the rows
     // changed since `since`, the last synchronisation's time stamp when the push came, are to be
@@ -58,7 +61,7 @@ private:
     void subscribe();
     void subscriptionStateChanged();
     void scheduleReconnect();
-    void pushWritten(VoidFuture written, qint64 since);
+    void pushWritten(VoidFuture written, qint64 since, quint64 subscribedIn);
 
     AppEnv *env;
     EntityRowHandler rows;
@@ -78,4 +81,9 @@ private:
     bool listening = false;
     bool missedPushes = false;
     bool writesFailing = false;
+    // Counts the subscriptions acknowledged: a push stored says that pushes arrive only while the
+    // subscription it came under is the current one.
+    quint64 subscriptions = 0;
+    // The last synchronisation's time stamp when the broker was last heard from.
+    qint64 heardSince = 0;
 };

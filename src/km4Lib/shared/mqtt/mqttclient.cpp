@@ -15,7 +15,9 @@ Q_LOGGING_CATEGORY(lcMqtt, "km4.mqtt")
 
 namespace {
 
-constexpr int keepAliveSeconds = 60;
+// Short enough that a link gone dark is noticed, and its missed pushes caught up, within seconds
+// rather than minutes; one ping each way per period is all it costs an idle board.
+constexpr int keepAliveSeconds = 10;
 // libmosquitto sends the keep-alive pings and notices a silent broker only when asked to.
 constexpr int serviceIntervalMs = 1000;
 
@@ -277,8 +279,13 @@ void MqttClient::startSession(const QString &address)
 
 void MqttClient::readSocket()
 {
-    if (m_mosq)
-        afterLibraryCall(mosquitto_loop_read(m_mosq, 1));
+    if (!m_mosq)
+        return;
+    QPointer<MqttClient> self(this);
+    const quint64 session = m_session;
+    afterLibraryCall(mosquitto_loop_read(m_mosq, 1));
+    if (self && session == m_session && m_state == Connected)
+        Q_EMIT heardFromBroker();
 }
 
 void MqttClient::writeSocket()

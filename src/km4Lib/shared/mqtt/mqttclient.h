@@ -29,7 +29,8 @@ struct mosquitto_message;
 // - a failed lookup, a refused connection or login, a silent broker (after the keep-alive) and a
 //   lost connection all end in Disconnected; the client never reconnects by itself;
 // - stateChanged is emitted only on a real change;
-// - clean session, a random client id, keep-alive 60 s, plain TCP.
+// - clean session, a random client id, keep-alive 10 s, plain TCP. A link that dies without a word
+//   (a router or NAT that forgets the connection) is noticed within two keep-alive periods.
 // The password is never logged.
 class MqttClient : public QObject
 {
@@ -64,6 +65,9 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void stateChanged(MqttClient::ClientState state);
+    // Bytes came from the broker over the connection (a message, an acknowledgement, the answer
+    // to a keep-alive ping): the link was alive at this moment.
+    void heardFromBroker();
 
 private:
     friend class MqttSubscription;
