@@ -81,14 +81,11 @@ void CatchUpPoint::setPushesArrive(bool arrive)
 void CatchUpPoint::caughtUp(const State &began, qint64 timestamp, bool stored)
 {
     const QMutexLocker locker(&mutex);
+    // Rows not stored are asked for again from where the gap stands.
     if (!stored || began.account != current.account)
         return;
-    // It asked for every change a point it could not read might have named.
-    if (began.unread) {
-        loaded = true;
-        current.unread = false;
-    }
-    // Rows not stored are asked for again from where the gap stands.
+    coveredUnread(began);
+    // A gap opened meanwhile goes on from where it stands.
     if (began.opened != current.opened)
         return;
     if (began.pushesArrive && current.pushesArrive)
@@ -106,17 +103,22 @@ VoidFuture CatchUpPoint::synchronised(const State &began, qint64 timestamp, bool
         current.since = began.opened == current.opened || !current.since
             ? timestamp
             : std::min(*current.since, timestamp);
-        // It asked for every change a point it could not read might have named.
-        if (began.unread) {
-            loaded = true;
-            current.unread = false;
-        }
+        coveredUnread(began);
     }
     const std::pair<QString, QString> lastUpdate { QStringLiteral("last_update"),
         QString::number(timestamp) };
     if (current.unread)
         return write({ lastUpdate });
     return write({ lastUpdate, { key, pointText() } });
+}
+
+void CatchUpPoint::coveredUnread(const State &began)
+{
+    // It asked for every change a point it could not read might have named.
+    if (began.unread) {
+        loaded = true;
+        current.unread = false;
+    }
 }
 
 void CatchUpPoint::forget()

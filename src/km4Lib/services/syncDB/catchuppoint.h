@@ -76,6 +76,8 @@ public:
 private:
     void loadLocked();
     void openLocked(qint64 since);
+    // A synchronisation that began in `began` has stored what it asked for; with `lock` held.
+    void coveredUnread(const State &began);
     // Stores the point alone; with `lock` held.
     void storePoint();
     [[nodiscard]] VoidFuture write(const QList<std::pair<QString, QString>> &settings);

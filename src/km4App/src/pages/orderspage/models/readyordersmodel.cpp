@@ -1,5 +1,7 @@
 #include "readyordersmodel.h"
 
+#include <utility>
+
 ReadyOrdersModel::ReadyOrdersModel(QObject *parent)
     : QSortFilterProxyModel(parent)
 {
@@ -17,20 +19,24 @@ void ReadyOrdersModel::showNonPaidOrders()
 
 void ReadyOrdersModel::setSourceModel(QAbstractItemModel *source)
 {
-    if (sourceModel())
-        disconnect(sourceModel(), nullptr, this, nullptr);
+    // Only this model's own connections: the proxy's go with the base class's call below.
+    for (const QMetaObject::Connection &connection : std::exchange(sourceConnections, {}))
+        disconnect(connection);
     QSortFilterProxyModel::setSourceModel(source);
     followNewest();
     if (!source)
         return;
     // Connected after the proxy's own handlers, so these run once a change of the source has
     // become this model's rows and views have followed it.
-    connect(source, &QAbstractItemModel::rowsInserted, this, &ReadyOrdersModel::followNewest);
-    connect(source, &QAbstractItemModel::rowsRemoved, this, &ReadyOrdersModel::followNewest);
-    connect(source, &QAbstractItemModel::rowsMoved, this, &ReadyOrdersModel::followNewest);
-    connect(source, &QAbstractItemModel::dataChanged, this, &ReadyOrdersModel::followNewest);
-    connect(source, &QAbstractItemModel::layoutChanged, this, &ReadyOrdersModel::followNewest);
-    connect(source, &QAbstractItemModel::modelReset, this, &ReadyOrdersModel::followNewest);
+    const auto follow = [this, source](auto signal) {
+        sourceConnections.append(connect(source, signal, this, &ReadyOrdersModel::followNewest));
+    };
+    follow(&QAbstractItemModel::rowsInserted);
+    follow(&QAbstractItemModel::rowsRemoved);
+    follow(&QAbstractItemModel::rowsMoved);
+    follow(&QAbstractItemModel::dataChanged);
+    follow(&QAbstractItemModel::layoutChanged);
+    follow(&QAbstractItemModel::modelReset);
 }
 
 QVariant ReadyOrdersModel::data(const QModelIndex &index, int role) const

@@ -2,6 +2,7 @@
 
 #include "inworkordersmodel.h"
 
+#include <QList>
 #include <QPersistentModelIndex>
 #include <QSortFilterProxyModel>
 
@@ -41,4 +42,5 @@ private:
     // changed and every view has taken that change, so a view never sees a delegate grow or
     // shrink in the middle of a row insertion or removal.
     QPersistentModelIndex newest;
+    QList<QMetaObject::Connection> sourceConnections;
 };
