@@ -7,6 +7,7 @@
 #include "heldpool.h"
 #include "jscallback.h"
 #include "mosquittobroker.h"
+#include "orderspage.h"
 #include "servertables.h"
 #include "shared/asyncsqlquery.h"
 #include "shared/dbexception.h"
@@ -15,6 +16,7 @@
 #include "testcore.h"
 #include "testenvironment.h"
 
+#include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -89,6 +91,39 @@ QJsonObject setting(const char *key, const QJsonObject &value)
 {
     return { { "key", QLatin1String(key) }, { "value", value } };
 }
+
+// The board's two columns over a core's models, as the orders page shows them, with every model of
+// the chain watched.
+class BoardColumns
+{
+public:
+    explicit BoardColumns(AppEnv *env)
+        : page(env)
+        , testers { { &env->orderModel }, { &env->receiptModel }, { &env->receiptItemModel },
+            { const_cast<InWorkOrdersModel *>(page.inWorkOrdersModel()) },
+            { page.preparingOrdersModel() }, { page.readyOrdersModel() } }
+    { }
+
+    // The numbers being prepared, then those ready, each in ascending order.
+    QList<QList<int>> numbers()
+    {
+        QList<QList<int>> columns;
+        for (const QAbstractItemModel *column :
+            { static_cast<QAbstractItemModel *>(page.preparingOrdersModel()),
+                static_cast<QAbstractItemModel *>(page.readyOrdersModel()) }) {
+            QList<int> numbers;
+            for (int row = 0; row < column->rowCount(); ++row)
+                numbers.append(column->index(row, 0).data(InWorkOrdersModel::NumberRole).toInt());
+            std::sort(numbers.begin(), numbers.end());
+            columns.append(numbers);
+        }
+        return columns;
+    }
+
+private:
+    OrdersPage page;
+    const QAbstractItemModelTester testers[6];
+};
 
 } // namespace
 
@@ -255,6 +290,51 @@ class tst_AppCore : public QObject
             shown.append(orders.at(row).uuid + '@' + orders.at(row).shift_uuid);
         shown.sort();
         return shown;
+    }
+
+    // The server's shift s-1 with ten orders in work, each with its receipt and an item in work:
+    // seven being prepared and three ready. Returns the server's clock when they changed.
+    qint64 serveOrdersInWork()
+    {
+        serveTables({});
+        for (int number = 1; number <= 10; ++number) {
+            const QString n = QString::number(number);
+            QJsonObject order = orderRow("o-" + n, number <= 7 ? "cooking" : "packaged");
+            order.insert("is_paid", true);
+            tables->change("order", order);
+            tables->change("receipt",
+                { { "uuid", "r-" + n }, { "shift_uuid", "s-1" }, { "order_uuid", "o-" + n } });
+            tables->change("receipt_item",
+                { { "id", number }, { "uuid", "i-" + n }, { "receipt_uuid", "r-" + n },
+                    { "in_work", true }, { "status", "cooking" } });
+        }
+        return tables->now();
+    }
+
+    // Signs in while "/sync-db" fails: the first synchronisation fails, and the board goes
+    // offline at once without having stored one. The token is refused from then on, so it stays
+    // offline. The push client knows the test's broker; true once it has subscribed.
+    [[nodiscard]] bool signInIntoAnOutage()
+    {
+        AppEnv *env = core->env();
+        env->queueConfig.set(
+            QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
+        env->pointConfig.set(PointConfig(QJsonObject { { "id", 7 } }));
+        QJsonObject sync = brokerSettings();
+        sync.insert("mqtt_offline_check_timeout", 1000);
+        env->syncConfig.set(SyncConfig(sync));
+        server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 500, "Internal error"));
+        server->enqueue(FakeServer::TokenPath, FakeServer::token("access", "refresh"));
+        server->setAnswer(FakeServer::TokenPath, FakeServer::error(503, 503, "Unavailable"));
+        QSignalSpy first(core->httpSyncDBService(), &HttpSyncDBService::firstSyncFinished);
+        env->domain.set(server->domain());
+        (void)core->kmApiService()->requestToken(server->domain());
+        return QTest::qWaitFor(
+            [&] {
+                return first.count() == 1 && !env->isOnline.value()
+                    && core->mqttSyncDBService()->isConnected();
+            },
+            TestEnvironment::patienceMs);
     }
 
 private Q_SLOTS:
@@ -729,6 +809,74 @@ private Q_SLOTS:
         const RecordedRequest first = server->requests(FakeServer::SyncPath).at(asked);
         QVERIFY(ServerTables::askedTables(first).contains("order"));
         QCOMPARE(ServerTables::updatedAfter(first), point - 600);
+    }
+
+    void aBoardThatNeverSynchronisedFetchesTheOrdersOnceBack_data()
+    {
+        QTest::addColumn<QString>("away"); // what happens while the board is offline
+        QTest::newRow("subscribed") << "subscribed";
+        QTest::newRow("restarted") << "restarted";
+        QTest::newRow("push link lost") << "link lost";
+        QTest::newRow("push not stored") << "not stored";
+    }
+
+    // A board whose first synchronisation never completed goes offline, and so ends its first
+    // synchronisation without one; the push client starts and subscribes. Back online, with no
+    // order changing on the server, it asks for every change and shows the orders in work, and
+    // so does a board started again on its data, whose first synchronisation asks from later.
+    void aBoardThatNeverSynchronisedFetchesTheOrdersOnceBack()
+    {
+        QFETCH(QString, away);
+        const qint64 changed = serveOrdersInWork();
+        // The board comes back long after: no margin of its synchronisations reaches the orders.
+        tables->advanceClock(1000);
+        const QList<QList<int>> inWork { { 1, 2, 3, 4, 5, 6, 7 }, { 8, 9, 10 } };
+        QVERIFY2(broker->isRunning() || broker->start(), qPrintable(broker->errorString()));
+        auto board = std::make_unique<BoardColumns>(core->env());
+        QVERIFY(signInIntoAnOutage());
+        if (away == QLatin1String("restarted")) {
+            board.reset();
+            QVERIFY(restartOver());
+            board = std::make_unique<BoardColumns>(core->env());
+            QVERIFY(signInIntoAnOutage());
+        } else if (away == QLatin1String("link lost")) {
+            QVERIFY(brokerGone());
+            QVERIFY2(broker->start(), qPrintable(broker->errorString()));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                core->mqttSyncDBService()->isConnected(), TestEnvironment::patienceMs);
+        } else if (away == QLatin1String("not stored")) {
+            QSignalSpy notStored(core->mqttSyncDBService(), &MqttSyncDBService::pushNotStored);
+            QVERIFY(TestDatabase::exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            QVERIFY(publish(QStringLiteral("order"), orderRow("o-3", "cooking")));
+            QTRY_COMPARE_WITH_TIMEOUT(notStored.size(), 1, TestEnvironment::patienceMs);
+            QVERIFY(TestDatabase::exec(QStringLiteral("COMMIT")));
+        }
+        QCOMPARE(TestCore::count("order"), 0);
+
+        const qsizetype asked = server->count(FakeServer::SyncPath);
+        server->resetAnswers(); // the token is answered again
+        tables->serve(*server);
+        QTRY_COMPARE_WITH_TIMEOUT(board->numbers(), inWork, TestEnvironment::patienceMs);
+        const QString stored = QStringLiteral(
+            "SELECT COUNT(*) FROM 'order' JOIN receipt ON receipt.order_uuid = 'order'.uuid "
+            "JOIN receipt_item ON receipt_item.receipt_uuid = receipt.uuid WHERE in_work");
+        QTRY_COMPARE_WITH_TIMEOUT(
+            TestCore::scalar(stored).toInt(), 10, TestEnvironment::patienceMs);
+        const RecordedRequest back = server->requests(FakeServer::SyncPath).at(asked);
+        QVERIFY(ServerTables::askedTables(back).contains("order"));
+        QCOMPARE(ServerTables::updatedAfter(back), -600);
+
+        settle();
+        board.reset();
+        QVERIFY(restartOver());
+        board = std::make_unique<BoardColumns>(core->env());
+        const qsizetype started = server->count(FakeServer::SyncPath);
+        QVERIFY(signIn());
+        QVERIFY(ServerTables::updatedAfter(server->requests(FakeServer::SyncPath).at(started))
+            > changed);
+        QTRY_COMPARE_WITH_TIMEOUT(board->numbers(), inWork, TestEnvironment::patienceMs);
+        QCOMPARE(TestCore::scalar(stored).toInt(), 10);
+        board.reset();
     }
 
     // The data is wiped while a catch-up's rows wait for the entity writer: none of them reaches

@@ -36,6 +36,9 @@ QJsonObject status(int id, const QString &title)
 const QString references = "config department hall menu order_status table user_general ";
 const QString entities = "order receipt receipt_item shift ";
 
+// A synchronisation of an earlier run.
+constexpr qint64 lastUpdateStored = 1700000000;
+
 // A fresh database, server double, signed-in client and environment for each test.
 struct Stack
 {
@@ -400,6 +403,84 @@ private Q_SLOTS:
             QStringList { QString::number(now) });
     }
 
+    void aGapOfUnknownTimeOpensFromWhatIsStored_data()
+    {
+        QTest::addColumn<QString>("opener");
+        QTest::addColumn<QString>("point"); // stored; null: none
+        QTest::addColumn<bool>("synchronised"); // "last_update" stored
+        QTest::addColumn<QString>("pointAfter"); // once opened
+        QTest::addColumn<QString>("askedFrom"); // by the catch-up back online, less the period
+
+        const QString lastUpdate = QString::number(lastUpdateStored);
+        const QString earlier = QString::number(lastUpdateStored - 3000);
+        const QString everything = QStringLiteral("0");
+        for (const char *opener :
+            { "offline", "push link lost", "push not stored", "subscribed" }) {
+            QTest::addRow("%s, nothing synchronised", opener)
+                << opener << QString() << false << QString() << everything;
+            QTest::addRow("%s, synchronised, no point", opener)
+                << opener << QString() << true << lastUpdate << lastUpdate;
+            QTest::addRow("%s, an earlier point", opener)
+                << opener << earlier << true << earlier << earlier;
+        }
+        const QString unusable = QStringLiteral("x");
+        QTest::newRow("offline, every change missing")
+            << "offline" << everything << true << everything << everything;
+        QTest::newRow("offline, an unusable point")
+            << "offline" << unusable << true << unusable << everything;
+    }
+
+    // A gap opens while the settings are not loaded, or before anything was synchronised: the
+    // caller passes a time of 0, which says neither "nothing is missing" nor "missing since 1970".
+    // The gap opens from the last synchronisation stored, never later than the stored point, and
+    // where nothing was synchronised every change is asked for, by a synchronisation that is not
+    // the first as well.
+    void aGapOfUnknownTimeOpensFromWhatIsStored()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, point);
+        QFETCH(bool, synchronised);
+        QFETCH(QString, pointAfter);
+        QFETCH(QString, askedFrom);
+        const auto storedPoint = [] {
+            return TestDatabase::textColumn(
+                "SELECT value FROM config WHERE key = 'catch_up_since'");
+        };
+        if (synchronised) {
+            QVERIFY(TestDatabase::exec(
+                QStringLiteral("INSERT INTO config (key, value) VALUES ('last_update', '%1')")
+                    .arg(lastUpdateStored)));
+        }
+        if (!point.isNull()) {
+            QVERIFY(TestDatabase::exec(
+                QStringLiteral("INSERT INTO config (key, value) VALUES ('catch_up_since', '%1')")
+                    .arg(point)));
+        }
+        AppEnv &env = s->env;
+        QCOMPARE(env.lastUpdate.value(), 0); // the settings are not loaded
+        if (opener == QLatin1String("offline"))
+            env.isOnline.set(false);
+        else if (opener == QLatin1String("push link lost"))
+            s->service->beginGap(0);
+        else if (opener == QLatin1String("push not stored"))
+            s->service->missedSince(0);
+        else
+            s->service->endGap();
+        settle();
+        QCOMPARE(storedPoint(), pointAfter.isNull() ? QStringList() : QStringList { pointAfter });
+
+        // The settings come in; the board is offline (which ends its first synchronisation
+        // without one) and back.
+        if (synchronised)
+            env.lastUpdate.set(lastUpdateStored);
+        env.isOnline.set(false);
+        env.isOnline.set(true);
+        QVERIFY(s->server.waitForRequests(FakeServer::SyncPath, 1));
+        QVERIFY(waitForEntry("syncFinished", 2));
+        QCOMPARE(lastAsked(), references + entities + QString::number(askedFrom.toLongLong() - 30));
+        QCOMPARE(entries.count("firstSyncFinished"), 1);
+    }
+
     // Caught-up rows that the database does not take (it is locked here) are asked for again by
     // the next synchronisation, from where the gap began.
     void caughtUpRowsNotStoredAreAskedForAgain()
@@ -518,6 +599,9 @@ private Q_SLOTS:
         SyncConfig config;
         config.http_sync_ms = 0;
         s->env.syncConfig.set(config);
+        // As the settings loader found it stored.
+        QVERIFY(TestDatabase::exec(QStringLiteral(
+            "INSERT INTO config (key, value) VALUES ('last_update', '1700000000')")));
         s->env.lastUpdate.set(1700000000);
         QElapsedTimer took;
         took.start();

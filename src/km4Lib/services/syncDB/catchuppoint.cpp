@@ -10,6 +10,12 @@
 
 const QString CatchUpPoint::key = QStringLiteral("catch_up_since");
 
+namespace {
+
+const QString lastUpdateKey = QStringLiteral("last_update");
+
+} // namespace
+
 void CatchUpPoint::load()
 {
     const QMutexLocker locker(&mutex);
@@ -21,8 +27,10 @@ void CatchUpPoint::loadLocked()
     if (loaded)
         return;
     QString stored;
+    QString synchronised;
     try {
         stored = ENVRepo::selectENV(key);
+        synchronised = ENVRepo::selectENV(lastUpdateKey);
     } catch (const AppException &exception) {
         // Not "no point": that would let the next write replace the stored one.
         if (!std::exchange(current.unread, true))
@@ -31,12 +39,21 @@ void CatchUpPoint::loadLocked()
     }
     loaded = true;
     current.unread = false;
-    bool ok = false;
-    const qint64 since = stored.toLongLong(&ok);
-    if (!ok || since <= 0)
-        return; // nothing was missing, or a board from before the point was kept
-    current.since = current.since ? std::min(*current.since, since) : since;
-    KM4_LOG(1, "changes since", since, "are caught up on");
+    lastUpdate = std::max<qint64>(synchronised.toLongLong(), 0);
+    std::optional<qint64> since;
+    if (!stored.isEmpty()) {
+        bool ok = false;
+        since = std::max<qint64>(stored.toLongLong(&ok), 0);
+        if (!ok)
+            KM4_LOG(
+                2, "the point to catch up from is unusable, every change is asked for:", stored);
+        else
+            KM4_LOG(1, "changes since", *since, "are caught up on");
+    } else if (lastUpdate == 0) {
+        since = 0; // nothing synchronised yet
+    }
+    if (since)
+        current.since = current.since ? std::min(*current.since, *since) : *since;
 }
 
 CatchUpPoint::State CatchUpPoint::state()
@@ -64,8 +81,10 @@ void CatchUpPoint::openIfNone(qint64 since)
 void CatchUpPoint::openLocked(qint64 since)
 {
     ++current.opened;
+    // Not "nothing missing": before the settings are loaded the caller cannot say since when, and
+    // a board that has stored no synchronisation yet may miss any change.
     if (since <= 0)
-        return;
+        since = lastUpdate;
     const std::optional<qint64> before = current.since;
     current.since = before ? std::min(*before, since) : since;
     if (current.since != before)
@@ -105,11 +124,11 @@ VoidFuture CatchUpPoint::synchronised(const State &began, qint64 timestamp, bool
             : std::min(*current.since, timestamp);
         coveredUnread(began);
     }
-    const std::pair<QString, QString> lastUpdate { QStringLiteral("last_update"),
-        QString::number(timestamp) };
+    lastUpdate = timestamp;
+    const std::pair<QString, QString> stamp { lastUpdateKey, QString::number(timestamp) };
     if (current.unread)
-        return write({ lastUpdate });
-    return write({ lastUpdate, { key, pointText() } });
+        return write({ stamp });
+    return write({ stamp, { key, pointText() } });
 }
 
 void CatchUpPoint::coveredUnread(const State &began)
@@ -125,7 +144,9 @@ void CatchUpPoint::forget()
 {
     const QMutexLocker locker(&mutex);
     ++current.account;
-    current.since.reset();
+    // The next account starts with nothing synchronised.
+    current.since = 0;
+    lastUpdate = 0;
     current.pushesArrive = false;
     // The stored point goes with the account's data.
     loaded = true;

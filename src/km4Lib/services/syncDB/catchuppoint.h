@@ -14,7 +14,9 @@
 // subscribed yet) or could not be stored, and no synchronisation has caught up on the rows changed
 // since. Whatever stops the board, it must not be lost: it is kept in table config as
 // "catch_up_since", written by the writer of the entity tables, in order with their rows and
-// beside "last_update", and the next start asks for the entity tables from there.
+// beside "last_update", and the next start asks for the entity tables from there. A point of 0
+// asks for every change: a board that has never stored an answer for the entity tables (no
+// "last_update" yet) stands there until a synchronisation that asked for them has stored them.
 //
 // Thread-safe: the GUI thread opens it, the synchronisation's chain moves it on from pool threads.
 // A write is queued under the same lock as the change it stores, so the database sees the changes
@@ -24,7 +26,7 @@ class CatchUpPoint
 public:
     struct State
     {
-        // Unset while every change up to now is stored.
+        // Unset while every change up to now is stored; 0 while any change may be missing.
         std::optional<qint64> since;
         // Gaps opened so far: a catch-up ends only what had opened before it began.
         quint64 opened = 0;
@@ -47,8 +49,9 @@ public:
     State state();
 
     // Changes since `since` may be missing: the point moves back to it when it is later. A time
-    // of 0 or less (no synchronisation known yet, the settings not loaded) moves nothing: the
-    // first synchronisation asks from the stored point and "last_update" anyway.
+    // of 0 or less is one the caller does not know (the settings are not loaded yet, or nothing
+    // has been synchronised): the last synchronisation stored says it, and where there was none,
+    // every change may be missing.
     void open(qint64 since);
     // Opens at `since` unless a gap is open already.
     void openIfNone(qint64 since);
@@ -86,5 +89,8 @@ private:
     QMutex mutex;
     State current;
     bool loaded = false;
+    // The time stamp of the last synchronisation stored: read with the point, then moved on by
+    // each synchronisation; 0 while there is none.
+    qint64 lastUpdate = 0;
     VoidFuture lastWrite = QtFuture::makeReadyFuture();
 };
