@@ -180,18 +180,24 @@ class tst_AppCore : public QObject
             TestEnvironment::patienceMs);
     }
 
+    // The synchronisation settings of brokerSettings(), with a first retry a second after a failed
+    // connection.
+    QJsonObject pushSettings(quint16 port = 0) const
+    {
+        QJsonObject sync = brokerSettings(port);
+        sync.insert("mqtt_offline_check_timeout", 1000);
+        return sync;
+    }
+
     // The settings rows that pair the board with point 7 and point its push client at the test's
-    // broker, running or not (its port is known from now on), with a first retry a second after
-    // a failed connection.
+    // broker, running or not (its port is known from now on), as pushSettings() does.
     QJsonArray pointSettings(quint16 port = 0)
     {
         if (!broker)
             broker = std::make_unique<MosquittoBroker>();
         if (!broker->port() && broker->start())
             broker->stop();
-        QJsonObject sync = brokerSettings(port);
-        sync.insert("mqtt_offline_check_timeout", 1000);
-        return { setting("point", { { "id", 7 } }), setting("sync-config", sync) };
+        return { setting("point", { { "id", 7 } }), setting("sync-config", pushSettings(port)) };
     }
 
     // The server's tables, answered as a real server does: shift s-1 open with the orders given,
@@ -311,6 +317,16 @@ class tst_AppCore : public QObject
         return tables->now();
     }
 
+    // The core starts over its data, and the board's columns show the new one.
+    [[nodiscard]] bool restartShowing(std::unique_ptr<BoardColumns> &board)
+    {
+        board.reset(); // it shows the core that goes
+        if (!restartOver())
+            return false;
+        board = std::make_unique<BoardColumns>(core->env());
+        return true;
+    }
+
     // Signs in while "/sync-db" fails: the first synchronisation fails, and the board goes
     // offline at once without having stored one. The token is refused from then on, so it stays
     // offline. The push client knows the test's broker; true once it has subscribed.
@@ -320,9 +336,7 @@ class tst_AppCore : public QObject
         env->queueConfig.set(
             QueueConfig({ { "max_api_error", 1 }, { "check_online_timeout", 200 } }));
         env->pointConfig.set(PointConfig(QJsonObject { { "id", 7 } }));
-        QJsonObject sync = brokerSettings();
-        sync.insert("mqtt_offline_check_timeout", 1000);
-        env->syncConfig.set(SyncConfig(sync));
+        env->syncConfig.set(SyncConfig(pushSettings()));
         server->setAnswer(FakeServer::SyncPath, FakeServer::error(500, 500, "Internal error"));
         server->enqueue(FakeServer::TokenPath, FakeServer::token("access", "refresh"));
         server->setAnswer(FakeServer::TokenPath, FakeServer::error(503, 503, "Unavailable"));
@@ -835,9 +849,7 @@ private Q_SLOTS:
         auto board = std::make_unique<BoardColumns>(core->env());
         QVERIFY(signInIntoAnOutage());
         if (away == QLatin1String("restarted")) {
-            board.reset();
-            QVERIFY(restartOver());
-            board = std::make_unique<BoardColumns>(core->env());
+            QVERIFY(restartShowing(board));
             QVERIFY(signInIntoAnOutage());
         } else if (away == QLatin1String("link lost")) {
             QVERIFY(brokerGone());
@@ -867,9 +879,7 @@ private Q_SLOTS:
         QCOMPARE(ServerTables::updatedAfter(back), -600);
 
         settle();
-        board.reset();
-        QVERIFY(restartOver());
-        board = std::make_unique<BoardColumns>(core->env());
+        QVERIFY(restartShowing(board));
         const qsizetype started = server->count(FakeServer::SyncPath);
         QVERIFY(signIn());
         QVERIFY(ServerTables::updatedAfter(server->requests(FakeServer::SyncPath).at(started))
